@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need (only those that
+# are missing), then configures and builds. Sourced by run.sh and test.sh.
+set -euo pipefail
+
+KELVORA_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KELVORA_BUILD=${KELVORA_BUILD:-$KELVORA_TOP/build}
+
+kelvora_packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev libgl-dev
+  libxml2-dev libpcre2-dev libssl-dev openssl libsqlite3-dev sqlite3 libgmime-3.0-dev libzip-dev
+  libgtest-dev google-mock libbenchmark-dev
+  clang-14 libclang-rt-14-dev
+  zip unzip python3 curl
+  dovecot-pop3d python3-aiosmtpd
+)
+
+kelvora_install_packages() {
+  local missing=()
+  for p in "${kelvora_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  fi
+}
+
+kelvora_build() {
+  cmake -S "$KELVORA_TOP" -B "$KELVORA_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$KELVORA_BUILD"
+}

@@ -1,0 +1,83 @@
+#include "uFactories.h"
+
+#include "uConfiguratorImpl.h"
+#include "uDocumentImpl.h"
+#include "uDocumentNameImpl.h"
+#include "uEnumeratorImpl.h"
+#include "uNamedValuesImpl.h"
+#include "uStreamImpl.h"
+
+#include <vector>
+
+namespace kelvora {
+
+namespace {
+
+std::vector<std::function<void()>>& Releasers()
+{
+    static std::vector<std::function<void()>> List;
+    return List;
+}
+
+IConfigurationPtr gConfiguration;
+
+} // namespace
+
+// ---------------------------------------------------------------- core
+
+IStreamPtr CreateStream() { return std::make_shared<TStream_>(); }
+
+IStreamPtr CreateStreamFromFile(const QString& FileName)
+{
+    IStreamPtr Result = CreateStream();
+    Result->LoadFromFile(FileName);
+    return Result;
+}
+
+IStreamPtr CreateStreamFromStream(QIODevice& Stream)
+{
+    IStreamPtr Result = CreateStream();
+    Result->LoadFromStream(Stream, -1);
+    return Result;
+}
+
+IEnumeratorPtr CreateEnumerator() { return std::make_shared<TEnumerator>(); }
+
+INamedValuesPtr CreateNamedValues() { return std::make_shared<TNamedValues>(); }
+
+// ---------------------------------------------------------------- protection
+
+IDocumentNamePtr CreateDocumentName(const QString& FileName) { return std::make_shared<TDocumentName>(FileName); }
+
+IDocumentPtr CreateDocument(const QString& FileName) { return TDocument::Create(FileName); }
+
+// ---------------------------------------------------------------- storage
+
+// ---------------------------------------------------------------- mail
+
+// ---------------------------------------------------------------- maintenance
+
+// ---------------------------------------------------------------- process-wide
+
+IConfigurationPtr GetConfiguration()
+{
+    if (!gConfiguration) {
+        gConfiguration = std::make_shared<TConfiguration>();
+        RegisterProcessObject([] { gConfiguration.reset(); });
+    }
+    return gConfiguration;
+}
+
+void RegisterProcessObject(std::function<void()> Release) { Releasers().push_back(std::move(Release)); }
+
+void ReleaseProcessObjects()
+{
+    auto& List = Releasers();
+    while (!List.empty()) {
+        auto Release = std::move(List.back());
+        List.pop_back();
+        Release();
+    }
+}
+
+} // namespace kelvora

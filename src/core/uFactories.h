@@ -1,0 +1,45 @@
+#pragma once
+
+// The one place where shared objects are made. The Create functions make a new
+// object on every call; the Get functions hand out one process-wide object,
+// made on first use and released by ReleaseProcessObjects.
+
+#include "uInterfaces.h"
+
+#include <functional>
+
+class QIODevice;
+
+namespace kelvora {
+
+// ---------------------------------------------------------------- core
+IStreamPtr CreateStream();
+// EInOutError when the file cannot be read.
+IStreamPtr CreateStreamFromFile(const QString& FileName);
+IStreamPtr CreateStreamFromStream(QIODevice& Stream);
+IEnumeratorPtr CreateEnumerator();
+INamedValuesPtr CreateNamedValues();
+
+// ---------------------------------------------------------------- protection
+IDocumentNamePtr CreateDocumentName(const QString& FileName);
+// Exception "Файл не знайдено: <FileName>" when there is no such file.
+IDocumentPtr CreateDocument(const QString& FileName);
+
+// ---------------------------------------------------------------- storage
+
+// ---------------------------------------------------------------- mail
+
+// ---------------------------------------------------------------- maintenance
+
+// ---------------------------------------------------------------- process-wide
+// Parse errors of an existing params.xml propagate; nothing is kept then.
+IConfigurationPtr GetConfiguration();
+
+// Releases every process-wide object (in the reverse order of their making)
+// and forgets the kept database path. Called at program exit; tests call it to
+// start afresh.
+void ReleaseProcessObjects();
+// A process-wide object calls this once when it is made, with what releases it.
+void RegisterProcessObject(std::function<void()> Release);
+
+} // namespace kelvora

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+namespace kelvora {
+
+// A plain INI file as the Windows profile functions read and write it:
+// sections and keys match without regard to case, blanks around keys and
+// values are ignored, and nothing is escaped, so keys such as
+// "J1391001:12345678" and Cyrillic values are stored as they are (UTF-8).
+class TIniFile {
+public:
+    explicit TIniFile(const QString& FileName) : FFileName(FileName) {}
+
+    // Empty when the file, section or key is missing.
+    QString ReadString(const QString& Section, const QString& Key) const;
+    // Creates the file and the section as needed; EInOutError when the file
+    // cannot be written.
+    void WriteString(const QString& Section, const QString& Key, const QString& Value) const;
+
+private:
+    QString FFileName;
+};
+
+} // namespace kelvora

@@ -1,0 +1,143 @@
+#pragma once
+
+// The shared interfaces through which the subsystems talk. Each is an abstract
+// class implemented by one class of its own unit and handed out as a
+// std::shared_ptr by a factory of uFactories; an empty pointer means "none".
+// Every interface derives from IInterface, so that an IEnumerator can hold
+// references to objects of any interface and tell two references apart by
+// identity.
+
+#include "uDateTime.h"
+#include "uVariant.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+
+class QIODevice;
+
+namespace kelvora {
+
+class IInterface {
+public:
+    virtual ~IInterface() = default;
+};
+using IInterfacePtr = std::shared_ptr<IInterface>;
+
+// ---------------------------------------------------------------- core
+
+// In-memory byte buffer with a 64-bit position.
+class IStream : public IInterface {
+public:
+    // Replaces the content with the whole file; position 0 afterwards.
+    // EInOutError when the file cannot be read; the content is then unchanged.
+    virtual void LoadFromFile(const QString& FileName) = 0;
+    // Writes the whole content, whatever the position; position unchanged.
+    virtual void SaveToFile(const QString& FileName) = 0;
+    // Replaces the content with bytes of Source: all of it from offset 0 when
+    // Count is -1, else Count bytes from Source's position. The position ends
+    // at the end of the new content.
+    virtual void CopyFrom(const std::shared_ptr<IStream>& Source, int64_t Count = -1) = 0;
+    // As CopyFrom, from a platform stream; returns the number of bytes copied.
+    virtual int64_t LoadFromStream(QIODevice& Stream, int64_t Count = -1) = 0;
+    virtual int32_t Read(void* Buffer, int32_t Count) = 0;
+    virtual int32_t Write(const void* Buffer, int32_t Count) = 0;
+    virtual int64_t GetSize() = 0;
+    virtual int64_t GetPosition() = 0;
+    virtual void SetPosition(int64_t Position) = 0;
+};
+using IStreamPtr = std::shared_ptr<IStream>;
+
+// Ordered list of interface references with its own cursor.
+class IEnumerator : public IInterface {
+public:
+    virtual void First() = 0;
+    virtual void Next() = 0;
+    virtual bool Eof() = 0;
+    virtual IInterfacePtr Current() = 0;
+    virtual void Add(const IInterfacePtr& Item) = 0;
+    virtual void Remove(const IInterfacePtr& Item) = 0;
+    virtual int32_t Count() = 0;
+    virtual IInterfacePtr GetItem(int32_t Index) = 0;
+    virtual bool Exchange(int32_t Index1, int32_t Index2) = 0;
+    virtual void Clear() = 0;
+
+    // The current item as a given interface; none when Eof or of another kind.
+    template <class T> std::shared_ptr<T> CurrentAs() { return std::dynamic_pointer_cast<T>(Current()); }
+    template <class T> std::shared_ptr<T> ItemAs(int32_t Index) { return std::dynamic_pointer_cast<T>(GetItem(Index)); }
+};
+using IEnumeratorPtr = std::shared_ptr<IEnumerator>;
+
+// Case-insensitive map from name to Variant: one database row, or the
+// attributes of a document.
+class INamedValues : public IInterface {
+public:
+    // Null when there is no such name.
+    virtual Variant GetValue(const QString& Name) = 0;
+    virtual void SetValue(const QString& Name, const Variant& Value) = 0;
+};
+using INamedValuesPtr = std::shared_ptr<INamedValues>;
+
+// Installation parameters (params.xml) and user settings (settings.ini).
+class IConfiguration : public IInterface {
+public:
+    virtual QString GetParam(const QString& Name, const QString& Default) = 0;
+    virtual QString ReadSetting(const QString& Name) = 0;
+    virtual void WriteSetting(const QString& Name, const QString& Value) = 0;
+};
+using IConfigurationPtr = std::shared_ptr<IConfiguration>;
+
+// ---------------------------------------------------------------- protection
+
+enum TDocumentAgency : int { daUnknown, daPFU, daVEY, daDKS };
+
+// The agency and fields that a report or receipt file name tells.
+class IDocumentName : public IInterface {
+public:
+    virtual QString GetFileName() = 0;
+    virtual void SetFileName(const QString& FileName) = 0;
+    virtual bool IsValid() = 0;
+    virtual TDocumentAgency GetAgency() = 0;
+    virtual QString GetEDRPOUCode() = 0;
+    virtual QString GetDocumentType() = 0;
+    virtual TDateTime GetDateTime() = 0;
+};
+using IDocumentNamePtr = std::shared_ptr<IDocumentName>;
+
+enum TDocumentStatus : int {
+    dsUnknown,
+    dsReaded,
+    dsSignedOne,
+    dsSignedTwo,
+    dsSignedThree,
+    dsCrypted,
+    dsProtected,
+    dsOpened,
+    dsSended,
+    dsError
+};
+
+// A report or receipt in memory.
+class IDocument : public IInterface {
+public:
+    virtual IDocumentNamePtr GetName() = 0;
+    virtual TDocumentStatus GetStatus() = 0;
+    virtual void SetStatus(TDocumentStatus Status) = 0;
+    virtual IStreamPtr GetStream() = 0;
+    virtual IStreamPtr GetSignerCertificate() = 0;
+    virtual QString GetError() = 0;
+    virtual void SetError(const QString& Text) = 0;
+    virtual INamedValuesPtr GetAttributes() = 0;
+};
+using IDocumentPtr = std::shared_ptr<IDocument>;
+
+// ---------------------------------------------------------------- storage
+
+// ---------------------------------------------------------------- crypto
+
+// ---------------------------------------------------------------- mail
+
+// ---------------------------------------------------------------- maintenance
+
+} // namespace kelvora
