@@ -25,6 +25,8 @@ struct TEmailAccount {
     TSecureOptions SMTPSecure = SECURE_NONE;
     QString SMTPUser;
     QString SMTPPassword;
+
+    bool operator==(const TEmailAccount&) const = default;
 };
 using TEmailAccounts = std::vector<TEmailAccount>;
 

@@ -25,6 +25,8 @@ struct TProfile {
     QString CatalogOutVey;
     QString CatalogOutDks;
     int32_t DefaultAccountId = 0; // 0: none (NULL in the table)
+
+    bool operator==(const TProfile&) const = default;
 };
 using TProfiles = std::vector<TProfile>;
 

@@ -19,6 +19,8 @@ struct TTicket {
     TDocumentAgency Agency = daUnknown;
     TDateTime Received = 0;
     QString Data; // the receipt's content text
+
+    bool operator==(const TTicket&) const = default;
 };
 using TTickets = std::vector<TTicket>;
 
