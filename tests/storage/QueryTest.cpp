@@ -36,6 +36,9 @@ protected:
             Action();
         } catch (const ESQLiteException& E) {
             return {E.Message(), E.ErrorCode()};
+        } catch (const std::exception& E) {
+            ADD_FAILURE() << "another exception: " << E.what();
+            return {};
         }
         ADD_FAILURE() << "no ESQLiteException";
         return {};
