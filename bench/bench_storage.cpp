@@ -10,8 +10,8 @@
 #include "uTicket.h"
 
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
 #include <sqlite3.h>
@@ -121,8 +121,7 @@ void AddTicketDirect(benchmark::State& State)
         for (int I = 0; I < kAddedTickets; ++I) {
             TTicket Ticket = NewTicket();
             sqlite3_bind_int(*Insert, 1, Ticket.ProfileId);
-            sqlite3_bind_text16(*Insert, 2, Ticket.FileName.utf16(), int(Ticket.FileName.size() * 2),
-                                SQLITE_TRANSIENT);
+            sqlite3_bind_text16(*Insert, 2, Ticket.FileName.utf16(), int(Ticket.FileName.size() * 2), SQLITE_TRANSIENT);
             sqlite3_bind_text16(*Insert, 3, Ticket.Data.utf16(), int(Ticket.Data.size() * 2), SQLITE_TRANSIENT);
             sqlite3_bind_double(*Insert, 4, Ticket.Received);
             sqlite3_bind_int(*Insert, 5, Ticket.Agency);
@@ -214,8 +213,8 @@ public:
         for (const Run& R : Runs) {
             if (R.run_type != Run::RT_Iteration || R.error_occurred)
                 continue;
-            const auto [Best, Made] = FBest.try_emplace(R.run_name.function_name, R.GetAdjustedRealTime(),
-                                                         R.GetAdjustedCPUTime());
+            const auto [Best, Made] =
+                FBest.try_emplace(R.run_name.function_name, R.GetAdjustedRealTime(), R.GetAdjustedCPUTime());
             Best->second.first = std::min(Best->second.first, R.GetAdjustedRealTime());
             Best->second.second = std::min(Best->second.second, R.GetAdjustedCPUTime());
         }

@@ -26,10 +26,9 @@ const TTableDefinition kTables[] = {
      "CREATE TABLE EMAIL_ACCOUNT ([ID] INTEGER PRIMARY KEY NOT NULL, USER_EMAIL TEXT, POP_HOST TEXT, "
      "POP_PORT TEXT, POP_SECURE INTEGER, POP_USER TEXT, POP_PASSWORD TEXT, SMTP_HOST TEXT, SMTP_PORT TEXT, "
      "SMTP_SECURE INTEGER, SMTP_USER TEXT, SMTP_PASSWORD TEXT)"},
-    {"profile",
-     "CREATE TABLE PROFILE (ID INTEGER PRIMARY KEY NOT NULL, NAME TEXT, CODE TEXT, SIGN_TYPE INTEGER, "
-     "SIGN_AFTER_ACTION INTEGER, SIGN_SEPARATE INTEGER, CATALOG_OUT_PFU TEXT, CATALOG_OUT_VEY TEXT, "
-     "CATALOG_OUT_DKS TEXT, DEFAULT_ACCOUNT INTEGER)"},
+    {"profile", "CREATE TABLE PROFILE (ID INTEGER PRIMARY KEY NOT NULL, NAME TEXT, CODE TEXT, SIGN_TYPE INTEGER, "
+                "SIGN_AFTER_ACTION INTEGER, SIGN_SEPARATE INTEGER, CATALOG_OUT_PFU TEXT, CATALOG_OUT_VEY TEXT, "
+                "CATALOG_OUT_DKS TEXT, DEFAULT_ACCOUNT INTEGER)"},
     {"ticket",
      "CREATE TABLE TICKET (ID INTEGER PRIMARY KEY NOT NULL, ID_PROFILE INTEGER, FILE_NAME TEXT, CONTENT TEXT, "
      "RECEIVED FLOAT, AGENCY INTEGER)"},
@@ -50,8 +49,8 @@ class TConnection {
 public:
     explicit TConnection(const QString& Path)
     {
-        const int Code = sqlite3_open_v2(Path.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                         nullptr);
+        const int Code =
+            sqlite3_open_v2(Path.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (Code != SQLITE_OK) {
             const QString Text = FDb ? LastMessage(FDb) : QStringLiteral("unknown error");
             sqlite3_close(FDb);
@@ -122,9 +121,9 @@ void CheckBind(sqlite3* Db, int Code, const char* Operation)
 void BindBlob(sqlite3* Db, sqlite3_stmt* Stmt, int Index, const QByteArray& Bytes)
 {
     // A null pointer would bind NULL; an empty stream is an empty BLOB.
-    CheckBind(Db, sqlite3_bind_blob64(Stmt, Index, Bytes.isEmpty() ? "" : Bytes.constData(), Bytes.size(),
-                                      SQLITE_TRANSIENT),
-              "Could not bind BLOB");
+    CheckBind(
+        Db, sqlite3_bind_blob64(Stmt, Index, Bytes.isEmpty() ? "" : Bytes.constData(), Bytes.size(), SQLITE_TRANSIENT),
+        "Could not bind BLOB");
 }
 
 void BindNull(sqlite3* Db, sqlite3_stmt* Stmt, int Index)
@@ -280,19 +279,17 @@ public:
 
 // ---------------------------------------------------------------- ESQLiteException
 
-ESQLiteException::ESQLiteException(const QString& Message, int ErrorCode) : Exception(Message), FErrorCode(ErrorCode)
-{
-}
+ESQLiteException::ESQLiteException(const QString& Message, int ErrorCode) : Exception(Message), FErrorCode(ErrorCode) {}
 
 ESQLiteException ESQLiteException::Failure(const QString& Operation, int Code, const QString& SQL,
                                            const QString& SQLiteMessage)
 {
     if (Code == SQLITE_OK)
         return ESQLiteException(Operation, Code);
-    return ESQLiteException(QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
-                                .arg(Operation, QString::number(Code), SQLiteErrorDescription(Code), SQL,
-                                     SQLiteMessage),
-                            Code);
+    return ESQLiteException(
+        QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
+            .arg(Operation, QString::number(Code), SQLiteErrorDescription(Code), SQL, SQLiteMessage),
+        Code);
 }
 
 QString SQLiteErrorDescription(int Code)
