@@ -5,6 +5,7 @@
 #include "uDocumentNameImpl.h"
 #include "uEnumeratorImpl.h"
 #include "uNamedValuesImpl.h"
+#include "uQueryImpl.h"
 #include "uStreamImpl.h"
 
 #include <vector>
@@ -52,6 +53,8 @@ IDocumentNamePtr CreateDocumentName(const QString& FileName) { return std::make_
 IDocumentPtr CreateDocument(const QString& FileName) { return TDocument::Create(FileName); }
 
 // ---------------------------------------------------------------- storage
+
+IQueryPtr CreateQuery(const QString& DatabasePath) { return std::make_shared<TQuery>(DatabasePath); }
 
 // ---------------------------------------------------------------- mail
 

@@ -1,0 +1,70 @@
+#pragma once
+
+// The query layer over the local SQLite database: every call opens the file,
+// makes sure the four tables exist, runs exactly one statement with its
+// parameters bound by position, and closes the file again.
+
+#include "uException.h"
+#include "uInterfaces.h"
+
+#include <QHash>
+#include <QStringList>
+#include <vector>
+
+namespace kelvora {
+
+// A failure of the local database. ErrorCode is SQLite's primary result code,
+// or 0 when SQLite reported none.
+class ESQLiteException : public Exception {
+public:
+    ESQLiteException(const QString& Message, int ErrorCode = 0);
+
+    // Operation + "." CR "Error [<code>]: <description>." CR "\"<SQL>\": " +
+    // SQLite's own message; the operation's text alone when Code is 0.
+    static ESQLiteException Failure(const QString& Operation, int Code, const QString& SQL,
+                                    const QString& SQLiteMessage);
+
+    int ErrorCode() const { return FErrorCode; }
+
+private:
+    int FErrorCode;
+};
+
+// The fixed English description of an SQLite result code.
+QString SQLiteErrorDescription(int Code);
+
+// The rows of one query. The column names are kept once for the whole
+// result rather than once per row: a receipt list has thousands of rows and
+// the names would cost as much memory as the receipts themselves.
+class TQueryResults : public IQueryResults {
+public:
+    using TRecord = std::vector<Variant>;
+
+    // Names in column order; a later column replaces an earlier one of the
+    // same name (names compare without regard to case).
+    TQueryResults(const QStringList& Names, std::vector<TRecord> Records);
+
+    void Next() override;
+    bool Eof() override;
+    Variant GetValue(const QString& Name) override;
+
+private:
+    QHash<QString, int> FColumns; // lower-cased name -> index in a record
+    std::vector<TRecord> FRecords;
+    size_t FIndex = 0;
+};
+
+class TQuery : public IQuery {
+public:
+    // An empty path means the configured database, looked up on every open.
+    explicit TQuery(const QString& DatabasePath) : FDatabasePath(DatabasePath) {}
+
+    IQueryResultsPtr Exec(const QString& SQL, const QueryParams& Params = {}) override;
+    IQueryResultsPtr Insert(const QString& SQL, const QueryParams& Params = {}) override;
+    IQueryResultsPtr Select(const QString& SQL, const QueryParams& Params = {}) override;
+
+private:
+    QString FDatabasePath;
+};
+
+} // namespace kelvora
