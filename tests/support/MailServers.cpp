@@ -281,6 +281,13 @@ first_valid_uid = 1
 first_valid_gid = 1
 default_login_user = %6
 default_internal_user = %7
+# Failed logins of one test must not slow the next down: the authentication
+# process finds no penalty socket and keeps no penalties.
+service anvil {
+  unix_listener anvil-auth-penalty {
+    path = anvil-no-penalty
+  }
+}
 service pop3-login {
   inet_listener pop3 {
     port = %2

@@ -28,7 +28,7 @@ public:
 
     // The test users; each one's password is PasswordOf(name).
     static QStringList Users() { return {QStringLiteral("alice"), QStringLiteral("bob")}; }
-    static QString PasswordOf(const QString& User) { return User + QStringLiteral("-Pa55:w0rd"); }
+    static QString PasswordOf(const QString& User) { return User + QStringLiteral("-Pa55%w0rd!"); }
     static QString AddressOf(const QString& User) { return User + QStringLiteral("@example.test"); }
 
     quint16 Pop3Port() const { return FPop3Port; }   // plain, STLS offered
