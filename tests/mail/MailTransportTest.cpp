@@ -3,6 +3,7 @@
 
 #include "MailPeer.h"
 #include "MailTestSupport.h"
+#include "uException.h"
 #include "uFactories.h"
 #include "uMailSendImpl.h"
 #include "uMailTools.h"
@@ -323,6 +324,30 @@ TEST_F(MailTransportTest, SmtpRefusedConnection)
     EXPECT_EQ(Send->GetErrorText(), QStringLiteral("Помилка сокету (10061): Connection refused."));
 }
 
+TEST_F(MailTransportTest, SmtpTerminateDuringDataReturnsAtOnce)
+{
+    TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN", [](const QByteArray& Line) -> TMailPeer::TAnswer {
+        if (Line == ".")
+            return {QByteArray(), TMailPeer::Stall}; // the server never confirms the message
+        return {};
+    }));
+    const IMailSendPtr Send = SmtpTo(Peer, kPassword, 30);
+    Peer.OnLine = [&](const QByteArray& Line) {
+        if (Line == ".")
+            QTimer::singleShot(20, [Send] { Send->Terminate(); });
+    };
+    QElapsedTimer Clock;
+    Clock.start();
+    SendOne(Send);
+    EXPECT_LT(Clock.elapsed(), 2000);
+    EXPECT_NE(Send->GetErrorCode(), 0);
+    EXPECT_TRUE(Send->GetErrorText().isEmpty());
+    EXPECT_TRUE(Send->GetTerminatedByUser());
+    EXPECT_EQ(CountLines(Send->GetSession(), QStringLiteral("Terminated by user.")), 1);
+    EXPECT_FALSE(Peer.ReceivedCommand("QUIT"));
+    EXPECT_FALSE(Send->GetInProgress());
+}
+
 TEST_F(MailTransportTest, DotStuffing)
 {
     EXPECT_EQ(DotStuff("a\r\n.b\r\n..\r\n.\r\n"), "a\r\n..b\r\n...\r\n..\r\n.\r\n");
@@ -471,6 +496,21 @@ TEST_F(MailTransportTest, Pop3TerminateDuringRetrReturnsAtOnceWithoutQuit)
     EXPECT_EQ(CountLines(Receive->GetSession(), QStringLiteral("Quit command")), 0);
     EXPECT_EQ(CountLines(Receive->GetSession(), QStringLiteral("Terminated by user.")), 1);
     EXPECT_FALSE(Receive->GetInProgress());
+}
+
+TEST_F(MailTransportTest, Pop3HandlerErrorReachesTheCallerAfterClosing)
+{
+    TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test"), Message("tax@agency.test")}));
+    const IMailReceivePtr Receive = Pop3To(Peer);
+    Receive->SetOnMessage([](const IMailMessagePtr&, bool& Delete) {
+        Delete = true;
+        throw Exception(QStringLiteral("disk full"));
+    });
+    EXPECT_THROW(Receive->Receive(QStringLiteral("*")), Exception);
+    EXPECT_FALSE(Receive->GetInProgress());
+    EXPECT_FALSE(Peer.ReceivedCommand("DELE"));
+    EXPECT_FALSE(Peer.ReceivedCommand("RETR 2"));
+    EXPECT_TRUE(Peer.ReceivedCommand("QUIT"));
 }
 
 } // namespace
