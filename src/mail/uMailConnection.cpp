@@ -180,6 +180,9 @@ bool TMailConnection::HasLine()
 bool TMailConnection::ReadLine(QByteArray& Line)
 {
     Line.clear();
+    // After a cancellation nothing more is read, not even what already arrived.
+    if (FErrorCode == MAIL_ERROR_ABORTED)
+        return false;
     if (!HasLine() && !Wait([this] { return HasLine(); }, false))
         return false;
     const qsizetype End = FInput.indexOf('\n', FScanned);
