@@ -121,6 +121,18 @@ int CmsReason()
     return ERR_GET_LIB(Code) == ERR_LIB_CMS ? ERR_GET_REASON(Code) : 0;
 }
 
+// Whether a key-transport recipient of the message is Cert.
+bool AddressedTo(CMS_ContentInfo* Cms, X509* Cert)
+{
+    STACK_OF(CMS_RecipientInfo)* Recipients = CMS_get0_RecipientInfos(Cms);
+    for (int I = 0; I < sk_CMS_RecipientInfo_num(Recipients); ++I) {
+        CMS_RecipientInfo* Recipient = sk_CMS_RecipientInfo_value(Recipients, I);
+        if (CMS_RecipientInfo_type(Recipient) == CMS_RECIPINFO_TRANS && CMS_RecipientInfo_ktri_cert_cmp(Recipient, Cert) == 0)
+            return true;
+    }
+    return false;
+}
+
 bool SigningTime(CMS_SignerInfo* Signer, time_t& Time)
 {
     const int Index = CMS_signed_get_attr_by_NID(Signer, NID_pkcs9_signingTime, -1);
@@ -176,9 +188,14 @@ bool DecryptData(const unsigned char* In, int Size, EVP_PKEY* Key, X509* Cert, T
     TOwned<CMS_ContentInfo> Cms = FromDer(In, Size, NID_pkcs7_enveloped, Error);
     if (!Cms)
         return ERR_clear_error(), false;
+    if (!AddressedTo(Cms.get(), Cert)) {
+        Error = MakeError(PF_E_WRONG_RECIPIENT);
+        ERR_clear_error();
+        return false;
+    }
     TOwned<BIO> Out(BIO_new(BIO_s_mem()));
     if (!Out || !CMS_decrypt(Cms.get(), Key, Cert, nullptr, Out.get(), CMS_BINARY)) {
-        Error = MakeError(CmsReason() == CMS_R_NO_MATCHING_RECIPIENT ? PF_E_WRONG_RECIPIENT : PF_E_DATA_DAMAGED);
+        Error = MakeError(PF_E_DATA_DAMAGED);
         ERR_clear_error();
         return false;
     }
