@@ -85,29 +85,6 @@ void FillProtect(PF_PROTECT_DATA_INFO* Info, bool Signed, const TOpened& Opened)
     Info->Time = Opened.TimeAvail ? static_cast<int64_t>(Opened.Time) : 0;
 }
 
-// Buffers handed out carry their size in front, so that PFFreeData wipes
-// exactly what was given whatever length the caller passes.
-constexpr size_t Header = 16;
-
-uint8_t* NewBuffer(size_t Size)
-{
-    auto* Block = static_cast<uint8_t*>(OPENSSL_zalloc(Size + Header));
-    if (!Block)
-        return nullptr;
-    std::memcpy(Block, &Size, sizeof Size);
-    return Block + Header;
-}
-
-void FreeBuffer(uint8_t* Data)
-{
-    if (!Data)
-        return;
-    uint8_t* Block = Data - Header;
-    size_t Size = 0;
-    std::memcpy(&Size, Block, sizeof Size);
-    OPENSSL_clear_free(Block, Size + Header);
-}
-
 bool HandOut(const QByteArray& Bytes, uint8_t** Data, int32_t* Length)
 {
     if (!Data || !Length)
@@ -404,13 +381,15 @@ int32_t PFAPI PFProtectData(const uint8_t* In, int32_t InLength, uint8_t** Out, 
             Error = MakeError(PF_E_BAD_ARGUMENT);
             return false;
         }
-        QByteArray Result;
+        TOutput Result;
         TOpened Opened;
         bool Ok = false;
         switch (Operation) {
         case PF_OP_SIGN:
-            Ok = (CurrentKey() || (Error = MakeError(PF_E_NO_KEY), false)) &&
-                 SignData(In, InLength, CurrentKey(), CurrentCert(), Result, Error);
+            if (!CurrentKey())
+                Error = MakeError(PF_E_NO_KEY);
+            else
+                Ok = SignData(In, InLength, CurrentKey(), CurrentCert(), Result, Error);
             break;
         case PF_OP_ENCRYPT: {
             auto Store = CurrentStore(Error);
@@ -423,7 +402,8 @@ int32_t PFAPI PFProtectData(const uint8_t* In, int32_t InLength, uint8_t** Out, 
                     Error = MakeError(PF_E_CERT_DAMAGED);
                 else if (!Store->Verify(Target, nullptr, Error))
                     X509_free(std::exchange(Target, nullptr));
-            } else if (const TStoreCert* Found = Store->FindByClient(Recipient ? QByteArray(Recipient) : QByteArray(), Error)) {
+            } else if (const TStoreCert* Found =
+                           Store->FindByClient(Recipient ? QByteArray(Recipient) : QByteArray(), Error)) {
                 Target = X509_up_ref(Found->Cert) ? Found->Cert : nullptr;
             }
             Ok = Target && EncryptData(In, InLength, Target, CurrentCert(), Result, Error);
@@ -433,29 +413,30 @@ int32_t PFAPI PFProtectData(const uint8_t* In, int32_t InLength, uint8_t** Out, 
         case PF_OP_DECRYPT:
             Ok = (CurrentKey() || AcquireKey(QStringLiteral("Зчитування особистого ключа для розшифрування"), Error)) &&
                  DecryptData(In, InLength, CurrentKey(), CurrentCert(), Opened, Error);
-            if (Ok)
-                FillProtect(Info, false, Opened);
-            Result = std::move(Opened.Content);
             break;
         case PF_OP_VERIFY: {
             auto Store = CurrentStore(Error);
             Ok = Store && VerifyData(In, InLength, *Store, Opened, Error);
-            if (Ok)
-                FillProtect(Info, true, Opened);
-            Result = std::move(Opened.Content);
             break;
         }
         default:
             Error = MakeError(PF_E_BAD_ARGUMENT);
         }
-        if (Ok && Opened.Cert)
-            Ok = HandOut(DerOf(Opened.Cert), OutCert, OutCertLength);
-        FreeOpened(Opened);
-        if (Ok && !HandOut(Result, Out, OutLength)) {
-            Error = MakeError(PF_E_OUT_OF_MEMORY);
-            Ok = false;
+        if (Operation == PF_OP_DECRYPT || Operation == PF_OP_VERIFY) {
+            if (Ok)
+                FillProtect(Info, Operation == PF_OP_VERIFY, Opened);
+            std::swap(Result, Opened.Content);
+            if (Ok && Opened.Cert && !HandOut(DerOf(Opened.Cert), OutCert, OutCertLength)) {
+                Error = MakeError(PF_E_OUT_OF_MEMORY);
+                Ok = false;
+            }
         }
-        if (!Ok) {
+        FreeOpened(Opened);
+        if (Ok) {
+            *Out = Result.Data;
+            *OutLength = Result.Size;
+        } else {
+            FreeBuffer(Result.Data);
             PFFreeProtectDataInfo(Info);
             if (OutCert && *OutCert)
                 FreeBuffer(std::exchange(*OutCert, nullptr));

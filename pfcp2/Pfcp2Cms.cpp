@@ -4,6 +4,8 @@
 #include "Pfcp2Profile.h"
 #include "Pfcp2Store.h"
 
+#include <climits>
+#include <cstring>
 #include <memory>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -20,11 +22,21 @@ struct TFree {
 };
 template <class T> using TOwned = std::unique_ptr<T, TFree>;
 
-QByteArray BioBytes(BIO* Bio)
+bool CopyOut(const void* Data, size_t Size, TOutput& Out)
+{
+    Out.Data = NewBuffer(Size);
+    if (!Out.Data)
+        return false;
+    std::memcpy(Out.Data, Data, Size);
+    Out.Size = static_cast<int32_t>(Size);
+    return true;
+}
+
+bool BioOut(BIO* Bio, TOutput& Out)
 {
     char* Data = nullptr;
     const long Size = BIO_get_mem_data(Bio, &Data);
-    return QByteArray(Data, Size);
+    return Size >= 0 && Size <= INT32_MAX && CopyOut(Data, static_cast<size_t>(Size), Out);
 }
 
 bool ToDer(CMS_ContentInfo* Cms, QByteArray& Out)
@@ -34,6 +46,17 @@ bool ToDer(CMS_ContentInfo* Cms, QByteArray& Out)
         return false;
     Out.resize(Size);
     unsigned char* P = reinterpret_cast<unsigned char*>(Out.data());
+    return i2d_CMS_ContentInfo(Cms, &P) == Size;
+}
+
+// DER straight into the caller's buffer.
+bool ToDer(CMS_ContentInfo* Cms, TOutput& Out)
+{
+    const int Size = i2d_CMS_ContentInfo(Cms, nullptr);
+    if (Size <= 0 || !(Out.Data = NewBuffer(static_cast<size_t>(Size))))
+        return false;
+    unsigned char* P = Out.Data;
+    Out.Size = Size;
     return i2d_CMS_ContentInfo(Cms, &P) == Size;
 }
 
@@ -70,10 +93,10 @@ bool ReadTlv(const QByteArray& Der, qsizetype At, qsizetype& ContentAt, qsizetyp
     return ContentAt + ContentSize <= Der.size();
 }
 
-QByteArray Tlv(unsigned char Tag, const QByteArray& Content)
+// The tag and length octets of a DER element with Size content bytes.
+QByteArray Header(unsigned char Tag, qsizetype Size)
 {
     QByteArray Result(1, static_cast<char>(Tag));
-    const qsizetype Size = Content.size();
     if (Size < 0x80) {
         Result += static_cast<char>(Size);
     } else {
@@ -83,12 +106,14 @@ QByteArray Tlv(unsigned char Tag, const QByteArray& Content)
         Result += static_cast<char>(0x80 | Digits.size());
         Result += Digits;
     }
-    return Result + Content;
+    return Result;
 }
 
+QByteArray Tlv(unsigned char Tag, const QByteArray& Content) { return Header(Tag, Content.size()) + Content; }
+
 // Adds originatorInfo with the sender's certificate to EnvelopedData that
-// has none: ContentInfo { type, [0] { EnvelopedData { version, ... } } }
-// becomes ContentInfo { type, [0] { EnvelopedData { 2, [0] { [0] { cert } }, ... } } }.
+// has none: ContentInfo { type, [0] { EnvelopedData { version, rest } } }
+// becomes ContentInfo { type, [0] { EnvelopedData { 2, [0] { [0] { cert } }, rest } } }.
 bool AddOriginator(QByteArray& Der, X509* Sender)
 {
     const int CertSize = i2d_X509(Sender, nullptr);
@@ -101,17 +126,26 @@ bool AddOriginator(QByteArray& Der, X509* Sender)
     qsizetype InfoAt, InfoSize, TypeAt, TypeSize, ExplicitAt, ExplicitSize, EnvAt, EnvSize, VersionAt, VersionSize;
     if (!ReadTlv(Der, 0, InfoAt, InfoSize) || !ReadTlv(Der, InfoAt, TypeAt, TypeSize))
         return false;
-    const qsizetype ExplicitTag = TypeAt + TypeSize;
-    if (!ReadTlv(Der, ExplicitTag, ExplicitAt, ExplicitSize) || !ReadTlv(Der, ExplicitAt, EnvAt, EnvSize) ||
+    if (!ReadTlv(Der, TypeAt + TypeSize, ExplicitAt, ExplicitSize) || !ReadTlv(Der, ExplicitAt, EnvAt, EnvSize) ||
         !ReadTlv(Der, EnvAt, VersionAt, VersionSize))
         return false;
     const qsizetype RestAt = VersionAt + VersionSize;
-    const QByteArray Rest = Der.mid(RestAt, EnvAt + EnvSize - RestAt);
-    if (Rest.isEmpty() || static_cast<unsigned char>(Rest[0]) == 0xA0)
-        return false; // already has an originatorInfo
-    const QByteArray Envelope =
-        Tlv(0x30, Tlv(0x02, QByteArray(1, '\x02')) + Tlv(0xA0, Tlv(0xA0, Cert)) + Rest);
-    Der = Tlv(0x30, Der.mid(InfoAt, TypeAt + TypeSize - InfoAt) + Tlv(0xA0, Envelope));
+    const qsizetype RestSize = EnvAt + EnvSize - RestAt;
+    if (RestSize <= 0 || static_cast<unsigned char>(Der[RestAt]) == 0xA0)
+        return false; // nothing follows the version, or an originatorInfo is there already
+
+    const QByteArray Type = Der.mid(InfoAt, TypeAt + TypeSize - InfoAt);
+    const QByteArray Version = Tlv(0x02, QByteArray(1, '\x02'));
+    const QByteArray Originator = Tlv(0xA0, Tlv(0xA0, Cert));
+    const qsizetype EnvelopeSize = Version.size() + Originator.size() + RestSize;
+    const QByteArray EnvelopeHeader = Header(0x30, EnvelopeSize);
+    const QByteArray ExplicitHeader = Header(0xA0, EnvelopeHeader.size() + EnvelopeSize);
+    const qsizetype InfoContent = Type.size() + ExplicitHeader.size() + EnvelopeHeader.size() + EnvelopeSize;
+    QByteArray Result = Header(0x30, InfoContent);
+    Result.reserve(Result.size() + InfoContent);
+    Result.append(Type).append(ExplicitHeader).append(EnvelopeHeader).append(Version).append(Originator);
+    Result.append(Der.constData() + RestAt, RestSize);
+    Der = std::move(Result);
     return true;
 }
 
@@ -150,9 +184,11 @@ void FreeOpened(TOpened& Opened)
 {
     X509_free(Opened.Cert);
     Opened.Cert = nullptr;
+    FreeBuffer(Opened.Content.Data);
+    Opened.Content = TOutput();
 }
 
-bool SignData(const unsigned char* In, int Size, EVP_PKEY* Key, X509* Cert, QByteArray& Out, TError& Error)
+bool SignData(const unsigned char* In, int Size, EVP_PKEY* Key, X509* Cert, TOutput& Out, TError& Error)
 {
     const unsigned int Flags = CMS_BINARY | CMS_NOSMIMECAP;
     TOwned<BIO> Data(BIO_new_mem_buf(In, Size));
@@ -165,7 +201,7 @@ bool SignData(const unsigned char* In, int Size, EVP_PKEY* Key, X509* Cert, QByt
     return Ok;
 }
 
-bool EncryptData(const unsigned char* In, int Size, X509* Recipient, X509* Sender, QByteArray& Out, TError& Error)
+bool EncryptData(const unsigned char* In, int Size, X509* Recipient, X509* Sender, TOutput& Out, TError& Error)
 {
     TOwned<BIO> Data(BIO_new_mem_buf(In, Size));
     TOwned<STACK_OF(X509)> Recipients(sk_X509_new_null());
@@ -176,7 +212,10 @@ bool EncryptData(const unsigned char* In, int Size, X509* Recipient, X509* Sende
     }
     TOwned<CMS_ContentInfo> Cms(
         Ok ? CMS_encrypt(Recipients.get(), Data.get(), EVP_aes_256_cbc(), CMS_BINARY) : nullptr);
-    Ok = Cms && ToDer(Cms.get(), Out) && (!Sender || AddOriginator(Out, Sender));
+    QByteArray Der;
+    Ok = Cms && (Sender ? ToDer(Cms.get(), Der) && AddOriginator(Der, Sender) &&
+                              CopyOut(Der.constData(), static_cast<size_t>(Der.size()), Out)
+                        : ToDer(Cms.get(), Out));
     if (!Ok)
         Error = MakeError(PF_E_INTERNAL);
     ERR_clear_error();
@@ -199,7 +238,10 @@ bool DecryptData(const unsigned char* In, int Size, EVP_PKEY* Key, X509* Cert, T
         ERR_clear_error();
         return false;
     }
-    Opened.Content = BioBytes(Out.get());
+    if (!BioOut(Out.get(), Opened.Content)) {
+        Error = MakeError(PF_E_OUT_OF_MEMORY);
+        return false;
+    }
     TOwned<STACK_OF(X509)> Certs(CMS_get1_certs(Cms.get()));
     if (Certs && sk_X509_num(Certs.get()) > 0 && X509_up_ref(sk_X509_value(Certs.get(), 0)))
         Opened.Cert = sk_X509_value(Certs.get(), 0);
@@ -239,8 +281,11 @@ bool VerifyData(const unsigned char* In, int Size, const TStore& Store, TOpened&
                 Opened.Cert = Cert;
         }
     }
-    Opened.Content = BioBytes(Out.get());
     ERR_clear_error();
+    if (!BioOut(Out.get(), Opened.Content)) {
+        Error = MakeError(PF_E_OUT_OF_MEMORY);
+        return false;
+    }
     return true;
 }
 

@@ -16,16 +16,23 @@ namespace pfcp2 {
 
 class TStore;
 
-bool SignData(const unsigned char* In, int Size, EVP_PKEY* Key, X509* Cert, QByteArray& Out, TError& Error);
+// A result in a buffer to hand to the caller (NewBuffer); FreeBuffer releases it.
+struct TOutput {
+    uint8_t* Data = nullptr;
+    int32_t Size = 0;
+};
+
+bool SignData(const unsigned char* In, int Size, EVP_PKEY* Key, X509* Cert, TOutput& Out, TError& Error);
 // Sender may be null: the message then names no sender.
-bool EncryptData(const unsigned char* In, int Size, X509* Recipient, X509* Sender, QByteArray& Out, TError& Error);
+bool EncryptData(const unsigned char* In, int Size, X509* Recipient, X509* Sender, TOutput& Out, TError& Error);
 
 struct TOpened {
-    QByteArray Content;
+    TOutput Content;
     X509* Cert = nullptr; // signer or sender, owned by the caller; null when none is named
     bool TimeAvail = false;
     time_t Time = 0;
 };
+// Releases the certificate and, unless handed on, the content.
 void FreeOpened(TOpened& Opened);
 
 // Opens EnvelopedData addressed to Cert with its Key.

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
+#include <filesystem>
+#include <mutex>
+#include <string>
 
 namespace pfcp2 {
 
@@ -103,6 +106,25 @@ bool WriteSetting(const QString& Section, const QString& Name, const QString& Va
     return File.commit();
 }
 
-QString FileStoreFolder() { return ReadSetting(QString::fromLatin1(FileStoreSection), QString::fromLatin1(PathValue)); }
+QString FileStoreFolder()
+{
+    // Asked before every operation on the store: read the file again only
+    // when it changed.
+    namespace fs = std::filesystem;
+    static std::mutex Lock;
+    static std::string Seen;
+    static QString Value;
+    const std::string Path = QFile::encodeName(SettingsFilePath()).toStdString();
+    std::error_code Error;
+    const auto Size = fs::file_size(Path, Error);
+    const auto Time = Error ? 0 : fs::last_write_time(Path, Error).time_since_epoch().count();
+    const std::string Key = Path + '|' + std::to_string(Error ? -1 : static_cast<long long>(Size)) + '|' + std::to_string(Time);
+    std::lock_guard<std::mutex> Guard(Lock);
+    if (Key != Seen) {
+        Value = ReadSetting(QString::fromLatin1(FileStoreSection), QString::fromLatin1(PathValue));
+        Seen = Key;
+    }
+    return Value;
+}
 
 } // namespace pfcp2

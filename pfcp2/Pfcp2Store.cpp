@@ -9,6 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <chrono>
+#include <sys/stat.h>
+#include <filesystem>
+#include <string>
 #include <mutex>
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
@@ -40,27 +44,42 @@ int ErrorCodeOfVerify(int Result)
 
 // Names, sizes and times of the store's files: the store is read again when
 // this changes.
-QString FolderSignature(const QString& Folder)
+std::string FolderSignature(const std::string& Folder)
 {
-    QString Result;
-    const QFileInfoList Entries =
-        QDir(Folder).entryInfoList(QDir::Files | QDir::Readable | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& Entry : Entries)
-        Result += Entry.fileName() + u'|' + QString::number(Entry.size()) + u'|' +
-                  QString::number(Entry.lastModified().toMSecsSinceEpoch()) + u'\n';
+    namespace fs = std::filesystem;
+    std::string Result;
+    std::error_code Error;
+    for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error)) {
+        struct stat Status = {};
+        if (::stat(It->path().c_str(), &Status) == 0)
+            Result += It->path().filename().string() + '|' + std::to_string(Status.st_size) + '|' +
+                      std::to_string(Status.st_mtim.tv_sec) + '.' + std::to_string(Status.st_mtim.tv_nsec) + '\n';
+    }
     return Result;
+}
+
+// The folder's own time changes whenever a file is added, removed or renamed
+// in it; a file rewritten in place is noticed by the full listing, taken at
+// most once a second.
+std::string FolderTime(const std::string& Folder)
+{
+    struct stat Status = {};
+    if (::stat(Folder.c_str(), &Status) != 0 || !S_ISDIR(Status.st_mode))
+        return std::string();
+    return std::to_string(Status.st_mtim.tv_sec) + '.' + std::to_string(Status.st_mtim.tv_nsec);
 }
 
 std::mutex gStoreLock;
 std::shared_ptr<const TStore> gStore;
-QString gStoreSignature;
+std::string gStoreSignature;
+std::string gStoreTime;
+std::chrono::steady_clock::time_point gStoreListed;
 
 } // namespace
 
 TStore::TStore(const QString& Folder) : FFolder(Folder)
 {
     FTrusted = X509_STORE_new();
-    FOthers = sk_X509_new_null();
     X509_STORE_set_flags(FTrusted, X509_V_FLAG_CRL_CHECK);
     const QFileInfoList Entries =
         QDir(Folder).entryInfoList(QDir::Files | QDir::Readable | QDir::NoDotAndDotDot, QDir::Name);
@@ -82,10 +101,10 @@ TStore::TStore(const QString& Folder) : FFolder(Folder)
             Item.Drfo = Owner.ClientDRFOCode.trimmed();
             Item.Serial = Owner.CertSerial;
             Item.NotBefore = TimeOf(X509_get0_notBefore(Cert));
-            if (X509_get_extension_flags(Cert) & EXFLAG_SS)
-                X509_STORE_add_cert(FTrusted, Cert);
-            else if (X509_up_ref(Cert))
-                sk_X509_push(FOthers, Cert);
+            // Certificates that are not self-signed serve only to build
+            // chains: without X509_V_FLAG_PARTIAL_CHAIN a chain must still
+            // end in a self-signed root.
+            X509_STORE_add_cert(FTrusted, Cert);
             FCerts.push_back(Item);
         } else if (X509_CRL* Crl = ParseCrl(Bytes, Data.size())) {
             X509_STORE_add_crl(FTrusted, Crl);
@@ -101,15 +120,12 @@ TStore::~TStore()
         X509_free(Item.Cert);
     for (TStoreCrl& Item : FCrls)
         X509_CRL_free(Item.Crl);
-    sk_X509_pop_free(FOthers, X509_free);
     X509_STORE_free(FTrusted);
 }
 
 bool TStore::Verify(X509* Cert, STACK_OF(X509) * Extra, TError& Error) const
 {
-    STACK_OF(X509)* Untrusted = sk_X509_dup(FOthers);
-    for (int I = 0; Extra && Untrusted && I < sk_X509_num(Extra); ++I)
-        sk_X509_push(Untrusted, sk_X509_value(Extra, I));
+    STACK_OF(X509)* Untrusted = Extra ? sk_X509_dup(Extra) : sk_X509_new_null();
     X509_STORE_CTX* Context = X509_STORE_CTX_new();
     bool Ok = false;
     int Result = X509_V_ERR_UNSPECIFIED;
@@ -187,16 +203,23 @@ const TStoreCert* TStore::FindBySerial(const QString& Serial, TError& Error) con
 std::shared_ptr<const TStore> CurrentStore(TError& Error)
 {
     const QString Folder = FileStoreFolder();
-    if (Folder.isEmpty() || !QFileInfo(Folder).isDir()) {
+    const std::string Path = QFile::encodeName(Folder).toStdString();
+    const std::string Time = Folder.isEmpty() ? std::string() : FolderTime(Path);
+    if (Time.empty()) {
         Error = MakeError(PF_E_NO_FILE_STORE);
         return nullptr;
     }
-    const QString Signature = FolderSignature(Folder);
     std::lock_guard<std::mutex> Lock(gStoreLock);
+    const auto Now = std::chrono::steady_clock::now();
+    if (gStore && gStore->Folder() == Folder && gStoreTime == Time && Now - gStoreListed < std::chrono::seconds(1))
+        return gStore;
+    const std::string Signature = FolderSignature(Path);
     if (!gStore || gStore->Folder() != Folder || gStoreSignature != Signature) {
         gStore = std::make_shared<const TStore>(Folder);
         gStoreSignature = Signature;
     }
+    gStoreTime = Time;
+    gStoreListed = Now;
     return gStore;
 }
 
@@ -205,6 +228,7 @@ void ForgetStore()
     std::lock_guard<std::mutex> Lock(gStoreLock);
     gStore.reset();
     gStoreSignature.clear();
+    gStoreTime.clear();
 }
 
 } // namespace pfcp2

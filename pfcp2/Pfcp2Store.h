@@ -2,7 +2,8 @@
 
 // The file store: a folder of certificates and certificate revocation lists
 // (DER or PEM, one per file). Self-signed certificates in it are the trusted
-// roots; the others help to build chains and are found by their codes.
+// roots; the others help to build chains (a chain must end in such a root)
+// and are found by their codes.
 
 #include "Pfcp2Text.h"
 
@@ -56,7 +57,6 @@ private:
     std::vector<TStoreCert> FCerts;
     std::vector<TStoreCrl> FCrls;
     X509_STORE* FTrusted = nullptr;
-    STACK_OF(X509)* FOthers = nullptr;
 };
 
 // The store of the configured folder, read anew whenever its files changed.

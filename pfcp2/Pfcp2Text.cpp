@@ -101,6 +101,29 @@ void FreeText(char*& Text)
     Text = nullptr;
 }
 
+namespace {
+constexpr size_t BufferHeader = 16;
+}
+
+uint8_t* NewBuffer(size_t Size)
+{
+    auto* Block = static_cast<uint8_t*>(OPENSSL_zalloc(Size + BufferHeader));
+    if (!Block)
+        return nullptr;
+    std::memcpy(Block, &Size, sizeof Size);
+    return Block + BufferHeader;
+}
+
+void FreeBuffer(uint8_t* Data)
+{
+    if (!Data)
+        return;
+    uint8_t* Block = Data - BufferHeader;
+    size_t Size = 0;
+    std::memcpy(&Size, Block, sizeof Size);
+    OPENSSL_clear_free(Block, Size + BufferHeader);
+}
+
 QString ErrorDescription(int Code)
 {
     switch (Code) {

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
+#include <cstdint>
 
 namespace pfcp2 {
 
@@ -16,6 +18,11 @@ void PutText(char* Area, int Size, const QString& Text);
 // A library-owned zero-terminated copy, released by FreeText.
 char* NewText(const QString& Text);
 void FreeText(char*& Text);
+
+// Buffers the library hands out carry their size in front, so that
+// PFFreeData wipes exactly what was given whatever length the caller passes.
+uint8_t* NewBuffer(size_t Size);
+void FreeBuffer(uint8_t* Data);
 
 // The Ukrainian text of an error code.
 QString ErrorDescription(int Code);

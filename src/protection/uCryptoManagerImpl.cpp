@@ -4,6 +4,7 @@
 #include "uCrypto.h"
 #include "uFactories.h"
 #include "uIniFile.h"
+#include "uStreamImpl.h"
 
 #include <QDir>
 #include <QSettings>
@@ -143,10 +144,15 @@ IStreamPtr TCryptoManager::Protect(int32_t Operation, const IStreamPtr& Data, co
     const int64_t Size = Data ? Data->GetSize() : 0;
     if (Size <= 0 || Size > std::numeric_limits<int32_t>::max())
         return nullptr;
-    QByteArray Input(static_cast<qsizetype>(Size), Qt::Uninitialized);
-    Data->SetPosition(0);
-    if (Data->Read(Input.data(), static_cast<int32_t>(Size)) != Size)
-        return nullptr;
+    QByteArray Input;
+    if (const auto* Memory = dynamic_cast<const TStream_*>(Data.get())) {
+        Input = Memory->Data(); // shared, not copied
+    } else {
+        Input.resize(static_cast<qsizetype>(Size));
+        Data->SetPosition(0);
+        if (Data->Read(Input.data(), static_cast<int32_t>(Size)) != Size)
+            return nullptr;
+    }
 
     const TCryptoLibrary& Library = CryptoLibrary();
     const bool Opening = Operation == CryptoDecrypt || Operation == CryptoVerify;
