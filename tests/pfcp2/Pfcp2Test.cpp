@@ -292,6 +292,36 @@ TEST_F(Pfcp2, FindsCertificatesByCodeIndexAndSerial)
     EXPECT_EQ(Code, PF_E_CERT_DAMAGED);
 }
 
+TEST_F(Pfcp2, CertificatesInTheStoreAreNoTrustAnchorsUnlessSelfSigned)
+{
+    PFSupplyPrivateKey(TestPki().KeyFile(QStringLiteral("12345678-director")).toUtf8().constData(),
+                       TestPki().Password.constData());
+    ASSERT_EQ(ReadKey(QString()).Result, 1);
+    const uint8_t Data[] = "report";
+    uint8_t* Signed = nullptr;
+    int32_t SignedLength = 0, Code = -1;
+    ASSERT_TRUE(PFProtectData(Data, sizeof Data, &Signed, &SignedLength, PF_OP_SIGN, nullptr, nullptr, 0, nullptr,
+                              nullptr, nullptr, &Code, nullptr));
+
+    // A store with the signer's certificate and the revocation list, but not
+    // the root that issued them.
+    QTemporaryDir Store;
+    for (const QString& Name : {QStringLiteral("12345678-director.crt"), QStringLiteral("root-ca.crl")})
+        ASSERT_TRUE(QFile::copy(QDir(TestPki().Store).filePath(Name), QDir(Store.path()).filePath(Name)));
+    ASSERT_TRUE(WriteSetting(QString::fromLatin1(FileStoreSection), QString::fromLatin1(PathValue), Store.path()));
+    uint8_t* Out = nullptr;
+    int32_t Length = 0;
+    EXPECT_FALSE(PFProtectData(Signed, SignedLength, &Out, &Length, PF_OP_VERIFY, nullptr, nullptr, 0, nullptr, nullptr,
+                               nullptr, &Code, nullptr));
+    EXPECT_EQ(Code, PF_E_CERT_UNTRUSTED);
+    ASSERT_TRUE(WriteSetting(QString::fromLatin1(FileStoreSection), QString::fromLatin1(PathValue), TestPki().Store));
+    EXPECT_TRUE(PFProtectData(Signed, SignedLength, &Out, &Length, PF_OP_VERIFY, nullptr, nullptr, 0, nullptr, nullptr,
+                              nullptr, &Code, nullptr));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Out), Length), QByteArray(reinterpret_cast<const char*>(Data), sizeof Data));
+    PFFreeData(Out, Length);
+    PFFreeData(Signed, SignedLength);
+}
+
 TEST_F(Pfcp2, RefusesCallsOutsideItsContract)
 {
     PFFinalize();
