@@ -114,6 +114,9 @@ typedef struct {
     int64_t Time;      /* that time, seconds since 1970-01-01 UTC */
     int32_t Reserved[2];
 } PF_PROTECT_DATA_INFO;
+#ifdef __cplusplus
+static_assert(sizeof(void*) != 4 || sizeof(PF_PROTECT_DATA_INFO) == 104, "the block callers provide");
+#endif
 
 /* Brings the library up. Reserved must be 0. On failure *ErrorFlag is
  * nonzero when ErrorText holds a message. */

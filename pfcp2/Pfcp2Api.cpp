@@ -74,11 +74,14 @@ void FillProtect(PF_PROTECT_DATA_INFO* Info, bool Signed, const TOpened& Opened)
 {
     if (!Info)
         return;
+    TError Ignored;
+    const auto Store = Opened.Cert ? CurrentStore(Ignored) : nullptr;
     std::memset(Info, 0, sizeof *Info);
     Info->Signed = Signed;
     Info->Encrypted = !Signed;
     Info->Filled = Opened.Cert != nullptr;
-    const QStringList Texts = Opened.Cert ? OwnerTexts(DescribeCertificate(Opened.Cert)) : QStringList();
+    const QStringList Texts = !Opened.Cert ? QStringList()
+                              : OwnerTexts(Store ? Store->Describe(Opened.Cert) : DescribeCertificate(Opened.Cert));
     for (int I = 0; I < 17; ++I)
         Info->*ProtectFields[I] = NewText(Texts.value(I));
     Info->TimeAvail = Opened.TimeAvail;

@@ -95,11 +95,11 @@ TStore::TStore(const QString& Folder) : FFolder(Folder)
             TStoreCert Item;
             Item.Cert = Cert;
             Item.FileName = Entry.fileName();
-            const TOwner Owner = DescribeCertificate(Cert);
-            Item.ClientAnsi = ToCp1251(Owner.Client);
-            Item.Edrpou = Owner.ClientEDRPOUCode.trimmed();
-            Item.Drfo = Owner.ClientDRFOCode.trimmed();
-            Item.Serial = Owner.CertSerial;
+            Item.Owner = DescribeCertificate(Cert);
+            Item.ClientAnsi = ToCp1251(Item.Owner.Client);
+            Item.Edrpou = Item.Owner.ClientEDRPOUCode.trimmed();
+            Item.Drfo = Item.Owner.ClientDRFOCode.trimmed();
+            Item.Serial = Item.Owner.CertSerial;
             Item.NotBefore = TimeOf(X509_get0_notBefore(Cert));
             // Certificates that are not self-signed serve only to build
             // chains: without X509_V_FLAG_PARTIAL_CHAIN a chain must still
@@ -198,6 +198,14 @@ const TStoreCert* TStore::FindBySerial(const QString& Serial, TError& Error) con
             return &Item;
     Error = MakeError(PF_E_CERT_NOT_FOUND);
     return nullptr;
+}
+
+TOwner TStore::Describe(X509* Cert) const
+{
+    for (const TStoreCert& Item : FCerts)
+        if (X509_cmp(Item.Cert, Cert) == 0)
+            return Item.Owner;
+    return DescribeCertificate(Cert);
 }
 
 std::shared_ptr<const TStore> CurrentStore(TError& Error)

@@ -5,6 +5,7 @@
 // roots; the others help to build chains (a chain must end in such a root)
 // and are found by their codes.
 
+#include "Pfcp2Profile.h"
 #include "Pfcp2Text.h"
 
 #include <QByteArray>
@@ -22,6 +23,7 @@ struct TStoreCert {
     QByteArray ClientAnsi; // subject text in windows-1251, as PFProtectData's recipient names it
     QString Edrpou, Drfo, Serial;
     time_t NotBefore = 0;
+    TOwner Owner;
 };
 
 struct TStoreCrl {
@@ -49,6 +51,9 @@ public:
     // The valid certificate issued last whose subject text is Client.
     const TStoreCert* FindByClient(const QByteArray& ClientAnsi, TError& Error) const;
     const TStoreCert* FindBySerial(const QString& Serial, TError& Error) const;
+    // The description of a certificate, from the store's when it holds the
+    // same certificate.
+    TOwner Describe(X509* Cert) const;
 
 private:
     const TStoreCert* Newest(std::vector<const TStoreCert*> Matches, TError& Error) const;
