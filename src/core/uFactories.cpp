@@ -1,6 +1,7 @@
 #include "uFactories.h"
 
 #include "uConfiguratorImpl.h"
+#include "uCryptoManagerImpl.h"
 #include "uDocumentImpl.h"
 #include "uDocumentNameImpl.h"
 #include "uEnumeratorImpl.h"
@@ -56,6 +57,16 @@ INamedValuesPtr CreateNamedValues() { return std::make_shared<TNamedValues>(); }
 IDocumentNamePtr CreateDocumentName(const QString& FileName) { return std::make_shared<TDocumentName>(FileName); }
 
 IDocumentPtr CreateDocument(const QString& FileName) { return TDocument::Create(FileName); }
+
+ICryptoManagerPtr GetCryptoManager()
+{
+    static ICryptoManagerPtr Instance;
+    if (!Instance) {
+        Instance = std::make_shared<TCryptoManager>();
+        RegisterProcessObject([] { Instance.reset(); });
+    }
+    return Instance;
+}
 
 // ---------------------------------------------------------------- storage
 

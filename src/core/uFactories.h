@@ -24,6 +24,10 @@ INamedValuesPtr CreateNamedValues();
 IDocumentNamePtr CreateDocumentName(const QString& FileName);
 // Exception "Файл не знайдено: <FileName>" when there is no such file.
 IDocumentPtr CreateDocument(const QString& FileName);
+// The process-wide crypto manager, made on first use: loads and initialises
+// the crypto library, raising ECryptoError when it cannot (the next call then
+// tries again). ReleaseProcessObjects finalises and unloads the library.
+ICryptoManagerPtr GetCryptoManager();
 
 // ---------------------------------------------------------------- storage
 // A query object for the database file DatabasePath; an empty path means the

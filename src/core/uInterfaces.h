@@ -229,6 +229,90 @@ using IQueryPtr = std::shared_ptr<IQuery>;
 
 // ---------------------------------------------------------------- crypto
 
+// Description of a key's or certificate's owner.
+struct TCertOwnerInfo {
+    bool Filled = false; // the crypto library filled the description
+    bool Stamp = false;  // a digital-stamp key, not a person's signature key
+    QString CertAuth;    // issuer
+    QString CertAuthCN;
+    QString CertSerial;
+    QString KeySerial;
+    QString Client; // subject; Encrypt takes it as the recipient
+    QString ClientCN;
+    QString ClientOrg;
+    QString ClientOrgUnit;
+    QString ClientTitle; // position, e.g. director
+    QString ClientState;
+    QString ClientLocality;
+    QString ClientFullName;
+    QString ClientAddress;
+    QString ClientPhone;
+    QString ClientEMail;
+    QString ClientDNS;
+    QString ClientEDRPOUCode; // enterprise code
+    QString ClientDRFOCode;   // personal tax number
+};
+
+// The signer or sender found when protected data is opened.
+struct TProtectDataInfo {
+    bool Signed = false;
+    bool Encrypted = false;
+    bool Filled = false;
+    QString CA;
+    QString CACN;
+    QString Serial;
+    QString Client;
+    QString ClientCN;
+    QString ClientOrg;
+    QString ClientOrgUnit;
+    QString ClientTitle;
+    QString ClientState;
+    QString ClientLocality;
+    QString ClientFullName;
+    QString ClientAddress;
+    QString ClientPhone;
+    QString ClientEMail;
+    QString ClientDNS;
+    QString ClientEDRPOUCode;
+    QString ClientDRFOCode;
+    bool bTimeAvail = false;
+    bool bTimeStamp = false;
+    TDateTime Time = 0; // when the data was opened
+};
+
+// The only door to the crypto library. Ordinary failures give false or a
+// null stream and leave the library's error text and code behind.
+class ICryptoManager : public IInterface {
+public:
+    virtual QString GetLastError() = 0;
+    virtual int32_t GetLastErrorCode() = 0;
+    // Reads a key (the library asks for the medium and password); it stays
+    // current for signing until the next read. Cancel: false with code 0.
+    virtual bool ReadPrivateKey(const QString& Caption) = 0;
+    virtual bool ReadPrivateKeyInfo(TCertOwnerInfo& Info, const QString& Caption) = 0;
+    virtual IStreamPtr Encrypt(const QString& Recipient, const IStreamPtr& Data) = 0;
+    // Certificate is not passed on: the library finds the recipient key itself.
+    virtual IStreamPtr Decrypt(const IStreamPtr& Data, const IStreamPtr& Certificate) = 0;
+    virtual IStreamPtr DecryptInfo(const IStreamPtr& Data, TProtectDataInfo& Info, const IStreamPtr& Certificate) = 0;
+    virtual IStreamPtr Sign(const IStreamPtr& Data) = 0;
+    // The content of signed data; SignerCertificate receives a new stream
+    // with the signer's certificate.
+    virtual IStreamPtr Verify(const IStreamPtr& Data, IStreamPtr& SignerCertificate) = 0;
+    virtual IStreamPtr VerifyInfo(const IStreamPtr& Data, TProtectDataInfo& Info, IStreamPtr& SignerCertificate) = 0;
+    virtual IStreamPtr Verify(const IStreamPtr& Data) = 0;
+    virtual IStreamPtr VerifyInfo(const IStreamPtr& Data, TProtectDataInfo& Info) = 0;
+    virtual int32_t ShowCertificates() = 0;
+    virtual int32_t ShowCRLs() = 0;
+    virtual int32_t SetSettings() = 0;
+    virtual void SelectGatewayCert(QString& Code, QString& Name) = 0;
+    // Finds a certificate by an agency's or enterprise's code; an unknown
+    // code gives false and leaves the last error alone.
+    virtual bool FindGatewayCert(const QString& Code, TCertOwnerInfo& Info) = 0;
+    // The folder of the library's certificate file store, or empty.
+    virtual QString GetFileStorePath() = 0;
+};
+using ICryptoManagerPtr = std::shared_ptr<ICryptoManager>;
+
 // ---------------------------------------------------------------- mail
 
 // One SMTP or POP3 conversation at a time: settings, the result of the last
