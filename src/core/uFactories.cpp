@@ -1,11 +1,13 @@
 #include "uFactories.h"
 
 #include "uConfiguratorImpl.h"
+#include "uCorePath.h"
 #include "uDocumentImpl.h"
 #include "uDocumentNameImpl.h"
 #include "uEnumeratorImpl.h"
 #include "uNamedValuesImpl.h"
 #include "uStreamImpl.h"
+#include "uZipImpl.h"
 
 #include <vector>
 
@@ -56,6 +58,17 @@ IDocumentPtr CreateDocument(const QString& FileName) { return TDocument::Create(
 // ---------------------------------------------------------------- mail
 
 // ---------------------------------------------------------------- maintenance
+
+IZipArchivePtr CreateZipArchive() { return std::make_shared<TZipArchive>(); }
+
+IArchiveItemPtr CreateArchiveItem(const QString& FileName)
+{
+    if (FileName.isEmpty())
+        return std::make_shared<TArchiveItem>();
+    auto Item = std::make_shared<TArchiveItem>(ExtractFileName(FileName));
+    Item->LoadFromFile(FileName);
+    return Item;
+}
 
 // ---------------------------------------------------------------- process-wide
 
