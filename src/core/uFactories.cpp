@@ -7,6 +7,7 @@
 #include "uEnumeratorImpl.h"
 #include "uNamedValuesImpl.h"
 #include "uStreamImpl.h"
+#include "uUpdaterImpl.h"
 #include "uZipImpl.h"
 
 #include <vector>
@@ -68,6 +69,16 @@ IArchiveItemPtr CreateArchiveItem(const QString& FileName)
     auto Item = std::make_shared<TArchiveItem>(ExtractFileName(FileName));
     Item->LoadFromFile(FileName);
     return Item;
+}
+
+IUpdaterPtr GetUpdater()
+{
+    static IUpdaterPtr Updater;
+    if (!Updater) {
+        Updater = std::make_shared<TUpdater>();
+        RegisterProcessObject([] { Updater.reset(); });
+    }
+    return Updater;
 }
 
 // ---------------------------------------------------------------- process-wide
