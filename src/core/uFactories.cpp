@@ -6,6 +6,7 @@
 #include "uDocumentNameImpl.h"
 #include "uEnumeratorImpl.h"
 #include "uNamedValuesImpl.h"
+#include "uQueryImpl.h"
 #include "uStreamImpl.h"
 #include "uUpdaterImpl.h"
 #include "uZipImpl.h"
@@ -55,6 +56,8 @@ IDocumentNamePtr CreateDocumentName(const QString& FileName) { return std::make_
 IDocumentPtr CreateDocument(const QString& FileName) { return TDocument::Create(FileName); }
 
 // ---------------------------------------------------------------- storage
+
+IQueryPtr CreateQuery(const QString& DatabasePath) { return std::make_shared<TQuery>(DatabasePath); }
 
 // ---------------------------------------------------------------- mail
 

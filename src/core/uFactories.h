@@ -26,6 +26,9 @@ IDocumentNamePtr CreateDocumentName(const QString& FileName);
 IDocumentPtr CreateDocument(const QString& FileName);
 
 // ---------------------------------------------------------------- storage
+// A query object for the database file DatabasePath; an empty path means the
+// configured database, looked up each time the file is opened.
+IQueryPtr CreateQuery(const QString& DatabasePath);
 
 // ---------------------------------------------------------------- mail
 

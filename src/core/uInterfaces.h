@@ -10,11 +10,14 @@
 #include "uDateTime.h"
 #include "uVariant.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <variant>
+#include <vector>
 
 class QIODevice;
 
@@ -134,6 +137,94 @@ public:
 using IDocumentPtr = std::shared_ptr<IDocument>;
 
 // ---------------------------------------------------------------- storage
+
+// One positional parameter of an SQL statement: value i of QueryParams is
+// bound to placeholder ":i" / "?i". The kind decides how it is bound:
+// int32, bool, int64, double, Unicode text (QString, QChar), narrow text
+// (QByteArray, const char*, char: the bytes as they are), a null reference
+// (nullptr, an empty interface pointer), a byte stream (IStreamPtr or
+// QIODevice*, bound as BLOB), a raw pointer (refused unless null) or an
+// interface of another kind (refused).
+class QueryParam {
+public:
+    using Value = std::variant<std::nullptr_t, int32_t, bool, int64_t, double, QString, QByteArray, const void*,
+                               IInterfacePtr, QIODevice*>;
+
+    QueryParam(std::nullptr_t) : FValue(nullptr) {}
+    QueryParam(int32_t V) : FValue(V) {}
+    QueryParam(bool V) : FValue(V) {}
+    QueryParam(long V) : FValue(int64_t(V)) {}
+    QueryParam(long long V) : FValue(int64_t(V)) {}
+    QueryParam(double V) : FValue(V) {}
+    QueryParam(const QString& V) : FValue(V) {}
+    QueryParam(QChar V) : FValue(QString(V)) {}
+    QueryParam(char16_t V) : FValue(QString(QChar(V))) {}
+    QueryParam(const QByteArray& V) : FValue(V) {}
+    QueryParam(const char* V) : FValue(QByteArray(V)) {}
+    QueryParam(char V) : FValue(QByteArray(1, V)) {}
+    QueryParam(const void* V) : FValue(V) {}
+    QueryParam(QIODevice* V) : FValue(V) {}
+    template <class T>
+        requires std::is_base_of_v<IInterface, T>
+    QueryParam(const std::shared_ptr<T>& V) : FValue(IInterfacePtr(V))
+    {
+    }
+    // A value read from a row or an attribute: null, integer, double or text.
+    QueryParam(const Variant& V);
+
+    const Value& Get() const { return FValue; }
+
+private:
+    Value FValue;
+};
+using QueryParams = std::vector<QueryParam>;
+
+inline QueryParam::QueryParam(const Variant& V)
+{
+    switch (V.GetKind()) {
+    case Variant::vkNull:
+        FValue = nullptr;
+        break;
+    case Variant::vkInt64:
+        FValue = V.ToInt64();
+        break;
+    case Variant::vkInteger:
+        FValue = V.ToInt();
+        break;
+    case Variant::vkDouble:
+        FValue = V.ToDouble();
+        break;
+    case Variant::vkText:
+        FValue = V.ToString();
+        break;
+    }
+}
+
+// The rows of one query, complete in memory, with a cursor from 0.
+class IQueryResults : public IInterface {
+public:
+    // One row on; no bound check.
+    virtual void Next() = 0;
+    virtual bool Eof() = 0;
+    // The current row's value of the column (any case); null when Eof,
+    // integer 0 when the row has no such column.
+    virtual Variant GetValue(const QString& Name) = 0;
+};
+using IQueryResultsPtr = std::shared_ptr<IQueryResults>;
+
+// One SQL statement per call on the local database; the file is opened (and
+// its tables created when missing) and closed around every call. Every
+// failure raises ESQLiteException.
+class IQuery : public IInterface {
+public:
+    // Statements without rows; the result is always null.
+    virtual IQueryResultsPtr Exec(const QString& SQL, const QueryParams& Params = {}) = 0;
+    // One row with one value, "ID": the row id this INSERT made.
+    virtual IQueryResultsPtr Insert(const QString& SQL, const QueryParams& Params = {}) = 0;
+    // Every row, or null when the query gives none.
+    virtual IQueryResultsPtr Select(const QString& SQL, const QueryParams& Params = {}) = 0;
+};
+using IQueryPtr = std::shared_ptr<IQuery>;
 
 // ---------------------------------------------------------------- crypto
 

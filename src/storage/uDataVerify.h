@@ -1,0 +1,35 @@
+#pragma once
+
+// The database file outlives program versions and can be swapped (another
+// file chosen, a backup restored): before the program works on it, its
+// recorded revision is compared with the program's and brought up to it.
+
+#include <QString>
+#include <functional>
+#include <map>
+
+namespace kelvora {
+
+// Converts the database from the revision before to the revision it is keyed
+// under. Raises on failure.
+using TConversionStep = std::function<void()>;
+using TConversionSteps = std::map<int, TConversionStep>;
+
+// The conversions this program knows (none yet: an upgrade only rewrites the
+// recorded revision).
+const TConversionSteps& ProgramConversionSteps();
+
+// Checks the configured database against the program's "software_revision"
+// and upgrades an older one; raises an Exception with a Ukrainian message when
+// a revision cannot be read, the database is newer than the program, or a
+// conversion fails. SQLite failures propagate as ESQLiteException.
+void VerifyDatabase();
+// The same with the given conversions; a revision without a step converts by
+// doing nothing.
+void VerifyDatabase(const TConversionSteps& Steps);
+
+// The recorded revision, or -1 when there is none or it is not a number.
+int GetDatabaseRevision();
+void SetDatabaseRevision(int Revision);
+
+} // namespace kelvora

@@ -1,0 +1,123 @@
+#include "uProfile.h"
+
+#include "uFactories.h"
+
+namespace kelvora {
+
+namespace {
+
+TProfile ReadProfile(const IQueryResultsPtr& Row)
+{
+    TProfile Profile;
+    Profile.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+    Profile.Name = Row->GetValue(QStringLiteral("NAME")).ToString();
+    Profile.Code = Row->GetValue(QStringLiteral("CODE")).ToString();
+    Profile.SignType = static_cast<TSignType>(Row->GetValue(QStringLiteral("SIGN_TYPE")).ToInt());
+    Profile.SignAfterAction = static_cast<TAfterSignAction>(Row->GetValue(QStringLiteral("SIGN_AFTER_ACTION")).ToInt());
+    Profile.SignSeparate = Row->GetValue(QStringLiteral("SIGN_SEPARATE")).ToInt() != 0;
+    Profile.CatalogOutPfu = Row->GetValue(QStringLiteral("CATALOG_OUT_PFU")).ToString();
+    Profile.CatalogOutVey = Row->GetValue(QStringLiteral("CATALOG_OUT_VEY")).ToString();
+    Profile.CatalogOutDks = Row->GetValue(QStringLiteral("CATALOG_OUT_DKS")).ToString();
+    Profile.DefaultAccountId = Row->GetValue(QStringLiteral("DEFAULT_ACCOUNT")).ToInt();
+    return Profile;
+}
+
+QString SignTypeText(TSignType Value)
+{
+    switch (Value) {
+    case stSignOne:
+        return QStringLiteral("1_sign");
+    case stSignTwo:
+        return QStringLiteral("2_sign");
+    case stSignThree:
+        return QStringLiteral("3_sign");
+    }
+    return QString();
+}
+
+QString AfterSignText(TAfterSignAction Value)
+{
+    switch (Value) {
+    case asSaveToFile:
+        return QStringLiteral("SaveToFile");
+    case asSendWiaEmail:
+        return QStringLiteral("SendEmail");
+    }
+    return QString();
+}
+
+} // namespace
+
+bool GetProfile(int32_t Id, TProfile& Profile)
+{
+    const IQueryResultsPtr Row = CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE where id=:1"), {Id});
+    if (!Row)
+        return false;
+    Profile = ReadProfile(Row);
+    return true;
+}
+
+bool GetProfiles(TProfiles& Profiles)
+{
+    Profiles.clear();
+    const IQueryResultsPtr Rows = CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE order by NAME desc"));
+    if (!Rows)
+        return false;
+    for (; !Rows->Eof(); Rows->Next())
+        Profiles.push_back(ReadProfile(Rows));
+    return true;
+}
+
+bool AddProfile(TProfile& Profile)
+{
+    const IQueryResultsPtr Row = CreateQuery(QString())->Insert(QStringLiteral("insert into PROFILE(NAME) values(NULL)"));
+    Profile.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+    return UpdateProfile(Profile.Id, Profile);
+}
+
+bool UpdateProfile(int32_t Id, const TProfile& Profile)
+{
+    const IQueryPtr Query = CreateQuery(QString());
+    Query->Exec(QStringLiteral("update PROFILE set NAME=:1, CODE=:2, SIGN_TYPE=:3, SIGN_AFTER_ACTION=:4, "
+                               "SIGN_SEPARATE=:5, CATALOG_OUT_PFU=:6, CATALOG_OUT_VEY=:7, CATALOG_OUT_DKS=:8 "
+                               "where id=:9"),
+                {Profile.Name, Profile.Code, int32_t(Profile.SignType), int32_t(Profile.SignAfterAction),
+                 int32_t(Profile.SignSeparate ? 1 : 0), Profile.CatalogOutPfu, Profile.CatalogOutVey,
+                 Profile.CatalogOutDks, Id});
+    // Only an account that exists may become the default one.
+    const IQueryResultsPtr Account =
+        Query->Select(QStringLiteral("select * from EMAIL_ACCOUNT where id=:1"), {Profile.DefaultAccountId});
+    const int32_t AccountId = Account ? Profile.DefaultAccountId : 0;
+    if (AccountId != 0)
+        Query->Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=:1 where id=:2"), {AccountId, Id});
+    else
+        Query->Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=NULL where id=:1"), {Id});
+    return true;
+}
+
+bool DeleteProfile(int32_t Id)
+{
+    const IQueryPtr Query = CreateQuery(QString());
+    Query->Exec(QStringLiteral("delete from PROFILE where ID=:1"), {Id});
+    Query->Exec(QStringLiteral("delete from TICKET where ID_PROFILE=:1"), {Id});
+    return true;
+}
+
+QString ProfileToString(const TProfile& Profile)
+{
+    // Built by concatenation, so that a "%1" in a name stays as typed.
+    try {
+        return QStringLiteral("[Id=") + QString::number(Profile.Id) + QStringLiteral("; Name=") + Profile.Name +
+               QStringLiteral("; Code=") + Profile.Code + QStringLiteral("; SignType=") +
+               SignTypeText(Profile.SignType) + QStringLiteral("; AfterSign=") +
+               AfterSignText(Profile.SignAfterAction) + QStringLiteral("; SeparateSign=") +
+               (Profile.SignSeparate ? QStringLiteral("True") : QStringLiteral("False")) +
+               QStringLiteral("; CatalogOutPFU=") + Profile.CatalogOutPfu + QStringLiteral("; CatalogOutVEY=") +
+               Profile.CatalogOutVey + QStringLiteral("; CatalogOutDKS=") + Profile.CatalogOutDks +
+               QStringLiteral("]");
+    } catch (const std::exception& E) {
+        return QStringLiteral("[Exception: ") + QString::fromUtf8(E.what()) + QStringLiteral("]");
+    }
+}
+
+} // namespace kelvora

@@ -1,0 +1,412 @@
+#include "uQueryImpl.h"
+
+#include "uCorePath.h"
+#include "uNamedValuesImpl.h"
+#include "uStreamImpl.h"
+
+#include <QIODevice>
+#include <sqlite3.h>
+
+namespace kelvora {
+
+namespace {
+
+// Several installations may share one file in a network folder: a writer
+// waits this long for another one's lock before giving up.
+constexpr int kBusyTimeoutMs = 5000;
+
+struct TTableDefinition {
+    const char* Name; // lower case, as looked up in sqlite_master
+    const char* Create;
+};
+
+// Column order and declared types are part of the file format: other
+// installations and older program versions read these tables.
+const TTableDefinition kTables[] = {
+    {"email_account",
+     "CREATE TABLE EMAIL_ACCOUNT ([ID] INTEGER PRIMARY KEY NOT NULL, USER_EMAIL TEXT, POP_HOST TEXT, "
+     "POP_PORT TEXT, POP_SECURE INTEGER, POP_USER TEXT, POP_PASSWORD TEXT, SMTP_HOST TEXT, SMTP_PORT TEXT, "
+     "SMTP_SECURE INTEGER, SMTP_USER TEXT, SMTP_PASSWORD TEXT)"},
+    {"profile",
+     "CREATE TABLE PROFILE (ID INTEGER PRIMARY KEY NOT NULL, NAME TEXT, CODE TEXT, SIGN_TYPE INTEGER, "
+     "SIGN_AFTER_ACTION INTEGER, SIGN_SEPARATE INTEGER, CATALOG_OUT_PFU TEXT, CATALOG_OUT_VEY TEXT, "
+     "CATALOG_OUT_DKS TEXT, DEFAULT_ACCOUNT INTEGER)"},
+    {"ticket",
+     "CREATE TABLE TICKET (ID INTEGER PRIMARY KEY NOT NULL, ID_PROFILE INTEGER, FILE_NAME TEXT, CONTENT TEXT, "
+     "RECEIVED FLOAT, AGENCY INTEGER)"},
+    {"settings", "CREATE TABLE SETTINGS (PARAM TEXT, VALUE TEXT)"},
+};
+const char* const kTableLookup = "select 1 from sqlite_master where type='table' and lower(name)=?1";
+const char* const kFirstRevision = "insert into SETTINGS (PARAM, VALUE) values ('revision', '1')";
+
+QString LastMessage(sqlite3* Db) { return QString::fromUtf8(sqlite3_errmsg(Db)); }
+
+[[noreturn]] void Fail(sqlite3* Db, const QString& Operation, int Code, const QString& SQL)
+{
+    throw ESQLiteException::Failure(Operation, Code, SQL, LastMessage(Db));
+}
+
+// One open database file; closed when it goes out of scope, also on errors.
+class TConnection {
+public:
+    explicit TConnection(const QString& Path)
+    {
+        const int Code = sqlite3_open_v2(Path.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                         nullptr);
+        if (Code != SQLITE_OK) {
+            const QString Text = FDb ? LastMessage(FDb) : QStringLiteral("unknown error");
+            sqlite3_close(FDb);
+            throw ESQLiteException(QStringLiteral("Failed to open database \"%1\" : %2").arg(Path, Text), Code);
+        }
+        sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
+    }
+    ~TConnection() { sqlite3_close(FDb); }
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    sqlite3* Db() const { return FDb; }
+
+private:
+    sqlite3* FDb = nullptr;
+};
+
+// One prepared statement; finalized when it goes out of scope.
+class TStatement {
+public:
+    TStatement(sqlite3* Db, const QString& SQL) : FDb(Db), FSQL(SQL)
+    {
+        const QByteArray Text = SQL.toUtf8();
+        // Only the first statement of the text is prepared: one statement per call.
+        const int Code = sqlite3_prepare_v2(Db, Text.constData(), int(Text.size()), &FStmt, nullptr);
+        if (Code != SQLITE_OK)
+            Fail(Db, QStringLiteral("Error executing SQL"), Code, SQL);
+        if (!FStmt)
+            Fail(Db, QStringLiteral("Could not prepare SQL statement"), sqlite3_errcode(Db), SQL);
+    }
+    ~TStatement() { sqlite3_finalize(FStmt); }
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+
+    sqlite3_stmt* Stmt() const { return FStmt; }
+    const QString& SQL() const { return FSQL; }
+
+    // Resets the statement after a failed step and raises Operation.
+    [[noreturn]] void FailStep(const QString& Operation, int Code)
+    {
+        const QString Text = LastMessage(FDb);
+        sqlite3_reset(FStmt);
+        throw ESQLiteException::Failure(Operation, Code, FSQL, Text);
+    }
+
+    // Steps a statement that gives no rows.
+    void Run()
+    {
+        const int Code = sqlite3_step(FStmt);
+        if (Code != SQLITE_DONE)
+            FailStep(QStringLiteral("Error executing SQL statement"), Code);
+    }
+
+private:
+    sqlite3* FDb;
+    QString FSQL;
+    sqlite3_stmt* FStmt = nullptr;
+};
+
+// ---------------------------------------------------------------- binding
+
+void CheckBind(sqlite3* Db, int Code, const char* Operation)
+{
+    if (Code != SQLITE_OK)
+        Fail(Db, QString::fromLatin1(Operation), Code, QStringLiteral("BindData"));
+}
+
+void BindBlob(sqlite3* Db, sqlite3_stmt* Stmt, int Index, const QByteArray& Bytes)
+{
+    // A null pointer would bind NULL; an empty stream is an empty BLOB.
+    CheckBind(Db, sqlite3_bind_blob64(Stmt, Index, Bytes.isEmpty() ? "" : Bytes.constData(), Bytes.size(),
+                                      SQLITE_TRANSIENT),
+              "Could not bind BLOB");
+}
+
+void BindNull(sqlite3* Db, sqlite3_stmt* Stmt, int Index)
+{
+    CheckBind(Db, sqlite3_bind_null(Stmt, Index), "Could not bind null");
+}
+
+template <class... F> struct TOverloaded : F... {
+    using F::operator()...;
+};
+
+void BindParam(sqlite3* Db, sqlite3_stmt* Stmt, int Index, const QueryParam& Param)
+{
+    std::visit(TOverloaded{
+                   [&](std::nullptr_t) { BindNull(Db, Stmt, Index); },
+                   [&](int32_t V) { CheckBind(Db, sqlite3_bind_int(Stmt, Index, V), "Could not bind integer"); },
+                   [&](bool V) { CheckBind(Db, sqlite3_bind_int(Stmt, Index, V ? 1 : 0), "Could not bind boolean"); },
+                   [&](int64_t V) { CheckBind(Db, sqlite3_bind_int64(Stmt, Index, V), "Could not bind int64"); },
+                   [&](double V) { CheckBind(Db, sqlite3_bind_double(Stmt, Index, V), "Could not bind extended"); },
+                   [&](const QString& V) {
+                       // The whole string, embedded zero characters included; an
+                       // empty string is empty text, never NULL.
+                       const void* Data = V.isEmpty() ? static_cast<const void*>(u"") : V.utf16();
+                       CheckBind(Db,
+                                 sqlite3_bind_text64(Stmt, Index, static_cast<const char*>(Data),
+                                                     sqlite3_uint64(V.size()) * 2, SQLITE_TRANSIENT, SQLITE_UTF16),
+                                 "Could not bind text");
+                   },
+                   [&](const QByteArray& V) {
+                       CheckBind(Db,
+                                 sqlite3_bind_text64(Stmt, Index, V.isEmpty() ? "" : V.constData(),
+                                                     sqlite3_uint64(V.size()), SQLITE_TRANSIENT, SQLITE_UTF8),
+                                 "Could not bind text");
+                   },
+                   [&](const void* V) {
+                       if (V)
+                           throw ESQLiteException(QStringLiteral("Unhandled pointer (<> nil)"));
+                       BindNull(Db, Stmt, Index);
+                   },
+                   [&](const IInterfacePtr& V) {
+                       if (!V)
+                           return BindNull(Db, Stmt, Index);
+                       const IStreamPtr Stream = std::dynamic_pointer_cast<IStream>(V);
+                       if (!Stream)
+                           throw ESQLiteException(QStringLiteral("Unhandled binding"));
+                       // An in-memory stream gives what lies after its position.
+                       BindBlob(Db, Stmt, Index, StreamBytes(Stream).mid(Stream->GetPosition()));
+                   },
+                   [&](QIODevice* V) {
+                       if (!V)
+                           return BindNull(Db, Stmt, Index);
+                       // Any other stream is read whole from its start.
+                       if (!V->isSequential())
+                           V->seek(0);
+                       BindBlob(Db, Stmt, Index, V->readAll());
+                   },
+               },
+               Param.Get());
+}
+
+void Bind(sqlite3* Db, sqlite3_stmt* Stmt, const QueryParams& Params)
+{
+    for (size_t I = 0; I < Params.size(); ++I)
+        BindParam(Db, Stmt, int(I + 1), Params[I]);
+}
+
+// ---------------------------------------------------------------- reading
+
+enum TColumnKind { ckInteger, ckFloat, ckBlob, ckText };
+
+TColumnKind KindOfStorageClass(int StorageClass)
+{
+    switch (StorageClass) {
+    case SQLITE_INTEGER:
+        return ckInteger;
+    case SQLITE_FLOAT:
+        return ckFloat;
+    case SQLITE_BLOB:
+        return ckBlob;
+    default: // text, and NULL: a column that starts empty reads as text
+        return ckText;
+    }
+}
+
+// Only these exact declared types are numeric; every other declared type
+// reads as text. Expression columns have none and take the kind of their
+// value in the first row.
+TColumnKind ColumnKind(sqlite3_stmt* Stmt, int Column)
+{
+    const char* Declared = sqlite3_column_decltype(Stmt, Column);
+    if (!Declared)
+        return KindOfStorageClass(sqlite3_column_type(Stmt, Column));
+    const QByteArray Type = QByteArray(Declared).toUpper();
+    if (Type == "INTEGER" || Type == "BOOLEAN")
+        return ckInteger;
+    if (Type == "NUMERIC" || Type == "FLOAT" || Type == "DOUBLE" || Type == "REAL")
+        return ckFloat;
+    if (Type == "BLOB")
+        return ckBlob;
+    return ckText;
+}
+
+Variant CellValue(sqlite3_stmt* Stmt, int Column, TColumnKind Kind)
+{
+    if (sqlite3_column_type(Stmt, Column) == SQLITE_NULL)
+        return (Kind == ckInteger || Kind == ckFloat) ? Variant(int32_t(0)) : Variant(QString());
+    switch (Kind) {
+    case ckInteger:
+        return Variant(int64_t(sqlite3_column_int64(Stmt, Column)));
+    case ckFloat:
+        return Variant(sqlite3_column_double(Stmt, Column));
+    case ckBlob: {
+        // One character per byte, so that the bytes can be had back.
+        const char* Data = static_cast<const char*>(sqlite3_column_blob(Stmt, Column));
+        return Variant(QString::fromLatin1(Data, sqlite3_column_bytes(Stmt, Column)));
+    }
+    case ckText:
+        break;
+    }
+    const char* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt, Column));
+    return Variant(QString::fromUtf8(Text, sqlite3_column_bytes(Stmt, Column)));
+}
+
+// ---------------------------------------------------------------- schema
+
+void EnsureSchema(sqlite3* Db)
+{
+    TStatement Lookup(Db, QString::fromLatin1(kTableLookup));
+    for (const TTableDefinition& Table : kTables) {
+        sqlite3_reset(Lookup.Stmt());
+        CheckBind(Db, sqlite3_bind_text(Lookup.Stmt(), 1, Table.Name, -1, SQLITE_STATIC), "Could not bind text");
+        const int Code = sqlite3_step(Lookup.Stmt());
+        if (Code == SQLITE_ROW)
+            continue;
+        if (Code != SQLITE_DONE)
+            Lookup.FailStep(QStringLiteral("Could not retrieve data"), Code);
+        TStatement(Db, QString::fromLatin1(Table.Create)).Run();
+        if (qstrcmp(Table.Name, "settings") == 0)
+            TStatement(Db, QString::fromLatin1(kFirstRevision)).Run();
+    }
+}
+
+class TOpenDatabase : public TConnection {
+public:
+    explicit TOpenDatabase(const QString& Path) : TConnection(Path.isEmpty() ? GetDatabasePath() : Path)
+    {
+        EnsureSchema(Db());
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- ESQLiteException
+
+ESQLiteException::ESQLiteException(const QString& Message, int ErrorCode) : Exception(Message), FErrorCode(ErrorCode)
+{
+}
+
+ESQLiteException ESQLiteException::Failure(const QString& Operation, int Code, const QString& SQL,
+                                           const QString& SQLiteMessage)
+{
+    if (Code == SQLITE_OK)
+        return ESQLiteException(Operation, Code);
+    return ESQLiteException(QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
+                                .arg(Operation, QString::number(Code), SQLiteErrorDescription(Code), SQL,
+                                     SQLiteMessage),
+                            Code);
+}
+
+QString SQLiteErrorDescription(int Code)
+{
+    static const char* const kDescriptions[] = {
+        "Successful result",
+        "SQL error or missing database",
+        "An internal logic error in SQLite",
+        "Access permission denied",
+        "Callback routine requested an abort",
+        "The database file is locked",
+        "A table in the database is locked",
+        "A malloc() failed",
+        "Attempt to write a readonly database",
+        "Operation terminated by sqlite3_interrupt()",
+        "Some kind of disk I/O error occurred",
+        "The database disk image is malformed",
+        "(Internal Only) Table or record not found",
+        "Insertion failed because database is full",
+        "Unable to open the database file",
+        "Database lock protocol error",
+        "Database is empty",
+        "The database schema changed",
+        "Too much data for one row of a table",
+        "Abort due to contraint violation",
+        "Data type mismatch",
+        "Library used incorrectly",
+        "Uses OS features not supported on host",
+        "Authorization denied",
+        "Auxiliary database format error",
+        "2nd parameter to sqlite3_bind out of range",
+        "File opened that is not a database file",
+    };
+    if (Code >= 0 && Code < int(std::size(kDescriptions)))
+        return QString::fromLatin1(kDescriptions[Code]);
+    if (Code == SQLITE_ROW)
+        return QStringLiteral("sqlite3_step() has another row ready");
+    if (Code == SQLITE_DONE)
+        return QStringLiteral("sqlite3_step() has finished executing");
+    return QStringLiteral("Unknown SQLite Error Code \"%1\"").arg(Code);
+}
+
+// ---------------------------------------------------------------- TQueryResults
+
+void TQueryResults::Next() { ++FIndex; }
+
+bool TQueryResults::Eof() { return FIndex >= FRecords.size(); }
+
+Variant TQueryResults::GetValue(const QString& Name)
+{
+    if (Eof())
+        return Variant();
+    // Rows never hold null (NULL cells are read as 0 or empty text), so a
+    // null here means the row has no such column.
+    const Variant Value = FRecords[FIndex]->GetValue(Name);
+    return Value.IsNull() ? Variant(int32_t(0)) : Value;
+}
+
+// ---------------------------------------------------------------- TQuery
+
+IQueryResultsPtr TQuery::Exec(const QString& SQL, const QueryParams& Params)
+{
+    TOpenDatabase Database(FDatabasePath);
+    TStatement Statement(Database.Db(), SQL);
+    Bind(Database.Db(), Statement.Stmt(), Params);
+    Statement.Run();
+    return nullptr;
+}
+
+IQueryResultsPtr TQuery::Insert(const QString& SQL, const QueryParams& Params)
+{
+    TOpenDatabase Database(FDatabasePath);
+    TStatement Statement(Database.Db(), SQL);
+    Bind(Database.Db(), Statement.Stmt(), Params);
+    Statement.Run();
+    auto Row = std::make_shared<TNamedValues>();
+    Row->SetValue(QStringLiteral("ID"), Variant(int64_t(sqlite3_last_insert_rowid(Database.Db()))));
+    return std::make_shared<TQueryResults>(std::vector<INamedValuesPtr>{Row});
+}
+
+IQueryResultsPtr TQuery::Select(const QString& SQL, const QueryParams& Params)
+{
+    TOpenDatabase Database(FDatabasePath);
+    TStatement Statement(Database.Db(), SQL);
+    sqlite3_stmt* const Stmt = Statement.Stmt();
+    Bind(Database.Db(), Stmt, Params);
+
+    std::vector<INamedValuesPtr> Records;
+    std::vector<QString> Names;
+    std::vector<TColumnKind> Kinds;
+    for (;;) {
+        const int Code = sqlite3_step(Stmt);
+        if (Code == SQLITE_DONE)
+            break;
+        if (Code == SQLITE_BUSY)
+            Statement.FailStep(QStringLiteral("Could not prepare SQL statement"), Code);
+        if (Code != SQLITE_ROW)
+            Statement.FailStep(QStringLiteral("Could not retrieve data"), Code);
+        const int Count = sqlite3_column_count(Stmt);
+        if (Records.empty()) {
+            // The first row fixes the names and kinds for the whole result.
+            for (int Column = 0; Column < Count; ++Column) {
+                Names.push_back(QString::fromUtf8(sqlite3_column_name(Stmt, Column)).toUpper());
+                Kinds.push_back(ColumnKind(Stmt, Column));
+            }
+        }
+        auto Row = std::make_shared<TNamedValues>();
+        for (int Column = 0; Column < Count; ++Column)
+            Row->SetValue(Names[Column], CellValue(Stmt, Column, Kinds[Column]));
+        Records.push_back(std::move(Row));
+    }
+    if (Records.empty())
+        return nullptr;
+    return std::make_shared<TQueryResults>(std::move(Records));
+}
+
+} // namespace kelvora

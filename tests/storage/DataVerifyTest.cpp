@@ -1,0 +1,116 @@
+#include "SqliteDirect.h"
+#include "TestRoot.h"
+
+#include "uCorePath.h"
+#include "uDataVerify.h"
+#include "uException.h"
+#include "uFactories.h"
+
+#include <QFile>
+#include <gmock/gmock.h>
+
+namespace kelvora::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class DataVerifyTest : public FreshRoot {
+protected:
+    void ProgramRevision(const QByteArray& Revision)
+    {
+        WriteFile(QStringLiteral("config/params.xml"),
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>\n  <param name=\"software_name\">Kelvora</param>\n"
+                  "  <param name=\"SOFTWARE_REVISION\">" +
+                      Revision + "</param>\n</params>\n");
+    }
+    // Creates the database (revision "1") and records Revision in it.
+    void DatabaseRevision(const QString& Revision)
+    {
+        CreateQuery(QString())->Exec(QStringLiteral("update SETTINGS set VALUE=:1"), {Revision});
+    }
+    QString Recorded() { return SqliteDirect(GetDatabasePath()).Scalar(QStringLiteral("select VALUE from SETTINGS")); }
+    QString LogText() { return QString::fromUtf8(ReadFile(GetDebugFolder() + QStringLiteral("data_verify.log"))); }
+
+    template <class F> QString Refusal(F Action)
+    {
+        try {
+            Action();
+        } catch (const Exception& E) {
+            return E.Message();
+        }
+        return QStringLiteral("<nothing raised>");
+    }
+};
+
+TEST_F(DataVerifyTest, NewDatabaseOfTheSameRevisionPassesWithOneLogLine)
+{
+    ProgramRevision("1");
+    VerifyDatabase();
+    EXPECT_EQ(Recorded(), "1");
+    const QStringList Lines = LogText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(Lines.size(), 1);
+    EXPECT_TRUE(Lines[0].endsWith(QStringLiteral("] ревізія бази даних: 1, ревізія програми: 1"))) << Lines[0].toStdString();
+}
+
+TEST_F(DataVerifyTest, OlderDatabaseIsRaisedToTheProgramRevisionOnly)
+{
+    ProgramRevision(" 3 ");
+    CreateQuery(QString())->Exec(QStringLiteral("insert into PROFILE(NAME) values ('kept')"));
+    VerifyDatabase();
+    EXPECT_EQ(Recorded(), "3");
+    SqliteDirect Direct(GetDatabasePath());
+    EXPECT_THAT(Direct.Column(QStringLiteral("select NAME from PROFILE")), ElementsAre("kept"));
+    EXPECT_EQ(Direct.Scalar(QStringLiteral("select count(*) from SETTINGS")), "1");
+    EXPECT_TRUE(LogText().contains(QStringLiteral("ревізія бази даних: 1, ревізія програми: 3")));
+}
+
+TEST_F(DataVerifyTest, NewerDatabaseIsRefusedAndLeftUntouched)
+{
+    ProgramRevision("1");
+    DatabaseRevision(QStringLiteral("2"));
+    EXPECT_EQ(Refusal([] { VerifyDatabase(); }), "Базу даних було створено в новішій версії програми.");
+    EXPECT_EQ(Recorded(), "2");
+}
+
+TEST_F(DataVerifyTest, UnreadableDatabaseRevisionIsRefused)
+{
+    ProgramRevision("2");
+    for (const QString& Bad : {QStringLiteral("abc"), QString(), QStringLiteral("0")}) {
+        DatabaseRevision(Bad);
+        EXPECT_EQ(GetDatabaseRevision(), Bad == "0" ? 0 : -1);
+        EXPECT_EQ(Refusal([] { VerifyDatabase(); }), "Не вдалося отримати ревізію бази даних.") << Bad.toStdString();
+    }
+    CreateQuery(QString())->Exec(QStringLiteral("delete from SETTINGS"));
+    EXPECT_EQ(GetDatabaseRevision(), -1);
+    EXPECT_EQ(Refusal([] { VerifyDatabase(); }), "Не вдалося отримати ревізію бази даних.");
+    EXPECT_TRUE(LogText().isEmpty());
+}
+
+TEST_F(DataVerifyTest, MissingProgramRevisionIsRefusedBeforeTheDatabaseIsTouched)
+{
+    EXPECT_EQ(Refusal([] { VerifyDatabase(); }), "Не вдалося отримати ревізію програми.");
+    ProgramRevision("x1");
+    ReleaseProcessObjects(); // params.xml is read when the configuration is made
+    EXPECT_EQ(Refusal([] { VerifyDatabase(); }), "Не вдалося отримати ревізію програми.");
+    EXPECT_FALSE(QFile::exists(GetDatabasePath()));
+}
+
+TEST_F(DataVerifyTest, ConversionStepsRunInOrderAndAFailureKeepsTheRevision)
+{
+    ProgramRevision("4");
+    std::vector<int> Ran;
+    TConversionSteps Steps{{2, [&] { Ran.push_back(2); }}, {4, [&] { Ran.push_back(4); }}};
+    VerifyDatabase(Steps);
+    EXPECT_THAT(Ran, ElementsAre(2, 4));
+    EXPECT_EQ(Recorded(), "4");
+
+    DatabaseRevision(QStringLiteral("1"));
+    Ran.clear();
+    Steps[3] = [] { throw Exception(QStringLiteral("колонка вже є")); };
+    EXPECT_EQ(Refusal([&] { VerifyDatabase(Steps); }), "Помилка при конвертації на 3 ревізію.");
+    EXPECT_THAT(Ran, ElementsAre(2));
+    EXPECT_EQ(Recorded(), "1");
+}
+
+} // namespace
+} // namespace kelvora::test

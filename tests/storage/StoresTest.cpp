@@ -1,0 +1,282 @@
+#include "SqliteDirect.h"
+#include "TestRoot.h"
+
+#include "uCorePath.h"
+#include "uDateTime.h"
+#include "uEmailAccount.h"
+#include "uException.h"
+#include "uProfile.h"
+#include "uTicket.h"
+
+#include <gmock/gmock.h>
+
+namespace kelvora::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class StoresTest : public FreshRoot {
+protected:
+    SqliteDirect Direct() const { return SqliteDirect(GetDatabasePath()); }
+
+    static TProfile Profile(const QString& Name, int32_t DefaultAccountId = 0)
+    {
+        TProfile P;
+        P.Name = Name;
+        P.Code = QStringLiteral("01234567");
+        P.SignType = stSignThree;
+        P.SignAfterAction = asSendWiaEmail;
+        P.SignSeparate = true;
+        P.CatalogOutPfu = QStringLiteral("C:\\Звіти\\PFU");
+        P.CatalogOutVey = QStringLiteral("C:\\Звіти\\VEY");
+        P.CatalogOutDks = QStringLiteral("C:\\Звіти\\DKS");
+        P.DefaultAccountId = DefaultAccountId;
+        return P;
+    }
+    static TEmailAccount Account(const QString& Email)
+    {
+        TEmailAccount A;
+        A.Email = Email;
+        A.POPHost = QStringLiteral("pop.example.ua");
+        A.POPPort = QStringLiteral("995");
+        A.POPSecure = SECURE_SSLTLS;
+        A.POPUser = QStringLiteral("бухгалтер");
+        A.POPPassword = QStringLiteral("p'ss;\"word--");
+        A.SMTPHost = QStringLiteral("smtp.example.ua");
+        A.SMTPPort = QStringLiteral("587");
+        A.SMTPSecure = SECURE_STARTTLS;
+        A.SMTPUser = QStringLiteral("smtp-user");
+        A.SMTPPassword = QStringLiteral("Пароль 1");
+        return A;
+    }
+    static TTicket Ticket(int32_t ProfileId, const QString& FileName)
+    {
+        TTicket T;
+        T.ProfileId = ProfileId;
+        T.FileName = FileName;
+        T.Agency = daVEY;
+        T.Received = EncodeDate(2013, 3, 2) + EncodeTime(9, 5, 3, 7);
+        T.Data = QStringLiteral("Квитанція №1 про отримання звіту ").repeated(100);
+        return T;
+    }
+    static QStringList Names(const TTickets& Tickets)
+    {
+        QStringList Result;
+        for (const TTicket& T : Tickets)
+            Result << T.FileName;
+        return Result;
+    }
+};
+
+// ---------------------------------------------------------------- profiles
+
+TEST_F(StoresTest, ProfilesRoundTripAndListByNameDescending)
+{
+    TProfiles Listed{Profile(QStringLiteral("stale"))};
+    EXPECT_FALSE(GetProfiles(Listed));
+    EXPECT_TRUE(Listed.empty());
+
+    TProfile B = Profile(QStringLiteral("Бета"));
+    B.Id = 77; // a record that looks stored still gets a new row
+    ASSERT_TRUE(AddProfile(B));
+    EXPECT_EQ(B.Id, 1);
+    TProfile A = Profile(QStringLiteral("Альфа"));
+    A.SignType = stSignOne;
+    A.SignAfterAction = asSaveToFile;
+    A.SignSeparate = false;
+    ASSERT_TRUE(AddProfile(A));
+    TProfile G = Profile(QStringLiteral("Гамма"));
+    ASSERT_TRUE(AddProfile(G));
+
+    TProfile Read;
+    ASSERT_TRUE(GetProfile(A.Id, Read));
+    EXPECT_EQ(Read, A);
+    TProfile Untouched = Profile(QStringLiteral("x"));
+    EXPECT_FALSE(GetProfile(99, Untouched));
+    EXPECT_EQ(Untouched, Profile(QStringLiteral("x")));
+
+    ASSERT_TRUE(GetProfiles(Listed));
+    ASSERT_EQ(Listed.size(), 3u);
+    EXPECT_EQ(Listed[0], G);
+    EXPECT_EQ(Listed[1], B);
+    EXPECT_EQ(Listed[2], A);
+}
+
+TEST_F(StoresTest, UpdateWritesTheGivenRowAndOnlyAnExistingDefaultAccount)
+{
+    TEmailAccount Mail = Account(QStringLiteral("a@example.ua"));
+    ASSERT_TRUE(AddEmailAccount(Mail));
+    TProfile First = Profile(QStringLiteral("Перший"), Mail.Id);
+    ASSERT_TRUE(AddProfile(First));
+    TProfile Second = Profile(QStringLiteral("Другий"));
+    ASSERT_TRUE(AddProfile(Second));
+
+    // The row is chosen by the Id argument, not by the record's own Id.
+    TProfile Changed = Profile(QStringLiteral("Змінений"), Mail.Id);
+    Changed.Id = First.Id;
+    ASSERT_TRUE(UpdateProfile(Second.Id, Changed));
+    EXPECT_THAT(Direct().Column(QStringLiteral("select NAME || ':' || DEFAULT_ACCOUNT from PROFILE order by ID")),
+                ElementsAre("Перший:1", "Змінений:1"));
+    TEmailAccount Default;
+    ASSERT_TRUE(GetDefaultAccount(Second.Id, Default));
+    EXPECT_EQ(Default, Mail);
+
+    // An account that is gone is never written as the default.
+    ASSERT_TRUE(DeleteEmailAccount(Mail.Id));
+    ASSERT_TRUE(UpdateProfile(First.Id, First));
+    EXPECT_EQ(Direct().Scalar(QStringLiteral("select typeof(DEFAULT_ACCOUNT) from PROFILE where ID=1")), "null");
+    EXPECT_FALSE(GetDefaultAccount(First.Id, Default));
+    EXPECT_FALSE(GetDefaultAccount(99, Default));
+}
+
+TEST_F(StoresTest, DeletingAProfileTakesItsReceiptsButNotAccountsOrOthers)
+{
+    TEmailAccount Mail = Account(QStringLiteral("a@example.ua"));
+    AddEmailAccount(Mail);
+    TProfile Gone = Profile(QStringLiteral("Gone"), Mail.Id);
+    TProfile Kept = Profile(QStringLiteral("Kept"), Mail.Id);
+    AddProfile(Gone);
+    AddProfile(Kept);
+    TTicket T1 = Ticket(Gone.Id, QStringLiteral("gone1")), T2 = Ticket(Kept.Id, QStringLiteral("kept1")),
+            T3 = Ticket(Gone.Id, QStringLiteral("gone2"));
+    AddTicket(T1);
+    AddTicket(T2);
+    AddTicket(T3);
+
+    ASSERT_TRUE(DeleteProfile(Gone.Id));
+    TProfile Read;
+    EXPECT_FALSE(GetProfile(Gone.Id, Read));
+    EXPECT_TRUE(GetProfile(Kept.Id, Read));
+    EXPECT_THAT(Direct().Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("kept1"));
+    TEmailAccounts Accounts;
+    EXPECT_TRUE(GetEmailAccounts(Accounts));
+}
+
+TEST_F(StoresTest, ProfileToStringNamesEnumerationsAndKeepsTextVerbatim)
+{
+    TProfile P = Profile(QStringLiteral("ФОП %1 \"Коваль\""));
+    P.Id = 12;
+    P.SignType = stSignTwo;
+    P.SignAfterAction = asSendWiaEmail;
+    P.SignSeparate = false;
+    EXPECT_EQ(ProfileToString(P),
+              "[Id=12; Name=ФОП %1 \"Коваль\"; Code=01234567; SignType=2_sign; AfterSign=SendEmail; "
+              "SeparateSign=False; CatalogOutPFU=C:\\Звіти\\PFU; CatalogOutVEY=C:\\Звіти\\VEY; "
+              "CatalogOutDKS=C:\\Звіти\\DKS]");
+    P.SignType = static_cast<TSignType>(7);
+    P.SignAfterAction = static_cast<TAfterSignAction>(-1);
+    P.SignSeparate = true;
+    EXPECT_THAT(ProfileToString(P).toStdString(),
+                ::testing::HasSubstr("; SignType=; AfterSign=; SeparateSign=True;"));
+}
+
+// ---------------------------------------------------------------- mail accounts
+
+TEST_F(StoresTest, AccountsRoundTripInTableOrderWithPlainTextPasswords)
+{
+    TEmailAccounts Accounts{Account(QStringLiteral("stale"))};
+    EXPECT_FALSE(GetEmailAccounts(Accounts));
+    EXPECT_TRUE(Accounts.empty());
+
+    TEmailAccount Z = Account(QStringLiteral("z@example.ua")), A = Account(QStringLiteral("a@example.ua"));
+    A.POPSecure = SECURE_NONE;
+    ASSERT_TRUE(AddEmailAccount(Z));
+    ASSERT_TRUE(AddEmailAccount(A));
+    EXPECT_EQ(A.Id, 2);
+
+    ASSERT_TRUE(GetEmailAccounts(Accounts));
+    ASSERT_EQ(Accounts.size(), 2u);
+    EXPECT_EQ(Accounts[0], Z);
+    EXPECT_EQ(Accounts[1], A);
+    // Other installations read the passwords back as typed.
+    EXPECT_THAT(Direct().Column(QStringLiteral("select POP_PASSWORD || '|' || SMTP_PASSWORD from EMAIL_ACCOUNT")),
+                ElementsAre("p'ss;\"word--|Пароль 1", "p'ss;\"word--|Пароль 1"));
+
+    Z.SMTPHost = QStringLiteral("smtp.other.ua");
+    Z.SMTPSecure = SECURE_NONE;
+    ASSERT_TRUE(UpdateEmailAccount(Z));
+    GetEmailAccounts(Accounts);
+    EXPECT_EQ(Accounts[0], Z);
+    EXPECT_EQ(Accounts[1], A);
+}
+
+TEST_F(StoresTest, DeletingAnAccountClearsItAsDefaultInEveryProfile)
+{
+    TEmailAccount Gone = Account(QStringLiteral("gone@example.ua")), Kept = Account(QStringLiteral("kept@example.ua"));
+    AddEmailAccount(Gone);
+    AddEmailAccount(Kept);
+    TProfile P1 = Profile(QStringLiteral("1"), Gone.Id), P2 = Profile(QStringLiteral("2"), Gone.Id),
+             P3 = Profile(QStringLiteral("3"), Kept.Id);
+    AddProfile(P1);
+    AddProfile(P2);
+    AddProfile(P3);
+
+    ASSERT_TRUE(DeleteEmailAccount(Gone.Id));
+    EXPECT_THAT(Direct().Column(QStringLiteral("select DEFAULT_ACCOUNT from PROFILE order by ID")),
+                ElementsAre("<null>", "<null>", QString::number(Kept.Id)));
+    TEmailAccount Default;
+    EXPECT_FALSE(GetDefaultAccount(P1.Id, Default));
+    TProfile Read;
+    GetProfile(P2.Id, Read);
+    EXPECT_EQ(Read.DefaultAccountId, 0);
+    ASSERT_TRUE(GetDefaultAccount(P3.Id, Default));
+    EXPECT_EQ(Default.Email, "kept@example.ua");
+}
+
+// ---------------------------------------------------------------- receipts
+
+TEST_F(StoresTest, ReceiptsRoundTripPerProfileInTableOrder)
+{
+    TTicket First = Ticket(1, QStringLiteral("b.xml")), Other = Ticket(2, QStringLiteral("other.xml")),
+            Second = Ticket(1, QStringLiteral("a.xml"));
+    Second.Agency = daDKS;
+    Second.Received = 0.5;
+    ASSERT_TRUE(AddTicket(First));
+    ASSERT_TRUE(AddTicket(Other));
+    ASSERT_TRUE(AddTicket(Second));
+    EXPECT_EQ(Second.Id, 3);
+
+    TTickets Tickets{Ticket(9, QStringLiteral("already there"))};
+    ASSERT_TRUE(GetTickets(1, Tickets)); // appends
+    EXPECT_THAT(Names(Tickets), ElementsAre("already there", "b.xml", "a.xml"));
+    const TTicket& Read = Tickets[1];
+    EXPECT_EQ(Read.Id, First.Id);
+    EXPECT_EQ(Read.ProfileId, 1);
+    EXPECT_EQ(Read.Agency, daVEY);
+    EXPECT_EQ(Read.Received, First.Received); // exact, not rounded
+    EXPECT_EQ(Read.Data, First.Data);
+    EXPECT_EQ(Tickets[2].Agency, daDKS);
+
+    ASSERT_TRUE(DeleteTicket(First.Id));
+    TTickets After;
+    ASSERT_TRUE(GetTickets(1, After));
+    EXPECT_THAT(Names(After), ElementsAre("a.xml"));
+    TTickets None;
+    EXPECT_FALSE(GetTickets(3, None));
+    EXPECT_TRUE(None.empty());
+
+    ClearTicket(First);
+    EXPECT_EQ(First.Id, 0);
+    EXPECT_EQ(First.ProfileId, 0);
+    EXPECT_TRUE(First.FileName.isEmpty() && First.Data.isEmpty());
+    EXPECT_EQ(First.Agency, daUnknown);
+    EXPECT_EQ(First.Received, 0);
+}
+
+TEST_F(StoresTest, ReceiptWithoutProfileIsRefusedAndNothingIsWritten)
+{
+    TTicket Stored = Ticket(1, QStringLiteral("stored.xml"));
+    AddTicket(Stored);
+    TTicket Orphan = Ticket(0, QStringLiteral("orphan.xml"));
+    try {
+        AddTicket(Orphan);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Профіль не знайдено.");
+    }
+    EXPECT_EQ(Orphan.Id, 0);
+    EXPECT_THAT(Direct().Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("stored.xml"));
+}
+
+} // namespace
+} // namespace kelvora::test
