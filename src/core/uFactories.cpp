@@ -1,5 +1,6 @@
 #include "uFactories.h"
 
+#include "uBackup.h"
 #include "uConfiguratorImpl.h"
 #include "uCorePath.h"
 #include "uDocumentImpl.h"
@@ -73,6 +74,8 @@ IArchiveItemPtr CreateArchiveItem(const QString& FileName)
     Item->LoadFromFile(FileName);
     return Item;
 }
+
+IBackupPtr CreateBackup() { return std::make_shared<TDatabaseBackup>(); }
 
 IUpdaterPtr GetUpdater()
 {
