@@ -81,22 +81,22 @@ QByteArray ItemContent(const IArchiveItemPtr& Item)
     return StreamBytes(Copy);
 }
 
-void MakeFolderFor(const QString& Path)
+// Writes a restored report. A file already there is replaced by renaming the
+// complete new one over it, so that a failed write leaves the old content;
+// a new file is written in place and removed again when the write fails.
+void WriteRestoredFile(const QString& Path, const QByteArray& Content, QString& MadeFolder)
 {
     const QString Folder = QFileInfo(Path).absolutePath();
-    if (!QDir().mkpath(Folder))
-        throw EInOutError(QStringLiteral("Cannot create folder \"%1\"").arg(Folder));
-}
-
-// Writes a restored report beside its place and renames it there, so that a
-// failed write leaves the file that was there before.
-void WriteRestoredFile(const QString& Path, const QByteArray& Content)
-{
-    MakeFolderFor(Path);
-    const QString Temporary = Path + QStringLiteral(".restoring");
-    QFile File(Temporary);
+    if (Folder != MadeFolder) {
+        if (!QDir().mkpath(Folder))
+            throw EInOutError(QStringLiteral("Cannot create folder \"%1\"").arg(Folder));
+        MadeFolder = Folder;
+    }
+    const bool Replacing = QFileInfo::exists(Path);
+    const QString Target = Replacing ? Path + QStringLiteral(".restoring") : Path;
+    QFile File(Target);
     if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(Temporary, File.errorString()));
+        throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(Target, File.errorString()));
     if (File.write(Content) != Content.size() || !File.flush()) {
         const QString Reason = File.errorString();
         File.close();
@@ -104,9 +104,9 @@ void WriteRestoredFile(const QString& Path, const QByteArray& Content)
         throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Reason));
     }
     File.close();
-    if (std::rename(QFile::encodeName(Temporary).constData(), QFile::encodeName(Path).constData()) != 0) {
+    if (Replacing && std::rename(QFile::encodeName(Target).constData(), QFile::encodeName(Path).constData()) != 0) {
         const QString Reason = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(Temporary);
+        QFile::remove(Target);
         throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Reason));
     }
 }
@@ -115,7 +115,9 @@ void WriteRestoredFile(const QString& Path, const QByteArray& Content)
 // current one: a failed restore must not leave the user without a database.
 void WriteDatabase(const QString& Path, const QByteArray& Content)
 {
-    MakeFolderFor(Path);
+    const QString Folder = QFileInfo(Path).absolutePath();
+    if (!QDir().mkpath(Folder))
+        throw EInOutError(QStringLiteral("Cannot create folder \"%1\"").arg(Folder));
     QSaveFile File(Path);
     if (!File.open(QIODevice::WriteOnly) || File.write(Content) != Content.size() || !File.commit())
         throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, File.errorString()));
@@ -297,9 +299,10 @@ void TDatabaseBackup::RestoreFiles(const IZipArchivePtr& Archive)
     }
 
     QStringList Failed;
+    QString MadeFolder;
     for (const TPlannedFile& File : Plan) {
         try {
-            WriteRestoredFile(File.Path, ItemContent(File.Item));
+            WriteRestoredFile(File.Path, ItemContent(File.Item), MadeFolder);
             BackupLog(QStringLiteral("файл відновлено %1").arg(File.Path));
         } catch (const std::exception& E) {
             BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(File.Path, MessageOf(E)));

@@ -276,7 +276,7 @@ TEST_F(Backup, FileThatCannotBeWrittenIsReportedWhileTheRestGoesOn)
 {
     WriteFile(QStringLiteral("blocker"), "a file where a folder is needed");
     const QString Blocked = Root() + QStringLiteral("blocker/a.xml");
-    const QString Fine = Root() + QStringLiteral("fine/b.xml");
+    const QString Fine = WriteFile(QStringLiteral("fine/b.xml"), "older content, replaced");
     const QString Path = MakeArchive(QStringLiteral("partial.backup"),
                                      {{QStringLiteral("AAAA"), "a"},
                                       {QStringLiteral("BBBB"), "b"},
