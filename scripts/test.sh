@@ -14,7 +14,7 @@ CC=clang-14 CXX=clang++-14 cmake -S "$KELVORA_TOP" -B "$fuzz_build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_FUZZ=ON >/dev/null
 cmake --build "$fuzz_build"
 for target in "$fuzz_build"/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
   corpus=$fuzz_build/corpus/$name
   mkdir -p "$corpus"

@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 #include <QtEndian>
+#include <cstring>
 #include <new>
 
 namespace kelvora {
@@ -33,18 +34,29 @@ const TLayer kProtected{"QOR_PROTECTED", 19, "Помилка виявлення 
 
 const char* const kNoMemory = "Недостатньо пам'яті для здійснення операції.";
 
-// The signature's letters and the 0x00 after them, cut at the first 0x00,
-// must equal the signature exactly.
-bool HasSignature(const QByteArray& Data, const TLayer& Layer)
+// The first signature-length-plus-one bytes, cut at their first 0x00, must
+// equal the signature: the letters exactly, then the 0x00.
+bool HasSignature(QByteArrayView Data, const TLayer& Layer)
 {
-    const qsizetype Length = static_cast<qsizetype>(qstrlen(Layer.Signature));
-    if (Data.size() < Length + 1)
-        return false;
-    QByteArrayView Head(Data.constData(), Length + 1);
-    const qsizetype Zero = Head.indexOf('\0');
-    if (Zero >= 0)
-        Head = Head.first(Zero);
-    return Head == QByteArrayView(Layer.Signature, Length);
+    const qsizetype Length = static_cast<qsizetype>(std::char_traits<char>::length(Layer.Signature));
+    return Data.size() > Length && std::memcmp(Data.data(), Layer.Signature, Length) == 0 && Data[Length] == '\0';
+}
+
+// The outermost layer of Data; Data may be just the first bytes of a stream
+// of Size bytes.
+TSignatureType SignatureOf(QByteArrayView Data, qint64 Size)
+{
+    if (Size >= kCrypt.HeaderSize && HasSignature(Data, kCrypt))
+        return SIGNATURE_CRYPT;
+    if (Size >= kSign.HeaderSize && HasSignature(Data, kSign))
+        return SIGNATURE_SIGN;
+    if (Size >= kStamp.HeaderSize && HasSignature(Data, kStamp))
+        return SIGNATURE_STAMP;
+    if (Size >= kTransportable.HeaderSize && HasSignature(Data, kTransportable))
+        return SIGNATURE_TRASPORTABLE;
+    if (Size >= kProtected.HeaderSize && HasSignature(Data, kProtected))
+        return SIGNATURE_PROTECTED;
+    return SIGNATURE_NO;
 }
 
 // The whole content of Stream, which is left at its end as a read would leave it.
@@ -67,19 +79,18 @@ void PutLength(QByteArray& Buffer, qsizetype At, qint64 Length)
 quint32 GetLength(const QByteArray& Data, qsizetype At) { return qFromLittleEndian<quint32>(Data.constData() + At); }
 
 // Header (signature, 0x00, Extra, 32-bit Length), then Text, then all of Stream.
-IStreamPtr AddLayer(const IStreamPtr& Stream, const TLayer& Layer, const QByteArray& Extra, const QByteArray& Text)
+IStreamPtr AddLayer(const IStreamPtr& Stream, const TLayer& Layer, QByteArrayView Extra, const QByteArray& Text)
 {
     try {
         const QByteArray Inner = WholeStream(Stream);
         const qsizetype SignatureSize = static_cast<qsizetype>(qstrlen(Layer.Signature)) + 1;
-        QByteArray Result;
-        Result.reserve(Layer.HeaderSize + Text.size() + Inner.size());
-        Result.append(Layer.Signature, SignatureSize);
-        Result.append(Extra);
-        Result.append(4, '\0');
-        PutLength(Result, Result.size() - 4, Text.isNull() ? Inner.size() : Text.size());
-        Result.append(Text);
-        Result.append(Inner);
+        QByteArray Result(Layer.HeaderSize + Text.size() + Inner.size(), Qt::Uninitialized);
+        char* Out = Result.data();
+        std::memcpy(Out, Layer.Signature, SignatureSize);
+        std::memcpy(Out + SignatureSize, Extra.data(), Extra.size());
+        PutLength(Result, SignatureSize + Extra.size(), Text.isNull() ? Inner.size() : Text.size());
+        std::memcpy(Out + Layer.HeaderSize, Text.constData(), Text.size());
+        std::memcpy(Out + Layer.HeaderSize + Text.size(), Inner.constData(), Inner.size());
         return StreamOf(Result);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory(QString::fromUtf8(kNoMemory));
@@ -97,11 +108,11 @@ QByteArray CheckedLayer(const IStreamPtr& Stream, const TLayer& Layer)
     return Data;
 }
 
-// Offset of the payload behind a transport header; refused when the text
-// length points past the end of the data.
-qsizetype TransportPayloadOffset(const QByteArray& Data)
+// Offset of the payload behind a transport header that starts at Data's
+// offset From; refused when the text length points past the end of the data.
+qsizetype TransportPayloadOffset(const QByteArray& Data, qsizetype From = 0)
 {
-    const qint64 Offset = qint64(kTransportable.HeaderSize) + GetLength(Data, 14);
+    const qint64 Offset = From + qint64(kTransportable.HeaderSize) + GetLength(Data, From + 14);
     if (Offset > Data.size())
         throw Exception(QString::fromUtf8(kTransportable.ShortMessage));
     return static_cast<qsizetype>(Offset);
@@ -147,7 +158,8 @@ IStreamPtr TTransportContainer::StampHeaderDel(const IStreamPtr& Stream) { retur
 
 IStreamPtr TTransportContainer::ProtectedHeaderAdd(const IStreamPtr& Stream, uint8_t SignType)
 {
-    return AddLayer(Stream, kProtected, QByteArray(1, static_cast<char>(SignType)), {});
+    const char Extra = static_cast<char>(SignType);
+    return AddLayer(Stream, kProtected, QByteArrayView(&Extra, 1), {});
 }
 
 IStreamPtr TTransportContainer::ProtectedHeaderDel(const IStreamPtr& Stream, uint8_t& SignType)
@@ -191,44 +203,36 @@ bool TTransportContainer::TransportableHeaderGet(const IStreamPtr& Stream, QStri
 TSignatureType TTransportContainer::GetSignature(const IStreamPtr& Stream)
 {
     // Only the longest header's worth of bytes can decide.
-    QByteArray Head(kStamp.HeaderSize, Qt::Uninitialized);
+    char Head[kStamp.HeaderSize];
     Stream->SetPosition(0);
-    Head.truncate(Stream->Read(Head.data(), static_cast<int32_t>(Head.size())));
+    const int32_t Got = Stream->Read(Head, sizeof Head);
     Stream->SetPosition(0);
-    const qsizetype Size = Stream->GetSize();
-    if (Size >= kCrypt.HeaderSize && HasSignature(Head, kCrypt))
-        return SIGNATURE_CRYPT;
-    if (Size >= kSign.HeaderSize && HasSignature(Head, kSign))
-        return SIGNATURE_SIGN;
-    if (Size >= kStamp.HeaderSize && HasSignature(Head, kStamp))
-        return SIGNATURE_STAMP;
-    if (Size >= kTransportable.HeaderSize && HasSignature(Head, kTransportable))
-        return SIGNATURE_TRASPORTABLE;
-    if (Size >= kProtected.HeaderSize && HasSignature(Head, kProtected))
-        return SIGNATURE_PROTECTED;
-    return SIGNATURE_NO;
+    return SignatureOf(QByteArrayView(Head, Got), Stream->GetSize());
 }
 
 IStreamPtr TTransportContainer::DeleteSignature(const IStreamPtr& Stream)
 {
-    IStreamPtr Work = StreamOf(WholeStream(Stream));
+    // The layers are walked in place and the payload copied once; each step
+    // checks exactly what removing that layer on its own would check.
+    const QByteArray Data = WholeStream(Stream);
+    qsizetype Offset = 0;
     for (;;) {
-        switch (GetSignature(Work)) {
+        const QByteArrayView Rest = QByteArrayView(Data).sliced(Offset);
+        switch (SignatureOf(Rest, Rest.size())) {
         case SIGNATURE_SIGN:
-            Work = SignHeaderDel(Work);
+            Offset += kSign.HeaderSize;
             break;
         case SIGNATURE_CRYPT:
-            Work = CryptHeaderDel(Work);
+            Offset += kCrypt.HeaderSize;
             break;
         case SIGNATURE_STAMP:
-            Work = StampHeaderDel(Work);
+            Offset += kStamp.HeaderSize;
             break;
         case SIGNATURE_TRASPORTABLE:
-            Work = TransportableHeaderDel(Work);
+            Offset = TransportPayloadOffset(Data, Offset);
             break;
         default:
-            Work->SetPosition(0);
-            return Work;
+            return Tail(Data, Offset);
         }
     }
 }
