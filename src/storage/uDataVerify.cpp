@@ -29,8 +29,8 @@ const TConversionSteps& ProgramConversionSteps()
 
 int GetDatabaseRevision()
 {
-    const IQueryResultsPtr Results = CreateQuery(QString())->Select(
-        QStringLiteral("select VALUE from SETTINGS where PARAM=:1"), {kRevision});
+    const IQueryResultsPtr Results =
+        CreateQuery(QString())->Select(QStringLiteral("select VALUE from SETTINGS where PARAM=:1"), {kRevision});
     if (!Results)
         return -1;
     return ParseRevision(Results->GetValue(QStringLiteral("VALUE")).ToString());

@@ -50,7 +50,8 @@ QString AfterSignText(TAfterSignAction Value)
 
 bool GetProfile(int32_t Id, TProfile& Profile)
 {
-    const IQueryResultsPtr Row = CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE where id=:1"), {Id});
+    const IQueryResultsPtr Row =
+        CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE where id=:1"), {Id});
     if (!Row)
         return false;
     Profile = ReadProfile(Row);
@@ -60,7 +61,8 @@ bool GetProfile(int32_t Id, TProfile& Profile)
 bool GetProfiles(TProfiles& Profiles)
 {
     Profiles.clear();
-    const IQueryResultsPtr Rows = CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE order by NAME desc"));
+    const IQueryResultsPtr Rows =
+        CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE order by NAME desc"));
     if (!Rows)
         return false;
     for (; !Rows->Eof(); Rows->Next())
@@ -70,7 +72,8 @@ bool GetProfiles(TProfiles& Profiles)
 
 bool AddProfile(TProfile& Profile)
 {
-    const IQueryResultsPtr Row = CreateQuery(QString())->Insert(QStringLiteral("insert into PROFILE(NAME) values(NULL)"));
+    const IQueryResultsPtr Row =
+        CreateQuery(QString())->Insert(QStringLiteral("insert into PROFILE(NAME) values(NULL)"));
     Profile.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
     return UpdateProfile(Profile.Id, Profile);
 }
@@ -113,8 +116,7 @@ QString ProfileToString(const TProfile& Profile)
                AfterSignText(Profile.SignAfterAction) + QStringLiteral("; SeparateSign=") +
                (Profile.SignSeparate ? QStringLiteral("True") : QStringLiteral("False")) +
                QStringLiteral("; CatalogOutPFU=") + Profile.CatalogOutPfu + QStringLiteral("; CatalogOutVEY=") +
-               Profile.CatalogOutVey + QStringLiteral("; CatalogOutDKS=") + Profile.CatalogOutDks +
-               QStringLiteral("]");
+               Profile.CatalogOutVey + QStringLiteral("; CatalogOutDKS=") + Profile.CatalogOutDks + QStringLiteral("]");
     } catch (const std::exception& E) {
         return QStringLiteral("[Exception: ") + QString::fromUtf8(E.what()) + QStringLiteral("]");
     }

@@ -1,7 +1,6 @@
 #include "uQueryImpl.h"
 
 #include "uCorePath.h"
-#include "uNamedValuesImpl.h"
 #include "uStreamImpl.h"
 
 #include <QIODevice>
@@ -27,10 +26,9 @@ const TTableDefinition kTables[] = {
      "CREATE TABLE EMAIL_ACCOUNT ([ID] INTEGER PRIMARY KEY NOT NULL, USER_EMAIL TEXT, POP_HOST TEXT, "
      "POP_PORT TEXT, POP_SECURE INTEGER, POP_USER TEXT, POP_PASSWORD TEXT, SMTP_HOST TEXT, SMTP_PORT TEXT, "
      "SMTP_SECURE INTEGER, SMTP_USER TEXT, SMTP_PASSWORD TEXT)"},
-    {"profile",
-     "CREATE TABLE PROFILE (ID INTEGER PRIMARY KEY NOT NULL, NAME TEXT, CODE TEXT, SIGN_TYPE INTEGER, "
-     "SIGN_AFTER_ACTION INTEGER, SIGN_SEPARATE INTEGER, CATALOG_OUT_PFU TEXT, CATALOG_OUT_VEY TEXT, "
-     "CATALOG_OUT_DKS TEXT, DEFAULT_ACCOUNT INTEGER)"},
+    {"profile", "CREATE TABLE PROFILE (ID INTEGER PRIMARY KEY NOT NULL, NAME TEXT, CODE TEXT, SIGN_TYPE INTEGER, "
+                "SIGN_AFTER_ACTION INTEGER, SIGN_SEPARATE INTEGER, CATALOG_OUT_PFU TEXT, CATALOG_OUT_VEY TEXT, "
+                "CATALOG_OUT_DKS TEXT, DEFAULT_ACCOUNT INTEGER)"},
     {"ticket",
      "CREATE TABLE TICKET (ID INTEGER PRIMARY KEY NOT NULL, ID_PROFILE INTEGER, FILE_NAME TEXT, CONTENT TEXT, "
      "RECEIVED FLOAT, AGENCY INTEGER)"},
@@ -51,8 +49,8 @@ class TConnection {
 public:
     explicit TConnection(const QString& Path)
     {
-        const int Code = sqlite3_open_v2(Path.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                         nullptr);
+        const int Code =
+            sqlite3_open_v2(Path.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (Code != SQLITE_OK) {
             const QString Text = FDb ? LastMessage(FDb) : QStringLiteral("unknown error");
             sqlite3_close(FDb);
@@ -123,9 +121,9 @@ void CheckBind(sqlite3* Db, int Code, const char* Operation)
 void BindBlob(sqlite3* Db, sqlite3_stmt* Stmt, int Index, const QByteArray& Bytes)
 {
     // A null pointer would bind NULL; an empty stream is an empty BLOB.
-    CheckBind(Db, sqlite3_bind_blob64(Stmt, Index, Bytes.isEmpty() ? "" : Bytes.constData(), Bytes.size(),
-                                      SQLITE_TRANSIENT),
-              "Could not bind BLOB");
+    CheckBind(
+        Db, sqlite3_bind_blob64(Stmt, Index, Bytes.isEmpty() ? "" : Bytes.constData(), Bytes.size(), SQLITE_TRANSIENT),
+        "Could not bind BLOB");
 }
 
 void BindNull(sqlite3* Db, sqlite3_stmt* Stmt, int Index)
@@ -136,6 +134,7 @@ void BindNull(sqlite3* Db, sqlite3_stmt* Stmt, int Index)
 template <class... F> struct TOverloaded : F... {
     using F::operator()...;
 };
+template <class... F> TOverloaded(F...) -> TOverloaded<F...>;
 
 void BindParam(sqlite3* Db, sqlite3_stmt* Stmt, int Index, const QueryParam& Param)
 {
@@ -280,19 +279,17 @@ public:
 
 // ---------------------------------------------------------------- ESQLiteException
 
-ESQLiteException::ESQLiteException(const QString& Message, int ErrorCode) : Exception(Message), FErrorCode(ErrorCode)
-{
-}
+ESQLiteException::ESQLiteException(const QString& Message, int ErrorCode) : Exception(Message), FErrorCode(ErrorCode) {}
 
 ESQLiteException ESQLiteException::Failure(const QString& Operation, int Code, const QString& SQL,
                                            const QString& SQLiteMessage)
 {
     if (Code == SQLITE_OK)
         return ESQLiteException(Operation, Code);
-    return ESQLiteException(QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
-                                .arg(Operation, QString::number(Code), SQLiteErrorDescription(Code), SQL,
-                                     SQLiteMessage),
-                            Code);
+    return ESQLiteException(
+        QStringLiteral("%1.\rError [%2]: %3.\r\"%4\": %5")
+            .arg(Operation, QString::number(Code), SQLiteErrorDescription(Code), SQL, SQLiteMessage),
+        Code);
 }
 
 QString SQLiteErrorDescription(int Code)
@@ -337,6 +334,12 @@ QString SQLiteErrorDescription(int Code)
 
 // ---------------------------------------------------------------- TQueryResults
 
+TQueryResults::TQueryResults(const QStringList& Names, std::vector<TRecord> Records) : FRecords(std::move(Records))
+{
+    for (int Column = 0; Column < Names.size(); ++Column)
+        FColumns.insert(Names[Column].toLower(), Column);
+}
+
 void TQueryResults::Next() { ++FIndex; }
 
 bool TQueryResults::Eof() { return FIndex >= FRecords.size(); }
@@ -345,10 +348,8 @@ Variant TQueryResults::GetValue(const QString& Name)
 {
     if (Eof())
         return Variant();
-    // Rows never hold null (NULL cells are read as 0 or empty text), so a
-    // null here means the row has no such column.
-    const Variant Value = FRecords[FIndex]->GetValue(Name);
-    return Value.IsNull() ? Variant(int32_t(0)) : Value;
+    const int Column = FColumns.value(Name.toLower(), -1);
+    return Column < 0 ? Variant(int32_t(0)) : FRecords[FIndex][Column];
 }
 
 // ---------------------------------------------------------------- TQuery
@@ -368,9 +369,9 @@ IQueryResultsPtr TQuery::Insert(const QString& SQL, const QueryParams& Params)
     TStatement Statement(Database.Db(), SQL);
     Bind(Database.Db(), Statement.Stmt(), Params);
     Statement.Run();
-    auto Row = std::make_shared<TNamedValues>();
-    Row->SetValue(QStringLiteral("ID"), Variant(int64_t(sqlite3_last_insert_rowid(Database.Db()))));
-    return std::make_shared<TQueryResults>(std::vector<INamedValuesPtr>{Row});
+    const Variant Id(int64_t(sqlite3_last_insert_rowid(Database.Db())));
+    std::vector<TQueryResults::TRecord> Records(1, TQueryResults::TRecord{Id});
+    return std::make_shared<TQueryResults>(QStringList{QStringLiteral("ID")}, std::move(Records));
 }
 
 IQueryResultsPtr TQuery::Select(const QString& SQL, const QueryParams& Params)
@@ -380,9 +381,9 @@ IQueryResultsPtr TQuery::Select(const QString& SQL, const QueryParams& Params)
     sqlite3_stmt* const Stmt = Statement.Stmt();
     Bind(Database.Db(), Stmt, Params);
 
-    std::vector<INamedValuesPtr> Records;
-    std::vector<QString> Names;
+    QStringList Names;
     std::vector<TColumnKind> Kinds;
+    std::vector<TQueryResults::TRecord> Records;
     for (;;) {
         const int Code = sqlite3_step(Stmt);
         if (Code == SQLITE_DONE)
@@ -395,18 +396,18 @@ IQueryResultsPtr TQuery::Select(const QString& SQL, const QueryParams& Params)
         if (Records.empty()) {
             // The first row fixes the names and kinds for the whole result.
             for (int Column = 0; Column < Count; ++Column) {
-                Names.push_back(QString::fromUtf8(sqlite3_column_name(Stmt, Column)).toUpper());
+                Names << QString::fromUtf8(sqlite3_column_name(Stmt, Column));
                 Kinds.push_back(ColumnKind(Stmt, Column));
             }
         }
-        auto Row = std::make_shared<TNamedValues>();
+        TQueryResults::TRecord& Record = Records.emplace_back();
+        Record.reserve(Count);
         for (int Column = 0; Column < Count; ++Column)
-            Row->SetValue(Names[Column], CellValue(Stmt, Column, Kinds[Column]));
-        Records.push_back(std::move(Row));
+            Record.push_back(CellValue(Stmt, Column, Kinds[Column]));
     }
     if (Records.empty())
         return nullptr;
-    return std::make_shared<TQueryResults>(std::move(Records));
+    return std::make_shared<TQueryResults>(Names, std::move(Records));
 }
 
 } // namespace kelvora

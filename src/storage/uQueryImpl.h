@@ -7,6 +7,8 @@
 #include "uException.h"
 #include "uInterfaces.h"
 
+#include <QHash>
+#include <QStringList>
 #include <vector>
 
 namespace kelvora {
@@ -31,16 +33,24 @@ private:
 // The fixed English description of an SQLite result code.
 QString SQLiteErrorDescription(int Code);
 
+// The rows of one query. The column names are kept once for the whole
+// result rather than once per row: a receipt list has thousands of rows and
+// the names would cost as much memory as the receipts themselves.
 class TQueryResults : public IQueryResults {
 public:
-    explicit TQueryResults(std::vector<INamedValuesPtr> Records) : FRecords(std::move(Records)) {}
+    using TRecord = std::vector<Variant>;
+
+    // Names in column order; a later column replaces an earlier one of the
+    // same name (names compare without regard to case).
+    TQueryResults(const QStringList& Names, std::vector<TRecord> Records);
 
     void Next() override;
     bool Eof() override;
     Variant GetValue(const QString& Name) override;
 
 private:
-    std::vector<INamedValuesPtr> FRecords;
+    QHash<QString, int> FColumns; // lower-cased name -> index in a record
+    std::vector<TRecord> FRecords;
     size_t FIndex = 0;
 };
 

@@ -31,7 +31,8 @@ bool AddTicket(TTicket& Ticket)
     if (Ticket.ProfileId == 0)
         throw Exception(QStringLiteral("Профіль не знайдено."));
     const IQueryResultsPtr Row = CreateQuery(QString())->Insert(
-        QStringLiteral("insert into TICKET(ID_PROFILE, FILE_NAME, CONTENT, RECEIVED, AGENCY) values (:1, :2, :3, :4, :5)"),
+        QStringLiteral(
+            "insert into TICKET(ID_PROFILE, FILE_NAME, CONTENT, RECEIVED, AGENCY) values (:1, :2, :3, :4, :5)"),
         {Ticket.ProfileId, Ticket.FileName, Ticket.Data, Ticket.Received, int32_t(Ticket.Agency)});
     Ticket.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
     return true;

@@ -21,43 +21,37 @@ protected:
 
     static TProfile Profile(const QString& Name, int32_t DefaultAccountId = 0)
     {
-        TProfile P;
-        P.Name = Name;
-        P.Code = QStringLiteral("01234567");
-        P.SignType = stSignThree;
-        P.SignAfterAction = asSendWiaEmail;
-        P.SignSeparate = true;
-        P.CatalogOutPfu = QStringLiteral("C:\\Звіти\\PFU");
-        P.CatalogOutVey = QStringLiteral("C:\\Звіти\\VEY");
-        P.CatalogOutDks = QStringLiteral("C:\\Звіти\\DKS");
-        P.DefaultAccountId = DefaultAccountId;
-        return P;
+        return {.Name = Name,
+                .Code = QStringLiteral("01234567"),
+                .SignType = stSignThree,
+                .SignAfterAction = asSendWiaEmail,
+                .SignSeparate = true,
+                .CatalogOutPfu = QStringLiteral("C:\\Звіти\\PFU"),
+                .CatalogOutVey = QStringLiteral("C:\\Звіти\\VEY"),
+                .CatalogOutDks = QStringLiteral("C:\\Звіти\\DKS"),
+                .DefaultAccountId = DefaultAccountId};
     }
     static TEmailAccount Account(const QString& Email)
     {
-        TEmailAccount A;
-        A.Email = Email;
-        A.POPHost = QStringLiteral("pop.example.ua");
-        A.POPPort = QStringLiteral("995");
-        A.POPSecure = SECURE_SSLTLS;
-        A.POPUser = QStringLiteral("бухгалтер");
-        A.POPPassword = QStringLiteral("p'ss;\"word--");
-        A.SMTPHost = QStringLiteral("smtp.example.ua");
-        A.SMTPPort = QStringLiteral("587");
-        A.SMTPSecure = SECURE_STARTTLS;
-        A.SMTPUser = QStringLiteral("smtp-user");
-        A.SMTPPassword = QStringLiteral("Пароль 1");
-        return A;
+        return {.Email = Email,
+                .POPHost = QStringLiteral("pop.example.ua"),
+                .POPPort = QStringLiteral("995"),
+                .POPSecure = SECURE_SSLTLS,
+                .POPUser = QStringLiteral("бухгалтер"),
+                .POPPassword = QStringLiteral("p'ss;\"word--"),
+                .SMTPHost = QStringLiteral("smtp.example.ua"),
+                .SMTPPort = QStringLiteral("587"),
+                .SMTPSecure = SECURE_STARTTLS,
+                .SMTPUser = QStringLiteral("smtp-user"),
+                .SMTPPassword = QStringLiteral("Пароль 1")};
     }
     static TTicket Ticket(int32_t ProfileId, const QString& FileName)
     {
-        TTicket T;
-        T.ProfileId = ProfileId;
-        T.FileName = FileName;
-        T.Agency = daVEY;
-        T.Received = EncodeDate(2013, 3, 2) + EncodeTime(9, 5, 3, 7);
-        T.Data = QStringLiteral("Квитанція №1 про отримання звіту ").repeated(100);
-        return T;
+        return {.ProfileId = ProfileId,
+                .FileName = FileName,
+                .Agency = daVEY,
+                .Received = EncodeDate(2013, 3, 2) + EncodeTime(9, 5, 3, 7),
+                .Data = QStringLiteral("Квитанція №1 про отримання звіту ").repeated(100)};
     }
     static QStringList Names(const TTickets& Tickets)
     {
@@ -166,8 +160,7 @@ TEST_F(StoresTest, ProfileToStringNamesEnumerationsAndKeepsTextVerbatim)
     P.SignType = static_cast<TSignType>(7);
     P.SignAfterAction = static_cast<TAfterSignAction>(-1);
     P.SignSeparate = true;
-    EXPECT_THAT(ProfileToString(P).toStdString(),
-                ::testing::HasSubstr("; SignType=; AfterSign=; SeparateSign=True;"));
+    EXPECT_THAT(ProfileToString(P).toStdString(), ::testing::HasSubstr("; SignType=; AfterSign=; SeparateSign=True;"));
 }
 
 // ---------------------------------------------------------------- mail accounts
@@ -256,11 +249,7 @@ TEST_F(StoresTest, ReceiptsRoundTripPerProfileInTableOrder)
     EXPECT_TRUE(None.empty());
 
     ClearTicket(First);
-    EXPECT_EQ(First.Id, 0);
-    EXPECT_EQ(First.ProfileId, 0);
-    EXPECT_TRUE(First.FileName.isEmpty() && First.Data.isEmpty());
-    EXPECT_EQ(First.Agency, daUnknown);
-    EXPECT_EQ(First.Received, 0);
+    EXPECT_EQ(First, TTicket());
 }
 
 TEST_F(StoresTest, ReceiptWithoutProfileIsRefusedAndNothingIsWritten)
