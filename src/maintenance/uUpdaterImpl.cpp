@@ -81,7 +81,8 @@ QString TUpdater::InstallerPath(const TUpdateInfo& Info) { return UpdatesFolder(
 void TUpdater::GetUpdateInfo(TUpdateInfo& Info)
 {
     Info = TUpdateInfo();
-    const QString FileName = UpdatesFolder() + QStringLiteral("update.xml");
+    // Only read here: a folder that cannot be made holds no description.
+    const QString FileName = GetDataFolder() + QStringLiteral("update") + PathDelim() + QStringLiteral("update.xml");
     if (!QFileInfo::exists(FileName)) {
         UpdaterLog(QStringLiteral("файл з інформацією про апдейт не знайдено"));
         return;

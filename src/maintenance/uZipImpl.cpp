@@ -210,11 +210,18 @@ void TArchiveItem::SetContent(const QByteArray& Content) { FStream = StreamOf(Co
 
 TZipArchive::TZipArchive() : FItems(CreateEnumerator()) {}
 
-void TZipArchive::LoadFromFile(const QString& FileName) { LoadFromBytes(ReadWholeFile(FileName), FileName); }
+void TZipArchive::LoadFromFile(const QString& FileName)
+{
+    FItems->Clear();
+    LoadFromBytes(ReadWholeFile(FileName), FileName);
+}
 
 void TZipArchive::LoadFromBytes(const QByteArray& Archive, const QString& Source)
 {
     FItems->Clear();
+    // Items are collected apart and taken only when the whole archive was
+    // read: a damaged archive leaves an empty list, not half of one.
+    IEnumeratorPtr Items = CreateEnumerator();
     auto Fail = [&](const QString& Reason) {
         return EZipError(QStringLiteral("Cannot read archive \"%1\". %2").arg(Source, Reason));
     };
@@ -267,8 +274,10 @@ void TZipArchive::LoadFromBytes(const QByteArray& Archive, const QString& Source
         }
         auto Item = std::make_shared<TArchiveItem>(Name);
         Item->SetContent(Content);
-        FItems->Add(Item);
+        Items->Add(Item);
     }
+    for (int32_t Index = 0; Index < Items->Count(); ++Index)
+        FItems->Add(Items->GetItem(Index));
     FItems->First();
 }
 

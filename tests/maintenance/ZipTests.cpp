@@ -204,12 +204,14 @@ TEST_F(ZipArchive, RefusesDamagedArchivesWithAClearError)
     for (const auto& [Name, Content] : Cases) {
         const QString Path = WriteFile(Name + QStringLiteral(".zip"), Content);
         auto Loaded = CreateZipArchive();
+        Loaded->AddStream(QStringLiteral("before.txt"), StreamOf("x"));
         try {
             Loaded->LoadFromFile(Path);
             ADD_FAILURE() << Name.toStdString() << ": no error";
         } catch (const EZipError& E) {
             EXPECT_TRUE(E.Message().contains(Path)) << E.what();
         }
+        EXPECT_EQ(Loaded->GetItems()->Count(), 0) << Name.toStdString() << ": no half-read list";
     }
     EXPECT_THROW(CreateZipArchive()->LoadFromFile(Root() + QStringLiteral("absent.zip")), EInOutError);
 }
