@@ -329,13 +329,3 @@ TEST_F(Backup, InfoTellsHigherRevisionsAndReadsTheEarlierLayout)
         EXPECT_EQ(E.Message(), QStringLiteral("Файл files.txt не знайдено в архіві"));
     }
 }
-
-TEST(BackupPaths, OnlyPlainAbsolutePathsAreAccepted)
-{
-    EXPECT_TRUE(IsPlainAbsolutePath(QStringLiteral("/home/user/reports/a.xml")));
-    EXPECT_FALSE(IsPlainAbsolutePath(QString()));
-    EXPECT_FALSE(IsPlainAbsolutePath(QStringLiteral("reports/a.xml")));
-    EXPECT_FALSE(IsPlainAbsolutePath(QStringLiteral("/home/../etc/passwd")));
-    EXPECT_FALSE(IsPlainAbsolutePath(QStringLiteral("/home/./a.xml")));
-    EXPECT_FALSE(IsPlainAbsolutePath(QStringLiteral("/home/user\\..\\a.xml")));
-}

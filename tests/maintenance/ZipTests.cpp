@@ -215,22 +215,3 @@ TEST_F(ZipArchive, RefusesDamagedArchivesWithAClearError)
     }
     EXPECT_THROW(CreateZipArchive()->LoadFromFile(Root() + QStringLiteral("absent.zip")), EInOutError);
 }
-
-TEST_F(ZipArchive, ArchiveItemsCopyStreamsAndFiles)
-{
-    auto Item = CreateArchiveItem();
-    auto Source = StreamOf("content");
-    Source->SetPosition(3);
-    Item->LoadFromStream(Source);
-    EXPECT_EQ(Source->GetPosition(), 0);
-    auto Target = StreamOf("much longer old content");
-    Item->SaveToStream(Target);
-    EXPECT_EQ(StreamBytes(Target), QByteArray("content"));
-    EXPECT_EQ(Target->GetPosition(), 0);
-
-    const QString Path = Root() + QStringLiteral("item.bin");
-    Item->SaveToFile(Path);
-    auto FromFile = CreateArchiveItem(Path);
-    EXPECT_EQ(FromFile->GetName(), QStringLiteral("item.bin"));
-    EXPECT_EQ(ItemBytes(FromFile), QByteArray("content"));
-}
