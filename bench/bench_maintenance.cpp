@@ -33,14 +33,15 @@ QByteArray ReportContent(int Index)
 {
     QByteArray Bytes(kFileSize, Qt::Uninitialized);
     if (Index % 4 == 3) {
-        const QByteArray Line = QStringLiteral("<ROW NUM=\"%1\"><T1RXXXXG1>1234.56</T1RXXXXG1><T1RXXXXG2S>Звіт</T1RXXXXG2S></ROW>\n")
-                                    .arg(Index)
-                                    .toUtf8();
+        const QByteArray Line =
+            QStringLiteral("<ROW NUM=\"%1\"><T1RXXXXG1>1234.56</T1RXXXXG1><T1RXXXXG2S>Звіт</T1RXXXXG2S></ROW>\n")
+                .arg(Index)
+                .toUtf8();
         for (int At = 0; At < kFileSize; At += Line.size())
             std::memcpy(Bytes.data() + At, Line.constData(), std::min<qsizetype>(Line.size(), kFileSize - At));
     } else {
         QRandomGenerator Random(static_cast<quint32>(Index));
-        Random.fillRange(reinterpret_cast<quint32*>(Bytes.data()), kFileSize / 4);
+        Random.fillRange(reinterpret_cast<quint32 *>(Bytes.data()), kFileSize / 4);
     }
     return Bytes;
 }
@@ -58,13 +59,13 @@ double PeakMemoryMb()
     QFile Status(QStringLiteral("/proc/self/status"));
     if (!Status.open(QIODevice::ReadOnly))
         return 0;
-    for (const QByteArray& Line : Status.readAll().split('\n'))
+    for (const QByteArray &Line : Status.readAll().split('\n'))
         if (Line.startsWith("VmHWM:"))
             return Line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
     return 0;
 }
 
-double RunTool(const QString& Program, const QStringList& Arguments, const QString& Folder)
+double RunTool(const QString &Program, const QStringList &Arguments, const QString &Folder)
 {
     QProcess Process;
     Process.setWorkingDirectory(Folder);
@@ -72,7 +73,9 @@ double RunTool(const QString& Program, const QStringList& Arguments, const QStri
     Clock.start();
     Process.start(Program, Arguments);
     if (!Process.waitForFinished(-1) || Process.exitCode() != 0)
-        throw std::runtime_error(QStringLiteral("%1 failed: %2").arg(Program, QString::fromLocal8Bit(Process.readAllStandardError())).toStdString());
+        throw std::runtime_error(QStringLiteral("%1 failed: %2")
+                                     .arg(Program, QString::fromLocal8Bit(Process.readAllStandardError()))
+                                     .toStdString());
     return Clock.nsecsElapsed() / 1e9;
 }
 
@@ -109,15 +112,20 @@ public:
 private:
     void GrowDatabase()
     {
-        sqlite3* Db = nullptr;
+        sqlite3 *Db = nullptr;
         sqlite3_open(GetDatabasePath().toUtf8().constData(), &Db);
         sqlite3_exec(Db, "begin", nullptr, nullptr, nullptr);
-        sqlite3_stmt* Insert = nullptr;
-        sqlite3_prepare_v2(Db, "insert into TICKET (ID_PROFILE, FILE_NAME, CONTENT, RECEIVED, AGENCY) values (1, ?1, ?2, 45000.5, 2)", -1,
-                           &Insert, nullptr);
+        sqlite3_stmt *Insert = nullptr;
+        sqlite3_prepare_v2(
+            Db, "insert into TICKET (ID_PROFILE, FILE_NAME, CONTENT, RECEIVED, AGENCY) values (1, ?1, ?2, 45000.5, 2)",
+            -1, &Insert, nullptr);
         for (int Row = 0; QFileInfo(GetDatabasePath()).size() < kDatabaseSize && Row < 100000; ++Row) {
             const QByteArray Name = QStringLiteral("J1499102_%1.xml").arg(Row).toUtf8();
-            const QByteArray Content = QStringLiteral("Квитанція №%1 про прийняття звіту; номер %2\n").arg(Row).arg(Row * 7919).toUtf8().repeated(40);
+            const QByteArray Content = QStringLiteral("Квитанція №%1 про прийняття звіту; номер %2\n")
+                                           .arg(Row)
+                                           .arg(Row * 7919)
+                                           .toUtf8()
+                                           .repeated(40);
             sqlite3_bind_text(Insert, 1, Name.constData(), static_cast<int>(Name.size()), SQLITE_TRANSIENT);
             sqlite3_bind_text(Insert, 2, Content.constData(), static_cast<int>(Content.size()), SQLITE_TRANSIENT);
             sqlite3_step(Insert);
@@ -135,23 +143,24 @@ private:
     QTemporaryDir FRoot;
 };
 
-TFixture& Fixture()
+TFixture &Fixture()
 {
     static TFixture Instance;
     return Instance;
 }
 
-void BM_BackupWithFiles(benchmark::State& State)
+void BM_BackupWithFiles(benchmark::State &State)
 {
-    TFixture& F = Fixture();
+    TFixture &F = Fixture();
     const QString Ours = F.Root() + QStringLiteral("/bench.backup");
     const QString Theirs = F.Root() + QStringLiteral("/zip.zip");
     double OurSeconds = 0, ZipSeconds = 0, Peak = 0;
     for (auto _ : State) {
         QFile::remove(Theirs);
-        ZipSeconds += RunTool(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-6"), QStringLiteral("-r"), Theirs,
-                                                    QStringLiteral("out"), QStringLiteral("data/database.sqlite")},
-                             F.Root());
+        ZipSeconds += RunTool(QStringLiteral("zip"),
+                              {QStringLiteral("-q"), QStringLiteral("-6"), QStringLiteral("-r"), Theirs,
+                               QStringLiteral("out"), QStringLiteral("data/database.sqlite")},
+                              F.Root());
         QFile::remove(Ours);
         ResetPeakMemory();
         QElapsedTimer Clock;
@@ -173,9 +182,9 @@ void BM_BackupWithFiles(benchmark::State& State)
 }
 BENCHMARK(BM_BackupWithFiles)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_Restore(benchmark::State& State)
+void BM_Restore(benchmark::State &State)
 {
-    TFixture& F = Fixture();
+    TFixture &F = Fixture();
     const QString Backup = F.Root() + QStringLiteral("/restore.backup");
     if (!QFileInfo::exists(Backup) && !CreateBackup()->Backup(Backup, QString(), true)) {
         State.SkipWithError("backup failed");
@@ -185,7 +194,9 @@ void BM_Restore(benchmark::State& State)
     double OurSeconds = 0, UnzipSeconds = 0, Peak = 0;
     for (auto _ : State) {
         QDir(Unzipped).removeRecursively();
-        UnzipSeconds += RunTool(QStringLiteral("unzip"), {QStringLiteral("-q"), QStringLiteral("-o"), Backup, QStringLiteral("-d"), Unzipped}, F.Root());
+        UnzipSeconds +=
+            RunTool(QStringLiteral("unzip"),
+                    {QStringLiteral("-q"), QStringLiteral("-o"), Backup, QStringLiteral("-d"), Unzipped}, F.Root());
         // Restore into a root that lost its reports.
         QDir(F.Reports()).removeRecursively();
         ResetPeakMemory();

@@ -27,7 +27,7 @@ protected:
         Configure(QStringLiteral("3"));
     }
 
-    void Configure(const QString& SoftwareRevision)
+    void Configure(const QString &SoftwareRevision)
     {
         ReleaseProcessObjects(); // the configuration is read once per run
         WriteFile(QStringLiteral("config/params.xml"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>"
@@ -36,7 +36,7 @@ protected:
     }
 
     // A profile whose VEY and DKS output folders lie under the root.
-    TProfile AddProfileWithFolders(const QString& Name, const QString& Vey, const QString& Dks = QString())
+    TProfile AddProfileWithFolders(const QString &Name, const QString &Vey, const QString &Dks = QString())
     {
         TProfile Profile;
         Profile.Name = Name;
@@ -47,7 +47,7 @@ protected:
         return Profile;
     }
 
-    static QStringList EntryNames(const QString& Path)
+    static QStringList EntryNames(const QString &Path)
     {
         auto Archive = CreateZipArchive();
         Archive->LoadFromFile(Path);
@@ -58,7 +58,7 @@ protected:
         return Names;
     }
 
-    static QByteArray EntryBytes(const QString& Path, const QString& Name)
+    static QByteArray EntryBytes(const QString &Path, const QString &Name)
     {
         auto Archive = CreateZipArchive();
         Archive->LoadFromFile(Path);
@@ -71,10 +71,10 @@ protected:
     }
 
     // An archive made directly from (name, content) pairs.
-    QString MakeArchive(const QString& FileName, const std::vector<std::pair<QString, QByteArray>>& Entries)
+    QString MakeArchive(const QString &FileName, const std::vector<std::pair<QString, QByteArray>> &Entries)
     {
         auto Archive = CreateZipArchive();
-        for (const auto& [Name, Content] : Entries)
+        for (const auto &[Name, Content] : Entries)
             Archive->AddStream(Name, StreamOf(Content));
         const QString Path = Root() + FileName;
         Archive->SaveToFile(Path);
@@ -115,7 +115,8 @@ TEST_F(Backup, OneFileIsStoredUnderTheHashOfItsPath)
 
     const QString Hash = TextMD5(Report);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{32}$")).match(Hash).hasMatch());
-    EXPECT_EQ(EntryNames(Path), (QStringList{Hash, QStringLiteral("files.txt"), QStringLiteral("info.txt"), QStringLiteral("database.sqlite")}));
+    EXPECT_EQ(EntryNames(Path), (QStringList{Hash, QStringLiteral("files.txt"), QStringLiteral("info.txt"),
+                                             QStringLiteral("database.sqlite")}));
     EXPECT_EQ(EntryBytes(Path, Hash), QByteArray("<protected/>"));
     EXPECT_EQ(EntryBytes(Path, QStringLiteral("files.txt")), ToAnsi(Hash + u'=' + Report + QStringLiteral("\r\n")));
     EXPECT_EQ(EntryBytes(Path, QStringLiteral("info.txt")), QByteArray("revision=3\r\nfiles=2\r\n"));
@@ -127,7 +128,8 @@ TEST_F(Backup, CommentOfTwoLinesTravelsAsOneLineAndComesBack)
     const QString Path = Root() + QStringLiteral("c.backup");
     auto Subject = CreateBackup();
     ASSERT_TRUE(Subject->Backup(Path, QStringLiteral("Перед звітом\r\nза квартал"), false));
-    EXPECT_EQ(EntryBytes(Path, QStringLiteral("info.txt")), ToAnsi(QStringLiteral("comment=Перед звітом\tза квартал\r\nrevision=3\r\nfiles=0\r\n")));
+    EXPECT_EQ(EntryBytes(Path, QStringLiteral("info.txt")),
+              ToAnsi(QStringLiteral("comment=Перед звітом\tза квартал\r\nrevision=3\r\nfiles=0\r\n")));
     TBackupInfo Info;
     Subject->GetInfo(Path, Info);
     EXPECT_EQ(Info.Comment, QStringLiteral("Перед звітом\r\nза квартал"));
@@ -151,7 +153,7 @@ TEST_F(Backup, FilesComeBackByteForByteWithTheirFoldersAndTheDatabase)
         {QStringLiteral("out/vey/2024_01/b.rpl"), QByteArray(20000, '\x01')},
         {QStringLiteral("out/dks/Звіти/c.xml"), QByteArray("\x00\xFF binary", 9)},
     };
-    for (const auto& [Name, Content] : Files)
+    for (const auto &[Name, Content] : Files)
         WriteFile(Name, Content);
     const QByteArray SavedDatabase = Database();
     const QString Path = Root() + QStringLiteral("full.backup");
@@ -169,17 +171,24 @@ TEST_F(Backup, FilesComeBackByteForByteWithTheirFoldersAndTheDatabase)
     AddProfileWithFolders(QStringLiteral("Третє"), QString());
     ASSERT_NE(Database(), SavedDatabase);
 
+    // A journal left by a crash of the replaced database must not be rolled
+    // back into the restored one.
+    const QString Journal = GetDatabasePath() + QStringLiteral("-journal");
+    WriteFile(QStringLiteral("data/database.sqlite-journal"), QByteArray(4096, '\x07'));
+
     auto Subject = CreateBackup();
     ASSERT_TRUE(Subject->Restore(Path)) << Subject->GetError().toStdString();
     EXPECT_EQ(Subject->GetError(), QString());
-    for (const auto& [Name, Content] : Files)
+    EXPECT_FALSE(QFileInfo::exists(Journal));
+    for (const auto &[Name, Content] : Files)
         EXPECT_EQ(ReadFile(Root() + Name), Content) << Name.toStdString();
     EXPECT_EQ(Database(), SavedDatabase);
     TProfiles Profiles;
     ASSERT_TRUE(GetProfiles(Profiles));
     EXPECT_EQ(Profiles.size(), 2u);
     EXPECT_TRUE(BackupLogText().contains(QStringLiteral("архів успішно відновлено: ") + Path));
-    EXPECT_FALSE(QDir(Root() + QStringLiteral("out/vey")).entryList({QStringLiteral("*.restoring")}, QDir::Files).size());
+    EXPECT_FALSE(
+        QDir(Root() + QStringLiteral("out/vey")).entryList({QStringLiteral("*.restoring")}, QDir::Files).size());
 }
 
 TEST_F(Backup, PathsOutsideTheCodePageAreKeptApart)
@@ -202,7 +211,8 @@ TEST_F(Backup, FailureLeavesTheExistingBackupUntouched)
 {
     AddProfileWithFolders(QStringLiteral("Перше"), QStringLiteral("out/vey"));
     WriteFile(QStringLiteral("out/vey/good.xml"), "good");
-    ASSERT_TRUE(QFile::link(Root() + QStringLiteral("nowhere/gone.xml"), Root() + QStringLiteral("out/vey/unreadable.xml")));
+    ASSERT_TRUE(
+        QFile::link(Root() + QStringLiteral("nowhere/gone.xml"), Root() + QStringLiteral("out/vey/unreadable.xml")));
     const QString Path = WriteFile(QStringLiteral("kept.backup"), "the user's last good backup");
 
     auto Subject = CreateBackup();
@@ -224,11 +234,12 @@ TEST_F(Backup, RestoreStopsBeforeWritingWhenAListedEntryIsMissing)
     AddProfileWithFolders(QStringLiteral("Перше"), QString());
     const QByteArray Current = Database();
     const QString Target = Root() + QStringLiteral("restored/a.xml");
-    const QString Path = MakeArchive(QStringLiteral("missing.backup"),
-                                     {{QStringLiteral("AAAA"), "content"},
-                                      {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=%1\r\nBBBB=%1.2\r\n").arg(Target))},
-                                      {QStringLiteral("info.txt"), "revision=3\r\nfiles=2\r\n"},
-                                      {QStringLiteral("database.sqlite"), "another database"}});
+    const QString Path =
+        MakeArchive(QStringLiteral("missing.backup"),
+                    {{QStringLiteral("AAAA"), "content"},
+                     {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=%1\r\nBBBB=%1.2\r\n").arg(Target))},
+                     {QStringLiteral("info.txt"), "revision=3\r\nfiles=2\r\n"},
+                     {QStringLiteral("database.sqlite"), "another database"}});
     auto Subject = CreateBackup();
     EXPECT_FALSE(Subject->Restore(Path));
     EXPECT_EQ(Subject->GetError(), QStringLiteral("Файл BBBB не знайдено в архіві"));
@@ -245,30 +256,36 @@ TEST_F(Backup, RestoreRefusesBadArchivesAndWritesNothing)
     ASSERT_TRUE(CreateBackup()->Backup(Good, QString(), false));
     const QByteArray GoodBytes = ReadFile(Good);
 
-    auto Restoring = [&](const QString& Path) {
+    auto Restoring = [&](const QString &Path) {
         auto Subject = CreateBackup();
         EXPECT_FALSE(Subject->Restore(Path)) << Path.toStdString();
         EXPECT_FALSE(Subject->GetError().isEmpty());
         EXPECT_EQ(Database(), Current) << Path.toStdString();
         return Subject->GetError();
     };
-    EXPECT_TRUE(Restoring(WriteFile(QStringLiteral("text.backup"), "just some text")).contains(QStringLiteral("Not a zip archive")));
+    EXPECT_TRUE(Restoring(WriteFile(QStringLiteral("text.backup"), "just some text"))
+                    .contains(QStringLiteral("Not a zip archive")));
     Restoring(WriteFile(QStringLiteral("cut.backup"), GoodBytes.left(GoodBytes.size() - 30)));
-    EXPECT_EQ(Restoring(Root() + QStringLiteral("absent.backup")), QStringLiteral("Файл не знайдено: ") + Root() + QStringLiteral("absent.backup"));
+    EXPECT_EQ(Restoring(Root() + QStringLiteral("absent.backup")),
+              QStringLiteral("Файл не знайдено: ") + Root() + QStringLiteral("absent.backup"));
 
     const QString Outside = Root() + QStringLiteral("outside.txt");
-    for (const QString& BadPath : {QString(), QStringLiteral("relative/a.xml"), Root() + QStringLiteral("out/../outside.txt"),
-                                   Root() + QStringLiteral("./outside.txt")}) {
-        const QString Path = MakeArchive(QStringLiteral("bad.backup"),
-                                         {{QStringLiteral("AAAA"), "payload"},
-                                          {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=") + BadPath + QStringLiteral("\r\n"))},
-                                          {QStringLiteral("database.sqlite"), "another database"}});
-        EXPECT_TRUE(Restoring(Path).startsWith(QStringLiteral("Недопустимий шлях файлу в архіві"))) << BadPath.toStdString();
+    for (const QString &BadPath :
+         {QString(), QStringLiteral("relative/a.xml"), Root() + QStringLiteral("out/../outside.txt"),
+          Root() + QStringLiteral("./outside.txt")}) {
+        const QString Path = MakeArchive(
+            QStringLiteral("bad.backup"),
+            {{QStringLiteral("AAAA"), "payload"},
+             {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=") + BadPath + QStringLiteral("\r\n"))},
+             {QStringLiteral("database.sqlite"), "another database"}});
+        EXPECT_TRUE(Restoring(Path).startsWith(QStringLiteral("Недопустимий шлях файлу в архіві")))
+            << BadPath.toStdString();
         EXPECT_FALSE(QFileInfo::exists(Outside));
         EXPECT_FALSE(QFileInfo::exists(QDir::current().filePath(QStringLiteral("relative/a.xml"))));
     }
 
-    const QString NoDatabase = MakeArchive(QStringLiteral("nodb.backup"), {{QStringLiteral("info.txt"), "revision=3\r\n"}});
+    const QString NoDatabase =
+        MakeArchive(QStringLiteral("nodb.backup"), {{QStringLiteral("info.txt"), "revision=3\r\n"}});
     EXPECT_EQ(Restoring(NoDatabase), QStringLiteral("Файл бази даних не знайдено в архіві"));
 }
 
@@ -277,11 +294,12 @@ TEST_F(Backup, FileThatCannotBeWrittenIsReportedWhileTheRestGoesOn)
     WriteFile(QStringLiteral("blocker"), "a file where a folder is needed");
     const QString Blocked = Root() + QStringLiteral("blocker/a.xml");
     const QString Fine = WriteFile(QStringLiteral("fine/b.xml"), "older content, replaced");
-    const QString Path = MakeArchive(QStringLiteral("partial.backup"),
-                                     {{QStringLiteral("AAAA"), "a"},
-                                      {QStringLiteral("BBBB"), "b"},
-                                      {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=%1\r\nBBBB=%2\r\n").arg(Blocked, Fine))},
-                                      {QStringLiteral("database.sqlite"), "restored database"}});
+    const QString Path =
+        MakeArchive(QStringLiteral("partial.backup"),
+                    {{QStringLiteral("AAAA"), "a"},
+                     {QStringLiteral("BBBB"), "b"},
+                     {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=%1\r\nBBBB=%2\r\n").arg(Blocked, Fine))},
+                     {QStringLiteral("database.sqlite"), "restored database"}});
     auto Subject = CreateBackup();
     EXPECT_TRUE(Subject->Restore(Path));
     EXPECT_EQ(Subject->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n") + Blocked);
@@ -291,12 +309,14 @@ TEST_F(Backup, FileThatCannotBeWrittenIsReportedWhileTheRestGoesOn)
 
 TEST_F(Backup, MissingFileListIsOnlyLoggedAndTheDatabaseStillComesBack)
 {
-    const QString Path = MakeArchive(QStringLiteral("dbonly.backup"), {{QStringLiteral("info.txt"), "revision=3\r\nfiles=0\r\n"},
-                                                                       {QStringLiteral("database.sqlite"), "db bytes"}});
+    const QString Path =
+        MakeArchive(QStringLiteral("dbonly.backup"), {{QStringLiteral("info.txt"), "revision=3\r\nfiles=0\r\n"},
+                                                      {QStringLiteral("database.sqlite"), "db bytes"}});
     auto Subject = CreateBackup();
     EXPECT_TRUE(Subject->Restore(Path));
     EXPECT_EQ(Database(), QByteArray("db bytes"));
-    EXPECT_TRUE(QString::fromUtf8(ReadFile(Root() + QStringLiteral("debug/general.log"))).contains(QStringLiteral("файл files.txt не знайдено в архіві")));
+    EXPECT_TRUE(QString::fromUtf8(ReadFile(Root() + QStringLiteral("debug/general.log")))
+                    .contains(QStringLiteral("файл files.txt не знайдено в архіві")));
 }
 
 TEST_F(Backup, InfoTellsHigherRevisionsAndReadsTheEarlierLayout)
@@ -311,11 +331,12 @@ TEST_F(Backup, InfoTellsHigherRevisionsAndReadsTheEarlierLayout)
     EXPECT_EQ(Info.Revision, 9);
     EXPECT_EQ(Info.Comment, QStringLiteral("з новішої версії"));
 
-    const QString Old = MakeArchive(QStringLiteral("old.backup"), {{QStringLiteral("AAAA"), "a"},
-                                                                   {QStringLiteral("BBBB"), "b"},
-                                                                   {QStringLiteral("Files.TXT"), "AAAA=/x/a.xml\r\nBBBB=/x/b.xml\r\n"},
-                                                                   {QStringLiteral("comment.txt"), ToAnsi(QStringLiteral("стара копія"))},
-                                                                   {QStringLiteral("database.sqlite"), "db"}});
+    const QString Old = MakeArchive(QStringLiteral("old.backup"),
+                                    {{QStringLiteral("AAAA"), "a"},
+                                     {QStringLiteral("BBBB"), "b"},
+                                     {QStringLiteral("Files.TXT"), "AAAA=/x/a.xml\r\nBBBB=/x/b.xml\r\n"},
+                                     {QStringLiteral("comment.txt"), ToAnsi(QStringLiteral("стара копія"))},
+                                     {QStringLiteral("database.sqlite"), "db"}});
     CreateBackup()->GetInfo(Old, Info);
     EXPECT_EQ(Info.Revision, 0);
     EXPECT_EQ(Info.FilesCount, 2);
@@ -325,7 +346,7 @@ TEST_F(Backup, InfoTellsHigherRevisionsAndReadsTheEarlierLayout)
     try {
         CreateBackup()->GetInfo(Broken, Info);
         FAIL() << "no error";
-    } catch (const Exception& E) {
+    } catch (const Exception &E) {
         EXPECT_EQ(E.Message(), QStringLiteral("Файл files.txt не знайдено в архіві"));
     }
 }

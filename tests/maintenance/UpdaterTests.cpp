@@ -44,8 +44,8 @@ protected:
     }
 
     // params.xml with the update address and the program's revisions.
-    void Configure(const QString& UpdateUrl, const QString& SoftwareRevision = QStringLiteral("5"),
-                   const QString& Revision = QStringLiteral("5"))
+    void Configure(const QString &UpdateUrl, const QString &SoftwareRevision = QStringLiteral("5"),
+                   const QString &Revision = QStringLiteral("5"))
     {
         QByteArray Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>";
         if (!UpdateUrl.isEmpty())
@@ -55,10 +55,11 @@ protected:
         WriteFile(QStringLiteral("config/params.xml"), Xml);
     }
 
-    static QByteArray UpdateXml(int Revision, const QString& FileUrl, const QString& Hash)
+    static QByteArray UpdateXml(int Revision, const QString &FileUrl, const QString &Hash)
     {
         return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<update>\n"
-                              "  <info revision=\"%1\" name=\"Kelvora %1\" url=\"http://example.invalid/news\">Нова версія</info>\n"
+                              "  <info revision=\"%1\" name=\"Kelvora %1\" url=\"http://example.invalid/news\">Нова "
+                              "версія</info>\n"
                               "  <file size=\"1 Mb\" hash=\"%2\" url=\"%3\"/>\n</update>\n")
             .arg(Revision)
             .arg(Hash, FileUrl)
@@ -69,38 +70,41 @@ protected:
     // arguments, one per line, into the test's root folder.
     QByteArray InstallerScript() const
     {
-        return "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" + Root().toUtf8() + "installer_args.tmp\"\n"
-               "mv \"" + Root().toUtf8() + "installer_args.tmp\" \"" + Root().toUtf8() + "installer_args.txt\"\n";
+        return "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" + Root().toUtf8() +
+               "installer_args.tmp\"\n"
+               "mv \"" +
+               Root().toUtf8() + "installer_args.tmp\" \"" + Root().toUtf8() + "installer_args.txt\"\n";
     }
 
-    static QString Md5(const QByteArray& Bytes)
+    static QString Md5(const QByteArray &Bytes)
     {
         return QString::fromLatin1(QCryptographicHash::hash(Bytes, QCryptographicHash::Md5).toHex().toUpper());
     }
 
     QString UpdatesFolder() const { return Root() + QStringLiteral("data/update/"); }
 
-    static QString ErrorOf(const std::function<void()>& Action)
+    static QString ErrorOf(const std::function<void()> &Action)
     {
         try {
             Action();
-        } catch (const Exception& E) {
+        } catch (const Exception &E) {
             return E.Message();
         }
         return QString();
     }
 
-    static test::THttpTestServer* gServer;
+    static test::THttpTestServer *gServer;
     int FQuitCalls = 0;
 };
 
-test::THttpTestServer* Updater::gServer = nullptr;
+test::THttpTestServer *Updater::gServer = nullptr;
 
 } // namespace
 
 TEST_F(Updater, SameRevisionNeedsNoUpdateAndTheDescriptionIsRead)
 {
-    gServer->Put(QStringLiteral("same.xml"), UpdateXml(5, gServer->Url(QStringLiteral("setup.sh")), QStringLiteral("ABC")));
+    gServer->Put(QStringLiteral("same.xml"),
+                 UpdateXml(5, gServer->Url(QStringLiteral("setup.sh")), QStringLiteral("ABC")));
     Configure(gServer->Url(QStringLiteral("same.xml")));
     auto Subject = GetUpdater();
     EXPECT_FALSE(Subject->CheckForUpdate());
@@ -116,7 +120,8 @@ TEST_F(Updater, SameRevisionNeedsNoUpdateAndTheDescriptionIsRead)
     EXPECT_EQ(Info.FileURL, gServer->Url(QStringLiteral("setup.sh")));
     EXPECT_EQ(Info.InfoURL, QStringLiteral("http://example.invalid/news"));
     const QString Log = QString::fromUtf8(ReadFile(Root() + QStringLiteral("debug/updater.log")));
-    EXPECT_TRUE(Log.contains(QStringLiteral("оновлення не потрібне, ревізія апдейту: 5, ревізія програми: 5 \r\n"))) << Log.toStdString();
+    EXPECT_TRUE(Log.contains(QStringLiteral("оновлення не потрібне, ревізія апдейту: 5, ревізія програми: 5 \r\n")))
+        << Log.toStdString();
     EXPECT_FALSE(Subject->IsUpdateReady());
 }
 
@@ -151,7 +156,8 @@ TEST_F(Updater, NewerReleaseIsDownloadedWithProgressVerifiedAndStarted)
     while (!QFileInfo::exists(ArgsFile) && Waited.elapsed() < 10000)
         QThread::msleep(20);
     const QStringList Arguments = QString::fromUtf8(ReadFile(ArgsFile)).split(u'\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(Arguments, (QStringList{QStringLiteral("/SILENT"), QStringLiteral("/DIR=") + GetRootFolder(), QStringLiteral("/NOCANCEL"),
+    EXPECT_EQ(Arguments, (QStringList{QStringLiteral("/SILENT"), QStringLiteral("/DIR=") + GetRootFolder(),
+                                      QStringLiteral("/NOCANCEL"),
                                       QStringLiteral("/LOG=") + GetDebugFolder() + QStringLiteral("update_install.log"),
                                       QStringLiteral("/SP-")}));
     EXPECT_EQ(InstallerCommandLine(), QStringLiteral("/SILENT /DIR=\"%1\" /NOCANCEL /LOG=\"%2update_install.log\" /SP-")
@@ -175,7 +181,8 @@ TEST_F(Updater, HashInLowerCaseIsRefusedAsDamaged)
 {
     const QByteArray Installer = InstallerScript();
     gServer->Put(QStringLiteral("lower.sh"), Installer);
-    gServer->Put(QStringLiteral("lower.xml"), UpdateXml(6, gServer->Url(QStringLiteral("lower.sh")), Md5(Installer).toLower()));
+    gServer->Put(QStringLiteral("lower.xml"),
+                 UpdateXml(6, gServer->Url(QStringLiteral("lower.sh")), Md5(Installer).toLower()));
     Configure(gServer->Url(QStringLiteral("lower.xml")));
     auto Subject = GetUpdater();
     ASSERT_TRUE(Subject->CheckForUpdate());
@@ -197,7 +204,9 @@ TEST_F(Updater, InstallerThatCannotStartIsReportedAndTheProgramStays)
     auto Subject = GetUpdater();
     ASSERT_TRUE(Subject->CheckForUpdate());
     Subject->DownloadUpdate();
-    EXPECT_TRUE(ErrorOf([&] { Subject->InstallUpdate(); }).startsWith(QStringLiteral("Не вдалося запустити інсталяцію оновлення")));
+    EXPECT_TRUE(ErrorOf([&] {
+                    Subject->InstallUpdate();
+                }).startsWith(QStringLiteral("Не вдалося запустити інсталяцію оновлення")));
     EXPECT_EQ(FQuitCalls, 0);
 }
 
@@ -223,7 +232,8 @@ TEST_F(Updater, TerminateAbortsASlowDownloadAndKeepsNothing)
 {
     const QByteArray Installer = QByteArray("x").repeated(200 * 1024); // 200 pieces, 10 s at full length
     gServer->Put(QStringLiteral("big.bin"), Installer);
-    gServer->Put(QStringLiteral("slow.xml"), UpdateXml(6, gServer->Url(QStringLiteral("slow/big.bin")), Md5(Installer)));
+    gServer->Put(QStringLiteral("slow.xml"),
+                 UpdateXml(6, gServer->Url(QStringLiteral("slow/big.bin")), Md5(Installer)));
     Configure(gServer->Url(QStringLiteral("slow.xml")));
     auto Subject = GetUpdater();
     ASSERT_TRUE(Subject->CheckForUpdate());
@@ -233,7 +243,8 @@ TEST_F(Updater, TerminateAbortsASlowDownloadAndKeepsNothing)
     });
     QElapsedTimer Clock;
     Clock.start();
-    EXPECT_EQ(ErrorOf([&] { Subject->DownloadUpdate(); }), QStringLiteral("Помилка отримання даних: Operation canceled (5)"));
+    EXPECT_EQ(ErrorOf([&] { Subject->DownloadUpdate(); }),
+              QStringLiteral("Помилка отримання даних: Operation canceled (5)"));
     EXPECT_LT(Clock.elapsed(), 5000);
     EXPECT_FALSE(Subject->IsBusy());
     EXPECT_FALSE(QFileInfo::exists(UpdatesFolder() + QStringLiteral("big.bin")));
@@ -244,7 +255,8 @@ TEST_F(Updater, UnannouncedLengthDownloadsWithoutProgress)
 {
     const QByteArray Installer = QByteArray("y").repeated(50000);
     gServer->Put(QStringLiteral("plain.bin"), Installer);
-    gServer->Put(QStringLiteral("nolength.xml"), UpdateXml(6, gServer->Url(QStringLiteral("nolength/plain.bin")), Md5(Installer)));
+    gServer->Put(QStringLiteral("nolength.xml"),
+                 UpdateXml(6, gServer->Url(QStringLiteral("nolength/plain.bin")), Md5(Installer)));
     Configure(gServer->Url(QStringLiteral("nolength.xml")));
     auto Subject = GetUpdater();
     ASSERT_TRUE(Subject->CheckForUpdate());
@@ -259,7 +271,8 @@ TEST_F(Updater, ConfigurationAndConnectionFailuresHaveTheirMessages)
 {
     Configure(QString());
     auto Subject = GetUpdater();
-    EXPECT_EQ(ErrorOf([&] { Subject->CheckForUpdate(); }), QStringLiteral("В конфігурації програми не вказано URL апдейту."));
+    EXPECT_EQ(ErrorOf([&] { Subject->CheckForUpdate(); }),
+              QStringLiteral("В конфігурації програми не вказано URL апдейту."));
     EXPECT_FALSE(Subject->IsBusy());
     EXPECT_EQ(ErrorOf([&] { Subject->DownloadUpdate(); }),
               QStringLiteral("Не знайдено інформації про апдейт. Завантаження неможливе."));
@@ -275,7 +288,8 @@ TEST_F(Updater, ConfigurationAndConnectionFailuresHaveTheirMessages)
     }
     ReleaseProcessObjects();
     Configure(QStringLiteral("http://127.0.0.1:%1/update.xml").arg(ClosedPort));
-    EXPECT_EQ(ErrorOf([&] { GetUpdater()->CheckForUpdate(); }), QStringLiteral("Помилка отримання даних: Connection refused (1)"));
+    EXPECT_EQ(ErrorOf([&] { GetUpdater()->CheckForUpdate(); }),
+              QStringLiteral("Помилка отримання даних: Connection refused (1)"));
 }
 
 TEST_F(Updater, UpdatesFolderThatCannotBeMadeIsReported)
@@ -289,7 +303,7 @@ TEST_F(Updater, UpdatesFolderThatCannotBeMadeIsReported)
 TEST_F(Updater, DescriptionsAreReadLeniently)
 {
     auto Subject = GetUpdater();
-    auto InfoOf = [&](const QByteArray& Xml) {
+    auto InfoOf = [&](const QByteArray &Xml) {
         WriteFile(QStringLiteral("data/update/update.xml"), Xml);
         TUpdateInfo Info;
         Subject->GetUpdateInfo(Info);
