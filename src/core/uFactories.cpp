@@ -6,6 +6,10 @@
 #include "uDocumentImpl.h"
 #include "uDocumentNameImpl.h"
 #include "uEnumeratorImpl.h"
+#include "uMailMessageImpl.h"
+#include "uMailReceiveImpl.h"
+#include "uMailSendImpl.h"
+#include "uMailServerAssistant.h"
 #include "uNamedValuesImpl.h"
 #include "uQueryImpl.h"
 #include "uStreamImpl.h"
@@ -25,6 +29,7 @@ std::vector<std::function<void()>>& Releasers()
 }
 
 IConfigurationPtr gConfiguration;
+IMailServerAssistantPtr gMailServerAssistant;
 
 } // namespace
 
@@ -62,6 +67,12 @@ IQueryPtr CreateQuery(const QString& DatabasePath) { return std::make_shared<TQu
 
 // ---------------------------------------------------------------- mail
 
+IMailSendPtr CreateMailSend() { return std::make_shared<TMailSend>(); }
+
+IMailReceivePtr CreateMailReceive() { return std::make_shared<TMaiReceive>(); }
+
+IMailMessagePtr CreateMailMessage(QIODevice& Stream) { return TMailMessage::Create(Stream); }
+
 // ---------------------------------------------------------------- maintenance
 
 IZipArchivePtr CreateZipArchive() { return std::make_shared<TZipArchive>(); }
@@ -96,6 +107,15 @@ IConfigurationPtr GetConfiguration()
         RegisterProcessObject([] { gConfiguration.reset(); });
     }
     return gConfiguration;
+}
+
+IMailServerAssistantPtr GetMailServerAssistant()
+{
+    if (!gMailServerAssistant) {
+        gMailServerAssistant = std::make_shared<TMailServerAssistant>();
+        RegisterProcessObject([] { gMailServerAssistant.reset(); });
+    }
+    return gMailServerAssistant;
 }
 
 void RegisterProcessObject(std::function<void()> Release) { Releasers().push_back(std::move(Release)); }

@@ -31,6 +31,10 @@ IDocumentPtr CreateDocument(const QString& FileName);
 IQueryPtr CreateQuery(const QString& DatabasePath);
 
 // ---------------------------------------------------------------- mail
+IMailSendPtr CreateMailSend();
+IMailReceivePtr CreateMailReceive();
+// Parses the whole raw message held in Stream (read from position 0).
+IMailMessagePtr CreateMailMessage(QIODevice& Stream);
 
 // ---------------------------------------------------------------- maintenance
 IZipArchivePtr CreateZipArchive();
@@ -44,6 +48,8 @@ IUpdaterPtr GetUpdater();
 // ---------------------------------------------------------------- process-wide
 // Parse errors of an existing params.xml propagate; nothing is kept then.
 IConfigurationPtr GetConfiguration();
+// The mail-provider presets, loaded from mail_servers.xml when first asked for.
+IMailServerAssistantPtr GetMailServerAssistant();
 
 // Releases every process-wide object (in the reverse order of their making)
 // and forgets the kept database path. Called at program exit; tests call it to

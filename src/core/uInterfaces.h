@@ -8,6 +8,7 @@
 // identity.
 
 #include "uDateTime.h"
+#include "uSecureOptions.h"
 #include "uVariant.h"
 
 #include <QByteArray>
@@ -229,6 +230,122 @@ using IQueryPtr = std::shared_ptr<IQuery>;
 // ---------------------------------------------------------------- crypto
 
 // ---------------------------------------------------------------- mail
+
+// One SMTP or POP3 conversation at a time: settings, the result of the last
+// conversation, its session log, and cancellation. Operations never raise for
+// a failed conversation: they record an error code and text instead.
+class IMailTransport : public IInterface {
+public:
+    virtual void SetHost(const QString& Value) = 0;
+    virtual QString GetHost() = 0;
+    virtual void SetPort(const QString& Value) = 0;
+    virtual QString GetPort() = 0;
+    virtual void SetUserLogin(const QString& Value) = 0;
+    virtual QString GetUserLogin() = 0;
+    virtual void SetPassword(const QString& Value) = 0;
+    virtual QString GetPassword() = 0;
+    virtual void SetSecure(TSecureOptions Value) = 0;
+    virtual TSecureOptions GetSecure() = 0;
+    // Seconds each protocol step may take.
+    virtual void SetTimeOut(uint16_t Value) = 0;
+    virtual uint16_t GetTimeOut() = 0;
+    // Connects, logs in and disconnects without moving mail.
+    virtual void TestConnection() = 0;
+    // 0: no error; 1 to 1000: protocol or validation error; above 1000: the
+    // Windows Sockets number of a network failure.
+    virtual uint16_t GetErrorCode() = 0;
+    // The user's text for the last error; empty after a cancellation.
+    virtual QString GetErrorText() = 0;
+    // The session log, every line followed by CR LF.
+    virtual QString GetSession() = 0;
+    virtual bool GetInProgress() = 0;
+    // Cancels the running conversation at once (from a cancel button served
+    // while the conversation waits).
+    virtual void Terminate() = 0;
+    virtual bool GetTerminatedByUser() = 0;
+};
+using IMailTransportPtr = std::shared_ptr<IMailTransport>;
+
+// SMTP: one message with optional file attachments to one recipient.
+class IMailSend : public virtual IMailTransport {
+public:
+    // Body lines are separated by CR LF; Attachments are full file paths.
+    virtual void Send(const QString& MailTo, const QString& MailFrom, const QString& Body,
+                      const QStringList& Attachments, const QString& Subject) = 0;
+};
+using IMailSendPtr = std::shared_ptr<IMailSend>;
+
+// A file attached to a received message; holds its own copy of the bytes.
+class IMailAttachment : public IInterface {
+public:
+    virtual QString GetFileName() = 0;
+    virtual int64_t GetSize() = 0;
+    // Replaces the whole content of Stream with the attachment's bytes; an
+    // empty attachment leaves Stream unchanged.
+    virtual void SaveToStream(const IStreamPtr& Stream) = 0;
+};
+using IMailAttachmentPtr = std::shared_ptr<IMailAttachment>;
+
+// A received message, parsed.
+class IMailMessage : public IInterface {
+public:
+    virtual QString GetMailFrom() = 0;
+    virtual QString GetMailTo() = 0;
+    virtual QString GetSubject() = 0;
+    // Local time; 0 when the Date header cannot be read.
+    virtual TDateTime GetSendDate() = 0;
+    virtual QString GetBodyText() = 0;
+    virtual QString GetBodyHTML() = 0;
+    // The IMailAttachment items in the order of the parts; the same list on every call.
+    virtual IEnumeratorPtr GetAttachments() = 0;
+};
+using IMailMessagePtr = std::shared_ptr<IMailMessage>;
+
+// Called for each downloaded message whose sender matched; the message is
+// deleted on the server when the handler sets ADelete (passed in as false).
+using TMessageReceiveEvent = std::function<void(const IMailMessagePtr& AMessage, bool& ADelete)>;
+
+// POP3: fetches the messages whose sender matches a mask.
+class IMailReceive : public virtual IMailTransport {
+public:
+    // True when at least one message's sender matched FromMask (wildcard
+    // patterns separated by ";" or blanks).
+    virtual bool Receive(const QString& FromMask) = 0;
+    virtual void SetOnMessage(TMessageReceiveEvent Handler) = 0;
+    virtual TMessageReceiveEvent GetOnMessage() = 0;
+};
+using IMailReceivePtr = std::shared_ptr<IMailReceive>;
+
+struct TMailServer {
+    QString Host;
+    QString Port;
+    TSecureOptions Secure = SECURE_NONE;
+};
+
+// The servers of one mail domain.
+struct TMailServerConfiguration {
+    QString Name;
+    QString Warning;
+    QString POPHost;
+    QString POPPort;
+    TSecureOptions POPSecure = SECURE_NONE;
+    QString SMTPHost;
+    QString SMTPPort;
+    TSecureOptions SMTPSecure = SECURE_NONE;
+};
+
+// Presets of well-known mail providers, looked up by mail domain (trimmed,
+// case ignored; the first entry of that name wins).
+class IMailServerAssistant : public IInterface {
+public:
+    virtual bool HasServer(const QString& Domain) = 0;
+    // Empty when there is no entry.
+    virtual void GetWarning(const QString& Domain, QString& Warning) = 0;
+    // False, Server unchanged, when there is no entry.
+    virtual bool GetPOPServer(const QString& Domain, TMailServer& Server) = 0;
+    virtual bool GetSMTPServer(const QString& Domain, TMailServer& Server) = 0;
+};
+using IMailServerAssistantPtr = std::shared_ptr<IMailServerAssistant>;
 
 // ---------------------------------------------------------------- maintenance
 
