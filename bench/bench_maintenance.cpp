@@ -41,7 +41,7 @@ QByteArray ReportContent(int Index)
             std::memcpy(Bytes.data() + At, Line.constData(), std::min<qsizetype>(Line.size(), kFileSize - At));
     } else {
         QRandomGenerator Random(static_cast<quint32>(Index));
-        Random.fillRange(reinterpret_cast<quint32 *>(Bytes.data()), kFileSize / 4);
+        Random.fillRange(reinterpret_cast<quint32*>(Bytes.data()), kFileSize / 4);
     }
     return Bytes;
 }
@@ -59,13 +59,13 @@ double PeakMemoryMb()
     QFile Status(QStringLiteral("/proc/self/status"));
     if (!Status.open(QIODevice::ReadOnly))
         return 0;
-    for (const QByteArray &Line : Status.readAll().split('\n'))
+    for (const QByteArray& Line : Status.readAll().split('\n'))
         if (Line.startsWith("VmHWM:"))
             return Line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
     return 0;
 }
 
-double RunTool(const QString &Program, const QStringList &Arguments, const QString &Folder)
+double RunTool(const QString& Program, const QStringList& Arguments, const QString& Folder)
 {
     QProcess Process;
     Process.setWorkingDirectory(Folder);
@@ -112,10 +112,10 @@ public:
 private:
     void GrowDatabase()
     {
-        sqlite3 *Db = nullptr;
+        sqlite3* Db = nullptr;
         sqlite3_open(GetDatabasePath().toUtf8().constData(), &Db);
         sqlite3_exec(Db, "begin", nullptr, nullptr, nullptr);
-        sqlite3_stmt *Insert = nullptr;
+        sqlite3_stmt* Insert = nullptr;
         sqlite3_prepare_v2(
             Db, "insert into TICKET (ID_PROFILE, FILE_NAME, CONTENT, RECEIVED, AGENCY) values (1, ?1, ?2, 45000.5, 2)",
             -1, &Insert, nullptr);
@@ -143,15 +143,15 @@ private:
     QTemporaryDir FRoot;
 };
 
-TFixture &Fixture()
+TFixture& Fixture()
 {
     static TFixture Instance;
     return Instance;
 }
 
-void BM_BackupWithFiles(benchmark::State &State)
+void BM_BackupWithFiles(benchmark::State& State)
 {
-    TFixture &F = Fixture();
+    TFixture& F = Fixture();
     const QString Ours = F.Root() + QStringLiteral("/bench.backup");
     const QString Theirs = F.Root() + QStringLiteral("/zip.zip");
     double OurSeconds = 0, ZipSeconds = 0, Peak = 0;
@@ -182,9 +182,9 @@ void BM_BackupWithFiles(benchmark::State &State)
 }
 BENCHMARK(BM_BackupWithFiles)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_Restore(benchmark::State &State)
+void BM_Restore(benchmark::State& State)
 {
-    TFixture &F = Fixture();
+    TFixture& F = Fixture();
     const QString Backup = F.Root() + QStringLiteral("/restore.backup");
     if (!QFileInfo::exists(Backup) && !CreateBackup()->Backup(Backup, QString(), true)) {
         State.SkipWithError("backup failed");

@@ -10,7 +10,7 @@
 
 using namespace kelvora;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     static const QString Path = QDir::tempPath() + QStringLiteral("/fuzz_zip_%1.zip").arg(getpid());
     static const struct TCleanup {
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         QFile File(Path);
         if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return 0;
-        File.write(reinterpret_cast<const char *>(Data), static_cast<qint64>(Size));
+        File.write(reinterpret_cast<const char*>(Data), static_cast<qint64>(Size));
     }
     auto Archive = CreateZipArchive();
     try {
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         auto Items = Archive->GetItems();
         for (Items->First(); !Items->Eof(); Items->Next())
             (void)Archive->GetItemText(Items->CurrentAs<IArchiveItem>()->GetName());
-    } catch (const Exception &) {
+    } catch (const Exception&) {
     }
     return 0;
 }

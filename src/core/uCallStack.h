@@ -27,7 +27,7 @@ bool ExceptionTrackingActive();
 // exception) was thrown on this thread; when it is not among the recent
 // throws, the stack of the last throw of this thread. Innermost frame first;
 // frames that cannot be resolved to a routine are left out.
-QList<TStackFrame> GetExceptionStack(const void *Object);
-QList<TStackFrame> GetExceptionStack(const std::exception &E);
+QList<TStackFrame> GetExceptionStack(const void* Object);
+QList<TStackFrame> GetExceptionStack(const std::exception& E);
 
 } // namespace kelvora

@@ -30,20 +30,20 @@ TDisplayInfoHook gDisplayInfo;
 
 constexpr qint64 kMebibyte = 1048576;
 
-xmlNode *AddChild(xmlNode *Parent, const char *Name)
+xmlNode* AddChild(xmlNode* Parent, const char* Name)
 {
-    return xmlNewChild(Parent, nullptr, reinterpret_cast<const xmlChar *>(Name), nullptr);
+    return xmlNewChild(Parent, nullptr, reinterpret_cast<const xmlChar*>(Name), nullptr);
 }
 
-void SetAttribute(xmlNode *Node, const char *Name, const QString &Value)
+void SetAttribute(xmlNode* Node, const char* Name, const QString& Value)
 {
-    xmlSetProp(Node, reinterpret_cast<const xmlChar *>(Name),
-               reinterpret_cast<const xmlChar *>(Value.toUtf8().constData()));
+    xmlSetProp(Node, reinterpret_cast<const xmlChar*>(Name),
+               reinterpret_cast<const xmlChar*>(Value.toUtf8().constData()));
 }
 
 // "key: value" (cpuinfo, meminfo) or "KEY=value" (os-release) lines of a
 // system file; the first occurrence of each key wins.
-QString SystemFileValue(const QString &FileName, const QString &Key, QChar Separator)
+QString SystemFileValue(const QString& FileName, const QString& Key, QChar Separator)
 {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -64,15 +64,15 @@ QString SystemFileValue(const QString &FileName, const QString &Key, QChar Separ
 QString Megabytes(qint64 Bytes) { return QStringLiteral("%1 Mb").arg(Bytes / kMebibyte); }
 
 // /proc/meminfo counts in kB.
-qint64 MemInfoBytes(const QString &Key)
+qint64 MemInfoBytes(const QString& Key)
 {
     return SystemFileValue(QStringLiteral("/proc/meminfo"), Key, u':').section(u' ', 0, 0).toLongLong() * 1024;
 }
 
-QString ClassName(const std::exception &E)
+QString ClassName(const std::exception& E)
 {
     int Status = 0;
-    const char *Raw = typeid(E).name();
+    const char* Raw = typeid(E).name();
     std::unique_ptr<char, decltype(&std::free)> Plain(abi::__cxa_demangle(Raw, nullptr, nullptr, &Status), &std::free);
     QString Name = QString::fromUtf8(Status == 0 && Plain ? Plain.get() : Raw);
     // The system's own classes are known by their bare names (EInOutError).
@@ -81,9 +81,9 @@ QString ClassName(const std::exception &E)
     return Name;
 }
 
-QString MessageOf(const std::exception &E)
+QString MessageOf(const std::exception& E)
 {
-    if (auto Own = dynamic_cast<const Exception *>(&E))
+    if (auto Own = dynamic_cast<const Exception*>(&E))
         return Own->Message();
     return QString::fromUtf8(E.what());
 }
@@ -97,9 +97,9 @@ QString LogDate()
     return CurrentDateTime().toString(Locale.dateFormat(QLocale::ShortFormat) + u' ' + TimeFormat.trimmed());
 }
 
-void AddProgram(xmlNode *Exception)
+void AddProgram(xmlNode* Exception)
 {
-    xmlNode *Program = AddChild(Exception, "Programm");
+    xmlNode* Program = AddChild(Exception, "Programm");
     IConfigurationPtr Configuration = GetConfiguration();
     SetAttribute(Program, "Name", Configuration->GetParam(QStringLiteral("software_name"), QString()));
     SetAttribute(Program, "Version", Configuration->GetParam(QStringLiteral("software_version"), QString()));
@@ -107,9 +107,9 @@ void AddProgram(xmlNode *Exception)
     SetAttribute(Program, "ModulePath", GetProgramFilePath());
 }
 
-void AddSystem(xmlNode *Exception)
+void AddSystem(xmlNode* Exception)
 {
-    xmlNode *Os = AddChild(Exception, "OS");
+    xmlNode* Os = AddChild(Exception, "OS");
     const QString OsRelease = QStringLiteral("/etc/os-release");
     QString Product = SystemFileValue(OsRelease, QStringLiteral("PRETTY_NAME"), u'=');
     if (Product.isEmpty())
@@ -123,7 +123,7 @@ void AddSystem(xmlNode *Exception)
                      : QString());
     SetAttribute(Os, "SP", HaveKernel ? QString::fromUtf8(Kernel.version) : QString());
 
-    xmlNode *Processor = AddChild(Os, "Processor");
+    xmlNode* Processor = AddChild(Os, "Processor");
     const QString CpuInfo = QStringLiteral("/proc/cpuinfo");
     SetAttribute(Processor, "Manufacturer", SystemFileValue(CpuInfo, QStringLiteral("vendor_id"), u':'));
     SetAttribute(Processor, "CPUName", SystemFileValue(CpuInfo, QStringLiteral("model name"), u':'));
@@ -135,13 +135,13 @@ void AddSystem(xmlNode *Exception)
     }
     SetAttribute(Processor, "Frequency", QStringLiteral("%1 Mhz").arg(qRound64(Mhz)));
 
-    xmlNode *Display = AddChild(Os, "Display");
+    xmlNode* Display = AddChild(Os, "Display");
     int Width = 0, Height = 0, Bits = 0;
     const bool HaveDisplay = gDisplayInfo && gDisplayInfo(Width, Height, Bits);
     SetAttribute(Display, "ScreenRes", HaveDisplay ? QStringLiteral("%1x%2").arg(Width).arg(Height) : QString());
     SetAttribute(Display, "ColorDepth", HaveDisplay ? QStringLiteral("%1 bit").arg(Bits) : QString());
 
-    xmlNode *Physical = AddChild(Os, "PhisicalMemory");
+    xmlNode* Physical = AddChild(Os, "PhisicalMemory");
     qint64 Total = MemInfoBytes(QStringLiteral("MemTotal"));
     qint64 Free = MemInfoBytes(QStringLiteral("MemAvailable"));
     struct sysinfo Info {};
@@ -154,7 +154,7 @@ void AddSystem(xmlNode *Exception)
 
     // The virtual address space of this process: its limit (the 47-bit user
     // space of x86-64 when unlimited) and what the process has not mapped.
-    xmlNode *Virtual = AddChild(Os, "VirtualMemory");
+    xmlNode* Virtual = AddChild(Os, "VirtualMemory");
     rlimit Limit{};
     qint64 Space = qint64(1) << 47;
     if (getrlimit(RLIMIT_AS, &Limit) == 0 && Limit.rlim_cur != RLIM_INFINITY)
@@ -167,11 +167,11 @@ void AddSystem(xmlNode *Exception)
     SetAttribute(Virtual, "Free", Megabytes(std::max<qint64>(0, Space - Mapped)));
 }
 
-void AddStack(xmlNode *Exception, const std::exception &E)
+void AddStack(xmlNode* Exception, const std::exception& E)
 {
-    xmlNode *Stack = AddChild(Exception, "Stack");
-    for (const TStackFrame &Frame : GetExceptionStack(E)) {
-        xmlNode *Procedure = AddChild(Stack, "Procedure");
+    xmlNode* Stack = AddChild(Exception, "Stack");
+    for (const TStackFrame& Frame : GetExceptionStack(E)) {
+        xmlNode* Procedure = AddChild(Stack, "Procedure");
         SetAttribute(Procedure, "ProcName", Frame.ProcName);
         SetAttribute(Procedure, "ModuleName", Frame.ModuleName);
         SetAttribute(Procedure, "SourceName", Frame.SourceName);
@@ -181,7 +181,7 @@ void AddStack(xmlNode *Exception, const std::exception &E)
 
 } // namespace
 
-TExceptionLogger::TExceptionLogger(const QString &FileName) : FFileName(FileName)
+TExceptionLogger::TExceptionLogger(const QString& FileName) : FFileName(FileName)
 {
     if (QFileInfo::exists(FFileName)) {
         QFile File(FFileName);
@@ -196,8 +196,8 @@ TExceptionLogger::TExceptionLogger(const QString &FileName) : FFileName(FileName
             throw Exception(QStringLiteral("The exception log \"%1\" cannot be read").arg(FFileName));
         FFileOpened = true;
     } else {
-        FXmlDoc.reset(xmlNewDoc(reinterpret_cast<const xmlChar *>("1.0")));
-        xmlDocSetRootElement(FXmlDoc.get(), xmlNewNode(nullptr, reinterpret_cast<const xmlChar *>("Exceptions")));
+        FXmlDoc.reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+        xmlDocSetRootElement(FXmlDoc.get(), xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("Exceptions")));
         Save();
     }
 }
@@ -211,10 +211,10 @@ TExceptionLogger::~TExceptionLogger()
     FFileOpened = false;
 }
 
-void TExceptionLogger::LogException(const std::exception &E)
+void TExceptionLogger::LogException(const std::exception& E)
 {
     FException = &E;
-    xmlNode *Node = AddChild(xmlDocGetRootElement(FXmlDoc.get()), "Exception");
+    xmlNode* Node = AddChild(xmlDocGetRootElement(FXmlDoc.get()), "Exception");
     SetAttribute(Node, "Class", ClassName(E));
     SetAttribute(Node, "Message", MessageOf(E));
     SetAttribute(Node, "Date", LogDate());
@@ -227,17 +227,17 @@ void TExceptionLogger::Save()
 {
     if (!FXmlDoc)
         return;
-    xmlChar *Buffer = nullptr;
+    xmlChar* Buffer = nullptr;
     int Size = 0;
     // The indentation string is libxml2's per-thread setting; the log's lock
     // keeps it ours while the document is written.
-    const char *SavedIndent = xmlTreeIndentString;
+    const char* SavedIndent = xmlTreeIndentString;
     xmlTreeIndentString = "\t";
     xmlDocDumpFormatMemoryEnc(FXmlDoc.get(), &Buffer, &Size, "UTF-8", 1);
     xmlTreeIndentString = SavedIndent;
     if (!Buffer)
         throw EOutOfMemory(QStringLiteral("Cannot write the exception log"));
-    const QByteArray Bytes(reinterpret_cast<const char *>(Buffer), Size);
+    const QByteArray Bytes(reinterpret_cast<const char*>(Buffer), Size);
     xmlFree(Buffer);
     // Written beside the old file and renamed over it: a failed write never
     // costs the history already logged.
@@ -255,7 +255,7 @@ QString GetExceptionLogPath()
     return GetDebugFolder() + Name + QStringLiteral(".errors");
 }
 
-void LogExceptionToFile(const std::exception &E)
+void LogExceptionToFile(const std::exception& E)
 {
     try {
         if (MessageOf(E).compare(QStringLiteral("External exception 406D1388"), Qt::CaseInsensitive) == 0)

@@ -17,19 +17,19 @@ namespace kelvora {
 // swallowed.
 class TExceptionLogger {
 public:
-    explicit TExceptionLogger(const QString &FileName);
+    explicit TExceptionLogger(const QString& FileName);
     ~TExceptionLogger();
-    TExceptionLogger(const TExceptionLogger &) = delete;
-    TExceptionLogger &operator=(const TExceptionLogger &) = delete;
+    TExceptionLogger(const TExceptionLogger&) = delete;
+    TExceptionLogger& operator=(const TExceptionLogger&) = delete;
 
-    void LogException(const std::exception &E);
+    void LogException(const std::exception& E);
 
 private:
     void Save();
 
     QString FFileName;
     bool FFileOpened = false;
-    const std::exception *FException = nullptr;
+    const std::exception* FException = nullptr;
     TXmlDocument FXmlDoc;
 };
 
@@ -39,11 +39,11 @@ QString GetExceptionLogPath();
 // The whole logging step for one exception, under one process-wide lock.
 // Never raises. Messages equal to "External exception 406D1388" (a debugger's
 // thread-naming signal) are not logged.
-void LogExceptionToFile(const std::exception &E);
+void LogExceptionToFile(const std::exception& E);
 
 // Screen facts come from the window code, which sets this hook; until then
 // the Display element is left with empty values.
-using TDisplayInfoHook = std::function<bool(int &Width, int &Height, int &BitsPerPixel)>;
+using TDisplayInfoHook = std::function<bool(int& Width, int& Height, int& BitsPerPixel)>;
 void SetDisplayInfoHook(TDisplayInfoHook Hook);
 
 } // namespace kelvora

@@ -32,16 +32,16 @@ const QString kCommentEntry = QStringLiteral("comment.txt");
 const QString kDatabaseEntry = QStringLiteral("database.sqlite");
 const QString kReportMasks = QStringLiteral("*.xml;*.rpl");
 
-void BackupLog(const QString &Text) { Log(Text, QStringLiteral("backup")); }
+void BackupLog(const QString& Text) { Log(Text, QStringLiteral("backup")); }
 
-QString MessageOf(const std::exception &E)
+QString MessageOf(const std::exception& E)
 {
-    if (auto Own = dynamic_cast<const Exception *>(&E))
+    if (auto Own = dynamic_cast<const Exception*>(&E))
         return Own->Message();
     return QString::fromUtf8(E.what());
 }
 
-int NumberOr(const QString &Text, int Default)
+int NumberOr(const QString& Text, int Default)
 {
     bool Ok = false;
     const int Value = Text.trimmed().toInt(&Ok);
@@ -50,10 +50,10 @@ int NumberOr(const QString &Text, int Default)
 
 // The lines as one comma-separated text, a line quoted when it holds blanks,
 // commas or quotes.
-QString CommaText(const QStringList &Lines)
+QString CommaText(const QStringList& Lines)
 {
     QStringList Parts;
-    for (const QString &Line : Lines) {
+    for (const QString& Line : Lines) {
         const bool Quote = Line.isEmpty() || std::any_of(Line.begin(), Line.end(), [](QChar Ch) {
                                return Ch.unicode() <= u' ' || Ch == u',' || Ch == u'"';
                            });
@@ -67,12 +67,12 @@ QString LocalDateTimeText(TDateTime Value)
     return QDateTimeFromDateTime(Value).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
-QString Utf8MD5(const QString &Text)
+QString Utf8MD5(const QString& Text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(Text.toUtf8(), QCryptographicHash::Md5).toHex().toUpper());
 }
 
-QByteArray ItemContent(const IArchiveItemPtr &Item)
+QByteArray ItemContent(const IArchiveItemPtr& Item)
 {
     if (auto Own = std::dynamic_pointer_cast<TArchiveItem>(Item))
         return Own->Content();
@@ -84,7 +84,7 @@ QByteArray ItemContent(const IArchiveItemPtr &Item)
 // Writes a restored report. A file already there is replaced by renaming the
 // complete new one over it, so that a failed write leaves the old content;
 // a new file is written in place and removed again when the write fails.
-void WriteRestoredFile(const QString &Path, const QByteArray &Content, QString &MadeFolder)
+void WriteRestoredFile(const QString& Path, const QByteArray& Content, QString& MadeFolder)
 {
     const QString Folder = QFileInfo(Path).absolutePath();
     if (Folder != MadeFolder) {
@@ -113,7 +113,7 @@ void WriteRestoredFile(const QString &Path, const QByteArray &Content, QString &
 
 // The database is written whole and flushed to disk before it replaces the
 // current one: a failed restore must not leave the user without a database.
-void WriteDatabase(const QString &Path, const QByteArray &Content)
+void WriteDatabase(const QString& Path, const QByteArray& Content)
 {
     const QString Folder = QFileInfo(Path).absolutePath();
     if (!QDir().mkpath(Folder))
@@ -127,7 +127,7 @@ void WriteDatabase(const QString &Path, const QByteArray &Content)
 }
 
 // An existing backup is replaced by the complete new archive in one step.
-void ReplaceFile(const QString &From, const QString &To)
+void ReplaceFile(const QString& From, const QString& To)
 {
     if (std::rename(QFile::encodeName(From).constData(), QFile::encodeName(To).constData()) == 0)
         return;
@@ -139,20 +139,20 @@ void ReplaceFile(const QString &From, const QString &To)
 
 } // namespace
 
-bool IsPlainAbsolutePath(const QString &Path)
+bool IsPlainAbsolutePath(const QString& Path)
 {
     if (Path.isEmpty() || Path.contains(QChar(0)) || !QDir::isAbsolutePath(Path))
         return false;
-    for (const QString &Part : Path.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
+    for (const QString& Part : Path.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
         if (Part == QStringLiteral(".") || Part == QStringLiteral(".."))
             return false;
     return true;
 }
 
-QByteArray EncodeTextLines(const QStringList &Lines)
+QByteArray EncodeTextLines(const QStringList& Lines)
 {
     QString Text;
-    for (const QString &Line : Lines)
+    for (const QString& Line : Lines)
         Text += Line + QStringLiteral("\r\n");
     const QByteArray Ansi = ToAnsi(Text);
     if (FromAnsi(Ansi) == Text)
@@ -160,14 +160,14 @@ QByteArray EncodeTextLines(const QStringList &Lines)
     return QByteArray("\xEF\xBB\xBF") + Text.toUtf8();
 }
 
-const QStringList &TDatabaseBackup::FilesList()
+const QStringList& TDatabaseBackup::FilesList()
 {
     if (!FFilesListReady) {
         QStringList List;
         const IQueryResultsPtr Rows = CreateQuery(QString())->Select(
             QStringLiteral("select CATALOG_OUT_PFU, CATALOG_OUT_VEY, CATALOG_OUT_DKS from PROFILE"));
         for (; Rows && !Rows->Eof(); Rows->Next())
-            for (const char *Column : {"CATALOG_OUT_PFU", "CATALOG_OUT_VEY", "CATALOG_OUT_DKS"}) {
+            for (const char* Column : {"CATALOG_OUT_PFU", "CATALOG_OUT_VEY", "CATALOG_OUT_DKS"}) {
                 const QString Folder = Rows->GetValue(QString::fromLatin1(Column)).ToString();
                 if (!Folder.isEmpty() && QFileInfo(Folder).isDir())
                     FindFiles(Folder, &List, kReportMasks, 2); // the subfolders' files, then the folder's own
@@ -179,7 +179,7 @@ const QStringList &TDatabaseBackup::FilesList()
     return FFilesList;
 }
 
-bool TDatabaseBackup::Backup(const QString &FileName, const QString &Comment, bool IncludeFiles)
+bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bool IncludeFiles)
 {
     FError.clear();
     BackupLog(QStringLiteral("----бекап у файл: %1").arg(FileName));
@@ -190,7 +190,7 @@ bool TDatabaseBackup::Backup(const QString &FileName, const QString &Comment, bo
             QStringList Lines;
             QHash<QString, QString> NameOfPath;
             QHash<QString, QString> PathOfName;
-            for (const QString &Path : FilesList()) {
+            for (const QString& Path : FilesList()) {
                 // A file reached through two profiles is listed twice but
                 // stored once; two paths that the code page cannot tell apart
                 // get names of their own.
@@ -247,14 +247,14 @@ bool TDatabaseBackup::Backup(const QString &FileName, const QString &Comment, bo
         ReplaceFile(Temporary, FileName);
         BackupLog(QStringLiteral("архів переіменовано в %1 (%2 bytes)").arg(FileName).arg(GetFileSize(FileName)));
         return true;
-    } catch (const std::exception &E) {
+    } catch (const std::exception& E) {
         FError = MessageOf(E);
         BackupLog(QStringLiteral("помилка створення бекапу %1: %2").arg(FileName, FError));
         return false;
     }
 }
 
-bool TDatabaseBackup::Restore(const QString &FileName)
+bool TDatabaseBackup::Restore(const QString& FileName)
 {
     FError.clear();
     try {
@@ -269,14 +269,14 @@ bool TDatabaseBackup::Restore(const QString &FileName)
         RestoreDatabase(Archive);
         BackupLog(QStringLiteral("архів успішно відновлено: ") + FileName);
         return true;
-    } catch (const std::exception &E) {
+    } catch (const std::exception& E) {
         FError = MessageOf(E);
         BackupLog(QStringLiteral("помилка відновлення файлу %1: %2").arg(FileName, FError));
         return false;
     }
 }
 
-void TDatabaseBackup::RestoreFiles(const IZipArchivePtr &Archive)
+void TDatabaseBackup::RestoreFiles(const IZipArchivePtr& Archive)
 {
     if (!Archive->FindItem(kFilesEntry)) {
         Log(QStringLiteral("файл %1 не знайдено в архіві").arg(kFilesEntry), QStringLiteral("general"));
@@ -299,7 +299,7 @@ void TDatabaseBackup::RestoreFiles(const IZipArchivePtr &Archive)
         if (auto Entry = Items->CurrentAs<IArchiveItem>(); Entry && !ByName.contains(Entry->GetName().toCaseFolded()))
             ByName.insert(Entry->GetName().toCaseFolded(), Entry);
     std::vector<TPlannedFile> Plan;
-    for (const QString &Line : Lines) {
+    for (const QString& Line : Lines) {
         const qsizetype Eq = Line.indexOf(u'=');
         const QString Name = Eq < 0 ? Line : Line.left(Eq);
         const QString Path = Eq < 0 ? QString() : Line.mid(Eq + 1);
@@ -313,11 +313,11 @@ void TDatabaseBackup::RestoreFiles(const IZipArchivePtr &Archive)
 
     QStringList Failed;
     QString MadeFolder;
-    for (const TPlannedFile &File : Plan) {
+    for (const TPlannedFile& File : Plan) {
         try {
             WriteRestoredFile(File.Path, ItemContent(File.Item), MadeFolder);
             BackupLog(QStringLiteral("файл відновлено %1").arg(File.Path));
-        } catch (const std::exception &E) {
+        } catch (const std::exception& E) {
             BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(File.Path, MessageOf(E)));
             Failed << File.Path;
         }
@@ -328,7 +328,7 @@ void TDatabaseBackup::RestoreFiles(const IZipArchivePtr &Archive)
                      .arg(QStringLiteral("\r\n") + Failed.join(QStringLiteral("\r\n")));
 }
 
-void TDatabaseBackup::RestoreDatabase(const IZipArchivePtr &Archive)
+void TDatabaseBackup::RestoreDatabase(const IZipArchivePtr& Archive)
 {
     const IArchiveItemPtr Item = Archive->FindItem(kDatabaseEntry);
     if (!Item)
@@ -340,7 +340,7 @@ void TDatabaseBackup::RestoreDatabase(const IZipArchivePtr &Archive)
     BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)").arg(Path).arg(GetFileSize(Path)));
 }
 
-void TDatabaseBackup::GetInfo(const QString &FileName, TBackupInfo &Info)
+void TDatabaseBackup::GetInfo(const QString& FileName, TBackupInfo& Info)
 {
     Info = TBackupInfo();
     if (FileName.isEmpty()) {

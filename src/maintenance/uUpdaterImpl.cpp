@@ -28,10 +28,10 @@ const QString kCategory = QStringLiteral("updater");
 
 std::function<void()> gQuitApplication;
 
-void UpdaterLog(const QString &Text) { Log(Text, kCategory); }
+void UpdaterLog(const QString& Text) { Log(Text, kCategory); }
 
 // A configuration value as a number; Default when it is none.
-int ConfigNumber(const QString &Name, int Default)
+int ConfigNumber(const QString& Name, int Default)
 {
     bool Ok = false;
     const int Value = GetConfiguration()->GetParam(Name, QString()).trimmed().toInt(&Ok);
@@ -41,16 +41,16 @@ int ConfigNumber(const QString &Name, int Default)
 // Sets a flag for the length of a scope.
 class TFlagScope {
 public:
-    explicit TFlagScope(bool &Flag) : FFlag(Flag) { FFlag = true; }
+    explicit TFlagScope(bool& Flag) : FFlag(Flag) { FFlag = true; }
     ~TFlagScope() { FFlag = false; }
-    TFlagScope(const TFlagScope &) = delete;
-    TFlagScope &operator=(const TFlagScope &) = delete;
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
 
 private:
-    bool &FFlag;
+    bool& FFlag;
 };
 
-Exception ClientFailure(const QString &Text, int Code)
+Exception ClientFailure(const QString& Text, int Code)
 {
     UpdaterLog(QStringLiteral("помилка завантаження: %1 (%2)").arg(Text).arg(Code));
     return Exception(QStringLiteral("Помилка отримання даних: %1 (%2)").arg(Text).arg(Code));
@@ -76,9 +76,9 @@ QString TUpdater::UpdatesFolder()
     return Folder;
 }
 
-QString TUpdater::InstallerPath(const TUpdateInfo &Info) { return UpdatesFolder() + UrlFileName(Info.FileURL); }
+QString TUpdater::InstallerPath(const TUpdateInfo& Info) { return UpdatesFolder() + UrlFileName(Info.FileURL); }
 
-void TUpdater::GetUpdateInfo(TUpdateInfo &Info)
+void TUpdater::GetUpdateInfo(TUpdateInfo& Info)
 {
     Info = TUpdateInfo();
     // Only read here: a folder that cannot be made holds no description.
@@ -89,12 +89,12 @@ void TUpdater::GetUpdateInfo(TUpdateInfo &Info)
     }
     try {
         TXmlDocument Doc = LoadXmlFile(FileName);
-        const xmlNode *InfoNode = nullptr;
-        const xmlNode *FileNode = nullptr;
-        for (const xmlNode *Node = xmlDocGetRootElement(Doc.get())->children; Node; Node = Node->next) {
+        const xmlNode* InfoNode = nullptr;
+        const xmlNode* FileNode = nullptr;
+        for (const xmlNode* Node = xmlDocGetRootElement(Doc.get())->children; Node; Node = Node->next) {
             if (Node->type != XML_ELEMENT_NODE)
                 continue;
-            const QString Name = QString::fromUtf8(reinterpret_cast<const char *>(Node->name));
+            const QString Name = QString::fromUtf8(reinterpret_cast<const char*>(Node->name));
             if (Name.compare(QStringLiteral("info"), Qt::CaseInsensitive) == 0)
                 InfoNode = Node;
             else if (Name.compare(QStringLiteral("file"), Qt::CaseInsensitive) == 0)
@@ -117,7 +117,7 @@ void TUpdater::GetUpdateInfo(TUpdateInfo &Info)
                                   "хеш: %5, url файлу: %6]")
                        .arg(Info.Revision)
                        .arg(Info.name, Info.InfoURL, Info.Size, Info.Hash, Info.FileURL));
-    } catch (const std::exception &) {
+    } catch (const std::exception&) {
         Info = TUpdateInfo();
     }
 }
@@ -226,7 +226,7 @@ bool TUpdater::IsBusy() { return FBusy; }
 
 void TUpdater::SetDownloadEvent(TProgressEvent Event) { FDownloadEvent = std::move(Event); }
 
-void TUpdater::Download(const QString &Url, const QString &FileName)
+void TUpdater::Download(const QString& Url, const QString& FileName)
 {
     FTerminated = false;
     if (QFileInfo::exists(FileName))
@@ -255,7 +255,7 @@ void TUpdater::Download(const QString &Url, const QString &FileName)
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, Reply.get(), &QNetworkReply::abort);
     // The percentage needs the length the server announced; Qt's own total
     // is also filled in at the end of an answer that announced none.
-    QNetworkReply *Running = Reply.get();
+    QNetworkReply* Running = Reply.get();
     QObject::connect(Running, &QNetworkReply::downloadProgress, [this, Running](qint64 Received, qint64) {
         const qint64 Announced = Running->header(QNetworkRequest::ContentLengthHeader).toLongLong();
         if (FDownloadUpdate && FDownloadEvent && Announced > 0)

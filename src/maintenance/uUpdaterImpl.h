@@ -17,7 +17,7 @@ public:
     bool IsUpdateReady() override;
     void InstallUpdate() override;
     bool CheckForUpdate() override;
-    void GetUpdateInfo(TUpdateInfo &Info) override;
+    void GetUpdateInfo(TUpdateInfo& Info) override;
     void DownloadUpdate() override;
     void Terminate() override;
     bool IsBusy() override;
@@ -26,8 +26,8 @@ public:
 private:
     // The "update" folder of the data folder, made when missing.
     QString UpdatesFolder();
-    QString InstallerPath(const TUpdateInfo &Info);
-    void Download(const QString &Url, const QString &FileName);
+    QString InstallerPath(const TUpdateInfo& Info);
+    void Download(const QString& Url, const QString& FileName);
 
     bool FDownloadUpdate = false;
     TProgressEvent FDownloadEvent;

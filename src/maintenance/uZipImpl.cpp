@@ -17,9 +17,9 @@ namespace kelvora {
 
 namespace {
 
-QString ZipErrorText(zip_error_t *Error) { return QString::fromLocal8Bit(zip_error_strerror(Error)); }
+QString ZipErrorText(zip_error_t* Error) { return QString::fromLocal8Bit(zip_error_strerror(Error)); }
 
-QByteArray ReadWholeFile(const QString &FileName)
+QByteArray ReadWholeFile(const QString& FileName)
 {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly))
@@ -31,12 +31,12 @@ QByteArray ReadWholeFile(const QString &FileName)
 }
 
 struct TZipDiscard {
-    void operator()(zip_t *Zip) const { zip_discard(Zip); }
+    void operator()(zip_t* Zip) const { zip_discard(Zip); }
 };
 using TZipHandle = std::unique_ptr<zip_t, TZipDiscard>;
 
 struct TZipFileClose {
-    void operator()(zip_file_t *File) const { zip_fclose(File); }
+    void operator()(zip_file_t* File) const { zip_fclose(File); }
 };
 
 // One entry's content already deflated here, handed to libzip as raw
@@ -51,9 +51,9 @@ struct TDeflated {
     zip_error_t Error{};
 };
 
-zip_int64_t DeflatedSource(void *State, void *Data, zip_uint64_t Length, zip_source_cmd_t Command)
+zip_int64_t DeflatedSource(void* State, void* Data, zip_uint64_t Length, zip_source_cmd_t Command)
 {
-    auto *Self = static_cast<TDeflated *>(State);
+    auto* Self = static_cast<TDeflated*>(State);
     switch (Command) {
     case ZIP_SOURCE_OPEN:
         Self->Position = 0;
@@ -68,7 +68,7 @@ zip_int64_t DeflatedSource(void *State, void *Data, zip_uint64_t Length, zip_sou
     case ZIP_SOURCE_CLOSE:
         return 0;
     case ZIP_SOURCE_STAT: {
-        auto *Stat = static_cast<zip_stat_t *>(Data);
+        auto* Stat = static_cast<zip_stat_t*>(Data);
         zip_stat_init(Stat);
         Stat->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
         Stat->size = Self->Size;
@@ -94,16 +94,16 @@ zip_int64_t DeflatedSource(void *State, void *Data, zip_uint64_t Length, zip_sou
 
 // Raw deflate at the normal level; empty when the result would not be
 // smaller than the input.
-QByteArray Deflate(const QByteArray &Content)
+QByteArray Deflate(const QByteArray& Content)
 {
     z_stream Stream{};
     if (deflateInit2(&Stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw EOutOfMemory(QStringLiteral("Cannot start deflate"));
     // Output the size of the input at most: anything longer is stored instead.
     QByteArray Result(Content.size(), Qt::Uninitialized);
-    Stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(Content.constData()));
+    Stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Content.constData()));
     Stream.avail_in = static_cast<uInt>(Content.size());
-    Stream.next_out = reinterpret_cast<Bytef *>(Result.data());
+    Stream.next_out = reinterpret_cast<Bytef*>(Result.data());
     Stream.avail_out = static_cast<uInt>(Result.size());
     const int Status = deflate(&Stream, Z_FINISH);
     const uLong Produced = Stream.total_out;
@@ -116,20 +116,20 @@ QByteArray Deflate(const QByteArray &Content)
 
 // A libzip source for one item: deflated when that makes it smaller, else
 // stored. Content must stay alive until the archive is closed.
-zip_source_t *EntrySource(zip_t *Zip, const QByteArray &Content, bool &Stored)
+zip_source_t* EntrySource(zip_t* Zip, const QByteArray& Content, bool& Stored)
 {
     // zlib counts in 32-bit units; larger contents are left to libzip.
     const bool Small = Content.size() < (qsizetype(1) << 31);
     QByteArray Deflated = Content.isEmpty() || !Small ? QByteArray() : Deflate(Content);
     Stored = Deflated.isEmpty() && Small;
     if (!Deflated.isEmpty()) {
-        auto *State = new TDeflated;
+        auto* State = new TDeflated;
         State->Data = std::move(Deflated);
         State->Size = static_cast<zip_uint64_t>(Content.size());
         State->Crc = static_cast<zip_uint32_t>(
-            crc32(0L, reinterpret_cast<const Bytef *>(Content.constData()), static_cast<uInt>(Content.size())));
+            crc32(0L, reinterpret_cast<const Bytef*>(Content.constData()), static_cast<uInt>(Content.size())));
         zip_error_init(&State->Error);
-        zip_source_t *Source = zip_source_function(Zip, DeflatedSource, State);
+        zip_source_t* Source = zip_source_function(Zip, DeflatedSource, State);
         if (!Source) {
             zip_error_fini(&State->Error);
             delete State;
@@ -143,20 +143,20 @@ zip_source_t *EntrySource(zip_t *Zip, const QByteArray &Content, bool &Stored)
 
 // ---------------------------------------------------------------- helpers
 
-QString ZipEntryName(const QString &Name)
+QString ZipEntryName(const QString& Name)
 {
     QString Path = Name;
     Path.replace(u'\\', u'/');
     if (Path.size() >= 2 && Path[1] == u':' && Path[0].isLetter())
         Path.remove(0, 2);
     QStringList Parts;
-    for (const QString &Part : Path.split(u'/', Qt::SkipEmptyParts))
+    for (const QString& Part : Path.split(u'/', Qt::SkipEmptyParts))
         if (Part != QStringLiteral(".") && Part != QStringLiteral(".."))
             Parts << Part;
     return Parts.join(u'/');
 }
 
-QString DecodeTextLines(const QByteArray &Bytes)
+QString DecodeTextLines(const QByteArray& Bytes)
 {
     QString Text;
     if (Bytes.startsWith("\xEF\xBB\xBF"))
@@ -179,50 +179,50 @@ QString DecodeTextLines(const QByteArray &Bytes)
 
 // ---------------------------------------------------------------- TArchiveItem
 
-TArchiveItem::TArchiveItem(const QString &Name) : FName(Name), FStream(CreateStream()) {}
+TArchiveItem::TArchiveItem(const QString& Name) : FName(Name), FStream(CreateStream()) {}
 
-void TArchiveItem::SetName(const QString &Name) { FName = Name; }
+void TArchiveItem::SetName(const QString& Name) { FName = Name; }
 
 QString TArchiveItem::GetName() { return FName; }
 
-void TArchiveItem::SaveToStream(const IStreamPtr &Stream)
+void TArchiveItem::SaveToStream(const IStreamPtr& Stream)
 {
     Stream->CopyFrom(FStream);
     Stream->SetPosition(0);
 }
 
-void TArchiveItem::LoadFromStream(const IStreamPtr &Stream)
+void TArchiveItem::LoadFromStream(const IStreamPtr& Stream)
 {
     Stream->SetPosition(0);
     FStream = StreamOf(StreamBytes(Stream));
     Stream->SetPosition(0);
 }
 
-void TArchiveItem::SaveToFile(const QString &FileName) { FStream->SaveToFile(FileName); }
+void TArchiveItem::SaveToFile(const QString& FileName) { FStream->SaveToFile(FileName); }
 
-void TArchiveItem::LoadFromFile(const QString &FileName) { FStream = StreamOf(ReadWholeFile(FileName)); }
+void TArchiveItem::LoadFromFile(const QString& FileName) { FStream = StreamOf(ReadWholeFile(FileName)); }
 
 QByteArray TArchiveItem::Content() const { return StreamBytes(FStream); }
 
-void TArchiveItem::SetContent(const QByteArray &Content) { FStream = StreamOf(Content); }
+void TArchiveItem::SetContent(const QByteArray& Content) { FStream = StreamOf(Content); }
 
 // ---------------------------------------------------------------- TZipArchive
 
 TZipArchive::TZipArchive() : FItems(CreateEnumerator()) {}
 
-void TZipArchive::LoadFromFile(const QString &FileName)
+void TZipArchive::LoadFromFile(const QString& FileName)
 {
     FItems->Clear();
     LoadFromBytes(ReadWholeFile(FileName), FileName);
 }
 
-void TZipArchive::LoadFromBytes(const QByteArray &Archive, const QString &Source)
+void TZipArchive::LoadFromBytes(const QByteArray& Archive, const QString& Source)
 {
     FItems->Clear();
     // Items are collected apart and taken only when the whole archive was
     // read: a damaged archive leaves an empty list, not half of one.
     IEnumeratorPtr Items = CreateEnumerator();
-    auto Fail = [&](const QString &Reason) {
+    auto Fail = [&](const QString& Reason) {
         return EZipError(QStringLiteral("Cannot read archive \"%1\". %2").arg(Source, Reason));
     };
     zip_error_t Error;
@@ -234,7 +234,7 @@ void TZipArchive::LoadFromBytes(const QByteArray &Archive, const QString &Source
         throw Fail(Reason);
     }
     zip_error_init(&Error);
-    zip_source_t *Buffer =
+    zip_source_t* Buffer =
         zip_source_buffer_create(Archive.constData(), static_cast<zip_uint64_t>(Archive.size()), 0, &Error);
     if (!Buffer) {
         const QString Reason = ZipErrorText(&Error);
@@ -283,7 +283,7 @@ void TZipArchive::LoadFromBytes(const QByteArray &Archive, const QString &Source
     FItems->First();
 }
 
-void TZipArchive::SaveToFile(const QString &FileName)
+void TZipArchive::SaveToFile(const QString& FileName)
 {
     if (FItems->Count() == 0)
         return;
@@ -298,7 +298,7 @@ void TZipArchive::SaveToFile(const QString &FileName)
         zip_error_fini(&Error);
         throw EZipError(QStringLiteral("Cannot create archive \"%1\". %2").arg(FileName, Reason));
     }
-    auto Fail = [&](const QString &Reason) {
+    auto Fail = [&](const QString& Reason) {
         return EZipError(QStringLiteral("Cannot write archive \"%1\". %2").arg(FileName, Reason));
     };
     std::vector<QByteArray> Contents; // stored entries point into these until the archive is closed
@@ -316,7 +316,7 @@ void TZipArchive::SaveToFile(const QString &FileName)
         Contents.push_back(Content);
         const QString Name = ZipEntryName(Item->GetName());
         bool Stored = false;
-        zip_source_t *Source = EntrySource(Zip.get(), Contents.back(), Stored);
+        zip_source_t* Source = EntrySource(Zip.get(), Contents.back(), Stored);
         if (!Source)
             throw Fail(QStringLiteral("%1: %2").arg(Name, QString::fromLocal8Bit(zip_strerror(Zip.get()))));
         const zip_int64_t Added = zip_file_add(Zip.get(), Name.toUtf8().constData(), Source, ZIP_FL_ENC_UTF_8);
@@ -334,21 +334,21 @@ void TZipArchive::SaveToFile(const QString &FileName)
     (void)Zip.release(); // closed: nothing left to discard
 }
 
-void TZipArchive::AddFile(const QString &FileName)
+void TZipArchive::AddFile(const QString& FileName)
 {
     if (!QFileInfo::exists(FileName))
         throw Exception(QStringLiteral("File not found: ") + FileName);
     FItems->Add(CreateArchiveItem(FileName));
 }
 
-void TZipArchive::AddStream(const QString &Name, const IStreamPtr &Stream)
+void TZipArchive::AddStream(const QString& Name, const IStreamPtr& Stream)
 {
     auto Item = std::make_shared<TArchiveItem>(Name);
     Item->LoadFromStream(Stream);
     FItems->Add(Item);
 }
 
-IArchiveItemPtr TZipArchive::FindItem(const QString &Name)
+IArchiveItemPtr TZipArchive::FindItem(const QString& Name)
 {
     for (int32_t Index = 0; Index < FItems->Count(); ++Index) {
         auto Item = FItems->ItemAs<IArchiveItem>(Index);
@@ -358,7 +358,7 @@ IArchiveItemPtr TZipArchive::FindItem(const QString &Name)
     return nullptr;
 }
 
-QString TZipArchive::GetItemText(const QString &Name)
+QString TZipArchive::GetItemText(const QString& Name)
 {
     auto Item = FindItem(Name);
     if (!Item)

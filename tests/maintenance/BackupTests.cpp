@@ -27,7 +27,7 @@ protected:
         Configure(QStringLiteral("3"));
     }
 
-    void Configure(const QString &SoftwareRevision)
+    void Configure(const QString& SoftwareRevision)
     {
         ReleaseProcessObjects(); // the configuration is read once per run
         WriteFile(QStringLiteral("config/params.xml"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>"
@@ -36,7 +36,7 @@ protected:
     }
 
     // A profile whose VEY and DKS output folders lie under the root.
-    TProfile AddProfileWithFolders(const QString &Name, const QString &Vey, const QString &Dks = QString())
+    TProfile AddProfileWithFolders(const QString& Name, const QString& Vey, const QString& Dks = QString())
     {
         TProfile Profile;
         Profile.Name = Name;
@@ -47,7 +47,7 @@ protected:
         return Profile;
     }
 
-    static QStringList EntryNames(const QString &Path)
+    static QStringList EntryNames(const QString& Path)
     {
         auto Archive = CreateZipArchive();
         Archive->LoadFromFile(Path);
@@ -58,7 +58,7 @@ protected:
         return Names;
     }
 
-    static QByteArray EntryBytes(const QString &Path, const QString &Name)
+    static QByteArray EntryBytes(const QString& Path, const QString& Name)
     {
         auto Archive = CreateZipArchive();
         Archive->LoadFromFile(Path);
@@ -71,10 +71,10 @@ protected:
     }
 
     // An archive made directly from (name, content) pairs.
-    QString MakeArchive(const QString &FileName, const std::vector<std::pair<QString, QByteArray>> &Entries)
+    QString MakeArchive(const QString& FileName, const std::vector<std::pair<QString, QByteArray>>& Entries)
     {
         auto Archive = CreateZipArchive();
-        for (const auto &[Name, Content] : Entries)
+        for (const auto& [Name, Content] : Entries)
             Archive->AddStream(Name, StreamOf(Content));
         const QString Path = Root() + FileName;
         Archive->SaveToFile(Path);
@@ -153,7 +153,7 @@ TEST_F(Backup, FilesComeBackByteForByteWithTheirFoldersAndTheDatabase)
         {QStringLiteral("out/vey/2024_01/b.rpl"), QByteArray(20000, '\x01')},
         {QStringLiteral("out/dks/Звіти/c.xml"), QByteArray("\x00\xFF binary", 9)},
     };
-    for (const auto &[Name, Content] : Files)
+    for (const auto& [Name, Content] : Files)
         WriteFile(Name, Content);
     const QByteArray SavedDatabase = Database();
     const QString Path = Root() + QStringLiteral("full.backup");
@@ -180,7 +180,7 @@ TEST_F(Backup, FilesComeBackByteForByteWithTheirFoldersAndTheDatabase)
     ASSERT_TRUE(Subject->Restore(Path)) << Subject->GetError().toStdString();
     EXPECT_EQ(Subject->GetError(), QString());
     EXPECT_FALSE(QFileInfo::exists(Journal));
-    for (const auto &[Name, Content] : Files)
+    for (const auto& [Name, Content] : Files)
         EXPECT_EQ(ReadFile(Root() + Name), Content) << Name.toStdString();
     EXPECT_EQ(Database(), SavedDatabase);
     TProfiles Profiles;
@@ -256,7 +256,7 @@ TEST_F(Backup, RestoreRefusesBadArchivesAndWritesNothing)
     ASSERT_TRUE(CreateBackup()->Backup(Good, QString(), false));
     const QByteArray GoodBytes = ReadFile(Good);
 
-    auto Restoring = [&](const QString &Path) {
+    auto Restoring = [&](const QString& Path) {
         auto Subject = CreateBackup();
         EXPECT_FALSE(Subject->Restore(Path)) << Path.toStdString();
         EXPECT_FALSE(Subject->GetError().isEmpty());
@@ -270,7 +270,7 @@ TEST_F(Backup, RestoreRefusesBadArchivesAndWritesNothing)
               QStringLiteral("Файл не знайдено: ") + Root() + QStringLiteral("absent.backup"));
 
     const QString Outside = Root() + QStringLiteral("outside.txt");
-    for (const QString &BadPath :
+    for (const QString& BadPath :
          {QString(), QStringLiteral("relative/a.xml"), Root() + QStringLiteral("out/../outside.txt"),
           Root() + QStringLiteral("./outside.txt")}) {
         const QString Path = MakeArchive(
@@ -346,7 +346,7 @@ TEST_F(Backup, InfoTellsHigherRevisionsAndReadsTheEarlierLayout)
     try {
         CreateBackup()->GetInfo(Broken, Info);
         FAIL() << "no error";
-    } catch (const Exception &E) {
+    } catch (const Exception& E) {
         EXPECT_EQ(E.Message(), QStringLiteral("Файл files.txt не знайдено в архіві"));
     }
 }

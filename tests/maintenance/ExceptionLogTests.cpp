@@ -15,25 +15,25 @@ using namespace kelvora;
 
 namespace {
 
-[[gnu::noinline]] void ThrowFromDeepInside(const QString &Text) { throw EInOutError(Text); }
+[[gnu::noinline]] void ThrowFromDeepInside(const QString& Text) { throw EInOutError(Text); }
 
-[[gnu::noinline]] void CallsTheThrower(const QString &Text)
+[[gnu::noinline]] void CallsTheThrower(const QString& Text)
 {
     ThrowFromDeepInside(Text);
     asm volatile(""); // keeps this frame from becoming a tail call
 }
 
-std::vector<xmlNode *> Children(xmlNode *Parent, const char *Name = nullptr)
+std::vector<xmlNode*> Children(xmlNode* Parent, const char* Name = nullptr)
 {
-    std::vector<xmlNode *> Result;
-    for (xmlNode *Node = Parent ? Parent->children : nullptr; Node; Node = Node->next)
+    std::vector<xmlNode*> Result;
+    for (xmlNode* Node = Parent ? Parent->children : nullptr; Node; Node = Node->next)
         if (Node->type == XML_ELEMENT_NODE &&
-            (!Name || xmlStrcmp(Node->name, reinterpret_cast<const xmlChar *>(Name)) == 0))
+            (!Name || xmlStrcmp(Node->name, reinterpret_cast<const xmlChar*>(Name)) == 0))
             Result.push_back(Node);
     return Result;
 }
 
-xmlNode *Child(xmlNode *Parent, const char *Name)
+xmlNode* Child(xmlNode* Parent, const char* Name)
 {
     auto Found = Children(Parent, Name);
     return Found.empty() ? nullptr : Found.front();
@@ -55,11 +55,11 @@ protected:
         FreshRoot::TearDown();
     }
 
-    static void LogThrown(const QString &Text)
+    static void LogThrown(const QString& Text)
     {
         try {
             CallsTheThrower(Text);
-        } catch (const std::exception &E) {
+        } catch (const std::exception& E) {
             LogExceptionToFile(E);
         }
     }
@@ -69,14 +69,14 @@ protected:
 
 TEST_F(ExceptionLog, TwoExceptionsGiveOneRootWithTwoChildrenOlderFirst)
 {
-    SetDisplayInfoHook([](int &W, int &H, int &Bits) {
+    SetDisplayInfoHook([](int& W, int& H, int& Bits) {
         W = 1920, H = 1080, Bits = 32;
         return true;
     });
     LogThrown(QStringLiteral("перша помилка"));
     try {
         throw std::runtime_error("second");
-    } catch (const std::exception &E) {
+    } catch (const std::exception& E) {
         LogExceptionToFile(E);
     }
 
@@ -88,8 +88,8 @@ TEST_F(ExceptionLog, TwoExceptionsGiveOneRootWithTwoChildrenOlderFirst)
     EXPECT_TRUE(Raw.contains("\n\t\t<Programm ")) << "children indented with two TABs";
 
     TXmlDocument Doc = LoadXmlFile(Path);
-    xmlNode *Root = xmlDocGetRootElement(Doc.get());
-    ASSERT_STREQ(reinterpret_cast<const char *>(Root->name), "Exceptions");
+    xmlNode* Root = xmlDocGetRootElement(Doc.get());
+    ASSERT_STREQ(reinterpret_cast<const char*>(Root->name), "Exceptions");
     const auto Logged = Children(Root);
     ASSERT_EQ(Logged.size(), 2u);
     EXPECT_EQ(XmlAttribute(Logged[0], "Class"), QStringLiteral("EInOutError"));
@@ -98,14 +98,14 @@ TEST_F(ExceptionLog, TwoExceptionsGiveOneRootWithTwoChildrenOlderFirst)
     EXPECT_EQ(XmlAttribute(Logged[1], "Class"), QStringLiteral("std::runtime_error"));
     EXPECT_EQ(XmlAttribute(Logged[1], "Message"), QStringLiteral("second"));
 
-    xmlNode *Program = Child(Logged[0], "Programm");
+    xmlNode* Program = Child(Logged[0], "Programm");
     ASSERT_TRUE(Program);
     EXPECT_EQ(XmlAttribute(Program, "Name"), QStringLiteral("Kelvora"));
     EXPECT_EQ(XmlAttribute(Program, "Version"), QStringLiteral("2.1.0"));
     EXPECT_EQ(XmlAttribute(Program, "Revision"), QStringLiteral("7"));
     EXPECT_EQ(XmlAttribute(Program, "ModulePath"), GetProgramFilePath());
 
-    xmlNode *Os = Child(Logged[0], "OS");
+    xmlNode* Os = Child(Logged[0], "OS");
     ASSERT_TRUE(Os);
     EXPECT_FALSE(XmlAttribute(Os, "System").isEmpty());
     ASSERT_TRUE(Child(Os, "Processor"));
@@ -113,8 +113,8 @@ TEST_F(ExceptionLog, TwoExceptionsGiveOneRootWithTwoChildrenOlderFirst)
     ASSERT_TRUE(Child(Os, "Display"));
     EXPECT_EQ(XmlAttribute(Child(Os, "Display"), "ScreenRes"), QStringLiteral("1920x1080"));
     EXPECT_EQ(XmlAttribute(Child(Os, "Display"), "ColorDepth"), QStringLiteral("32 bit"));
-    for (const char *Memory : {"PhisicalMemory", "VirtualMemory"}) {
-        xmlNode *Node = Child(Os, Memory);
+    for (const char* Memory : {"PhisicalMemory", "VirtualMemory"}) {
+        xmlNode* Node = Child(Os, Memory);
         ASSERT_TRUE(Node) << Memory;
         EXPECT_TRUE(XmlAttribute(Node, "Total").endsWith(QStringLiteral(" Mb")));
         EXPECT_GT(XmlAttribute(Node, "Total").section(u' ', 0, 0).toLongLong(), 0) << Memory;
@@ -146,12 +146,12 @@ TEST_F(ExceptionLog, StackBelongsToTheCaughtExceptionNotToLaterThrows)
         GTEST_SKIP() << "throws are not recorded in sanitizer builds";
     try {
         CallsTheThrower(QStringLiteral("first"));
-    } catch (const std::exception &E) {
+    } catch (const std::exception& E) {
         // Other exceptions thrown and caught while handling this one.
         for (int I = 0; I < 3; ++I)
             try {
                 throw std::logic_error("noise");
-            } catch (const std::exception &) {
+            } catch (const std::exception&) {
             }
         const auto Frames = GetExceptionStack(E);
         ASSERT_FALSE(Frames.isEmpty());
@@ -178,7 +178,7 @@ TEST_F(ExceptionLog, ExceptionsFromSeveralThreadsAreAllKept)
             for (int I = 0; I < 3; ++I)
                 LogThrown(QStringLiteral("thread %1 #%2").arg(T).arg(I));
         });
-    for (auto &Thread : Threads)
+    for (auto& Thread : Threads)
         Thread.join();
     TXmlDocument Doc = LoadXmlFile(GetExceptionLogPath());
     EXPECT_EQ(Children(xmlDocGetRootElement(Doc.get()), "Exception").size(), 12u);

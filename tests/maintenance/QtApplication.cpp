@@ -12,7 +12,7 @@ public:
     {
         static int Argc = 1;
         static char Name[] = "test_maintenance";
-        static char *Argv[] = {Name, nullptr};
+        static char* Argv[] = {Name, nullptr};
         FApplication = std::make_unique<QCoreApplication>(Argc, Argv);
     }
     void TearDown() override { FApplication.reset(); }
@@ -21,6 +21,6 @@ private:
     std::unique_ptr<QCoreApplication> FApplication;
 };
 
-[[maybe_unused]] ::testing::Environment *const gApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
+[[maybe_unused]] ::testing::Environment* const gApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
 
 } // namespace

@@ -44,8 +44,8 @@ protected:
     }
 
     // params.xml with the update address and the program's revisions.
-    void Configure(const QString &UpdateUrl, const QString &SoftwareRevision = QStringLiteral("5"),
-                   const QString &Revision = QStringLiteral("5"))
+    void Configure(const QString& UpdateUrl, const QString& SoftwareRevision = QStringLiteral("5"),
+                   const QString& Revision = QStringLiteral("5"))
     {
         QByteArray Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>";
         if (!UpdateUrl.isEmpty())
@@ -55,7 +55,7 @@ protected:
         WriteFile(QStringLiteral("config/params.xml"), Xml);
     }
 
-    static QByteArray UpdateXml(int Revision, const QString &FileUrl, const QString &Hash)
+    static QByteArray UpdateXml(int Revision, const QString& FileUrl, const QString& Hash)
     {
         return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<update>\n"
                               "  <info revision=\"%1\" name=\"Kelvora %1\" url=\"http://example.invalid/news\">Нова "
@@ -76,28 +76,28 @@ protected:
                Root().toUtf8() + "installer_args.tmp\" \"" + Root().toUtf8() + "installer_args.txt\"\n";
     }
 
-    static QString Md5(const QByteArray &Bytes)
+    static QString Md5(const QByteArray& Bytes)
     {
         return QString::fromLatin1(QCryptographicHash::hash(Bytes, QCryptographicHash::Md5).toHex().toUpper());
     }
 
     QString UpdatesFolder() const { return Root() + QStringLiteral("data/update/"); }
 
-    static QString ErrorOf(const std::function<void()> &Action)
+    static QString ErrorOf(const std::function<void()>& Action)
     {
         try {
             Action();
-        } catch (const Exception &E) {
+        } catch (const Exception& E) {
             return E.Message();
         }
         return QString();
     }
 
-    static test::THttpTestServer *gServer;
+    static test::THttpTestServer* gServer;
     int FQuitCalls = 0;
 };
 
-test::THttpTestServer *Updater::gServer = nullptr;
+test::THttpTestServer* Updater::gServer = nullptr;
 
 } // namespace
 
@@ -303,7 +303,7 @@ TEST_F(Updater, UpdatesFolderThatCannotBeMadeIsReported)
 TEST_F(Updater, DescriptionsAreReadLeniently)
 {
     auto Subject = GetUpdater();
-    auto InfoOf = [&](const QByteArray &Xml) {
+    auto InfoOf = [&](const QByteArray& Xml) {
         WriteFile(QStringLiteral("data/update/update.xml"), Xml);
         TUpdateInfo Info;
         Subject->GetUpdateInfo(Info);

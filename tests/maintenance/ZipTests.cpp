@@ -18,12 +18,12 @@ QByteArray RandomBytes(int Size, quint32 Seed)
 {
     QByteArray Bytes(Size, Qt::Uninitialized);
     QRandomGenerator Random(Seed);
-    for (char &B : Bytes)
+    for (char& B : Bytes)
         B = static_cast<char>(Random.generate() & 0xFF);
     return Bytes;
 }
 
-QByteArray ItemBytes(const IArchiveItemPtr &Item)
+QByteArray ItemBytes(const IArchiveItemPtr& Item)
 {
     auto Stream = CreateStream();
     Item->SaveToStream(Stream);
@@ -35,7 +35,7 @@ struct TEntry {
     QByteArray Content;
 };
 
-std::vector<TEntry> Entries(const IZipArchivePtr &Archive)
+std::vector<TEntry> Entries(const IZipArchivePtr& Archive)
 {
     std::vector<TEntry> Result;
     auto Items = Archive->GetItems();
@@ -67,8 +67,8 @@ TEST_F(ZipArchive, WrittenArchiveIsReadByUnzipAndPythonAndStoresIncompressibleEn
                   .Code,
               0);
     const QString Listing = test::RunTool(QStringLiteral("unzip"), {QStringLiteral("-v"), Path}).Output;
-    auto Method = [&](const QString &Name) {
-        for (const QString &Line : Listing.split(u'\n'))
+    auto Method = [&](const QString& Name) {
+        for (const QString& Line : Listing.split(u'\n'))
             if (Line.trimmed().endsWith(Name))
                 return Line.simplified().section(u' ', 1, 1);
         return QString();
@@ -84,7 +84,7 @@ TEST_F(ZipArchive, WrittenArchiveIsReadByUnzipAndPythonAndStoresIncompressibleEn
     Loaded->SaveToFile(Copy);
     auto Again = CreateZipArchive();
     Again->LoadFromFile(Copy);
-    for (const auto &Got : {Entries(Loaded), Entries(Again)}) {
+    for (const auto& Got : {Entries(Loaded), Entries(Again)}) {
         ASSERT_EQ(Got.size(), 3u);
         EXPECT_EQ(Got[0].Name, QStringLiteral("text.xml"));
         EXPECT_EQ(Got[0].Content, Text);
@@ -166,7 +166,7 @@ TEST_F(ZipArchive, AddFileTakesTheContentOfThatMoment)
     try {
         Archive->AddFile(Root() + QStringLiteral("nope.xml"));
         FAIL() << "no error";
-    } catch (const Exception &E) {
+    } catch (const Exception& E) {
         EXPECT_EQ(E.Message(), QStringLiteral("File not found: ") + Root() + QStringLiteral("nope.xml"));
     }
 }
@@ -204,14 +204,14 @@ TEST_F(ZipArchive, RefusesDamagedArchivesWithAClearError)
         {QStringLiteral("truncated"), Bytes.left(Bytes.size() / 2)},
         {QStringLiteral("flipped"), Flipped},
     };
-    for (const auto &[Name, Content] : Cases) {
+    for (const auto& [Name, Content] : Cases) {
         const QString Path = WriteFile(Name + QStringLiteral(".zip"), Content);
         auto Loaded = CreateZipArchive();
         Loaded->AddStream(QStringLiteral("before.txt"), StreamOf("x"));
         try {
             Loaded->LoadFromFile(Path);
             ADD_FAILURE() << Name.toStdString() << ": no error";
-        } catch (const EZipError &E) {
+        } catch (const EZipError& E) {
             EXPECT_TRUE(E.Message().contains(Path)) << E.what();
         }
         EXPECT_EQ(Loaded->GetItems()->Count(), 0) << Name.toStdString() << ": no half-read list";

@@ -32,12 +32,12 @@ bool THttpTestServer::Start()
     return FPort > 0;
 }
 
-QString THttpTestServer::Url(const QString &Path) const
+QString THttpTestServer::Url(const QString& Path) const
 {
     return QStringLiteral("http://127.0.0.1:%1/%2").arg(FPort).arg(Path);
 }
 
-void THttpTestServer::Put(const QString &Name, const QByteArray &Content) const
+void THttpTestServer::Put(const QString& Name, const QByteArray& Content) const
 {
     QFile File(FFolder.filePath(QStringLiteral("files/") + Name));
     if (File.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -19,9 +19,9 @@ public:
     bool Start();
     int Port() const { return FPort; }
     // "http://127.0.0.1:<port>/" + Path.
-    QString Url(const QString &Path) const;
+    QString Url(const QString& Path) const;
     // Serves Content as /Name (also /slow/Name and /nolength/Name).
-    void Put(const QString &Name, const QByteArray &Content) const;
+    void Put(const QString& Name, const QByteArray& Content) const;
     // The request lines received so far, "GET /x" or "PROXY http://host/x".
     QStringList Requests() const;
     void ClearRequests() const;

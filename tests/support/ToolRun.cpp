@@ -4,7 +4,7 @@
 
 namespace kelvora::test {
 
-TToolResult RunTool(const QString &Program, const QStringList &Arguments, int TimeoutMs)
+TToolResult RunTool(const QString& Program, const QStringList& Arguments, int TimeoutMs)
 {
     QProcess Process;
     Process.setProcessChannelMode(QProcess::MergedChannels);

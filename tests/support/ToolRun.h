@@ -11,6 +11,6 @@ struct TToolResult {
 };
 
 // Runs a program of the system (unzip, zip, python3...) to its end.
-TToolResult RunTool(const QString &Program, const QStringList &Arguments, int TimeoutMs = 60000);
+TToolResult RunTool(const QString& Program, const QStringList& Arguments, int TimeoutMs = 60000);
 
 } // namespace kelvora::test
