@@ -239,13 +239,14 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
         // only by a complete archive.
         const QString Temporary = FileName + QStringLiteral(".zip");
         Archive->SaveToFile(Temporary);
-        BackupLog(
-            QStringLiteral("архів успішно збережено в %1.zip (%2 bytes)").arg(FileName).arg(GetFileSize(Temporary)));
+        BackupLog(QStringLiteral("архів успішно збережено в %1.zip (%2 bytes)")
+                      .arg(FileName, QString::number(GetFileSize(Temporary))));
         if (QFileInfo::exists(FileName))
-            BackupLog(
-                QStringLiteral("попередній файл видалено %1 (%2 bytes)").arg(FileName).arg(GetFileSize(FileName)));
+            BackupLog(QStringLiteral("попередній файл видалено %1 (%2 bytes)")
+                          .arg(FileName, QString::number(GetFileSize(FileName))));
         ReplaceFile(Temporary, FileName);
-        BackupLog(QStringLiteral("архів переіменовано в %1 (%2 bytes)").arg(FileName).arg(GetFileSize(FileName)));
+        BackupLog(QStringLiteral("архів переіменовано в %1 (%2 bytes)")
+                      .arg(FileName, QString::number(GetFileSize(FileName))));
         return true;
     } catch (const std::exception& E) {
         FError = MessageOf(E);
@@ -337,7 +338,7 @@ void TDatabaseBackup::RestoreDatabase(const IZipArchivePtr& Archive)
     BackupLog(QStringLiteral("файл бази даних (%1) зчитано з архіву").arg(kDatabaseEntry));
     const QString Path = GetDatabasePath();
     WriteDatabase(Path, Content);
-    BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)").arg(Path).arg(GetFileSize(Path)));
+    BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)").arg(Path, QString::number(GetFileSize(Path))));
 }
 
 void TDatabaseBackup::GetInfo(const QString& FileName, TBackupInfo& Info)

@@ -52,8 +52,8 @@ private:
 
 Exception ClientFailure(const QString& Text, int Code)
 {
-    UpdaterLog(QStringLiteral("помилка завантаження: %1 (%2)").arg(Text).arg(Code));
-    return Exception(QStringLiteral("Помилка отримання даних: %1 (%2)").arg(Text).arg(Code));
+    UpdaterLog(QStringLiteral("помилка завантаження: %1 (%2)").arg(Text, QString::number(Code)));
+    return Exception(QStringLiteral("Помилка отримання даних: %1 (%2)").arg(Text, QString::number(Code)));
 }
 
 } // namespace
@@ -285,7 +285,8 @@ void TUpdater::Download(const QString& Url, const QString& FileName)
         QSaveFile File(FileName);
         if (!File.open(QIODevice::WriteOnly) || File.write(Body) != Body.size() || !File.commit())
             throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, File.errorString()));
-        UpdaterLog(QStringLiteral("файл успішно завантажено з %1 в %2, розмір %3").arg(Url, FileName).arg(Body.size()));
+        UpdaterLog(QStringLiteral("файл успішно завантажено з %1 в %2, розмір %3")
+                       .arg(Url, FileName, QString::number(Body.size())));
     }
 }
 
