@@ -1,6 +1,8 @@
 #include "uFactories.h"
 
+#include "uBackup.h"
 #include "uConfiguratorImpl.h"
+#include "uCorePath.h"
 #include "uCryptoManagerImpl.h"
 #include "uDocumentImpl.h"
 #include "uDocumentNameImpl.h"
@@ -12,6 +14,8 @@
 #include "uNamedValuesImpl.h"
 #include "uQueryImpl.h"
 #include "uStreamImpl.h"
+#include "uUpdaterImpl.h"
+#include "uZipImpl.h"
 
 #include <vector>
 
@@ -81,6 +85,29 @@ IMailReceivePtr CreateMailReceive() { return std::make_shared<TMaiReceive>(); }
 IMailMessagePtr CreateMailMessage(QIODevice& Stream) { return TMailMessage::Create(Stream); }
 
 // ---------------------------------------------------------------- maintenance
+
+IZipArchivePtr CreateZipArchive() { return std::make_shared<TZipArchive>(); }
+
+IArchiveItemPtr CreateArchiveItem(const QString& FileName)
+{
+    if (FileName.isEmpty())
+        return std::make_shared<TArchiveItem>();
+    auto Item = std::make_shared<TArchiveItem>(ExtractFileName(FileName));
+    Item->LoadFromFile(FileName);
+    return Item;
+}
+
+IBackupPtr CreateBackup() { return std::make_shared<TDatabaseBackup>(); }
+
+IUpdaterPtr GetUpdater()
+{
+    static IUpdaterPtr Updater;
+    if (!Updater) {
+        Updater = std::make_shared<TUpdater>();
+        RegisterProcessObject([] { Updater.reset(); });
+    }
+    return Updater;
+}
 
 // ---------------------------------------------------------------- process-wide
 

@@ -41,6 +41,13 @@ IMailReceivePtr CreateMailReceive();
 IMailMessagePtr CreateMailMessage(QIODevice& Stream);
 
 // ---------------------------------------------------------------- maintenance
+IZipArchivePtr CreateZipArchive();
+// With a FileName: named after the file (no folder), holding its content
+// (EInOutError when it cannot be read).
+IArchiveItemPtr CreateArchiveItem(const QString& FileName = QString());
+IBackupPtr CreateBackup();
+// The process-wide updater.
+IUpdaterPtr GetUpdater();
 
 // ---------------------------------------------------------------- process-wide
 // Parse errors of an existing params.xml propagate; nothing is kept then.

@@ -433,4 +433,90 @@ using IMailServerAssistantPtr = std::shared_ptr<IMailServerAssistant>;
 
 // ---------------------------------------------------------------- maintenance
 
+// One entry of an in-memory ZIP archive: a name and the whole uncompressed
+// content.
+class IArchiveItem : public IInterface {
+public:
+    virtual void SetName(const QString& Name) = 0;
+    virtual QString GetName() = 0;
+    // Replaces Stream's content with the item's; Stream's position is 0 afterwards.
+    virtual void SaveToStream(const IStreamPtr& Stream) = 0;
+    // Replaces the content with the whole of Stream; Stream's position is 0 afterwards.
+    virtual void LoadFromStream(const IStreamPtr& Stream) = 0;
+    virtual void SaveToFile(const QString& FileName) = 0;
+    virtual void LoadFromFile(const QString& FileName) = 0;
+};
+using IArchiveItemPtr = std::shared_ptr<IArchiveItem>;
+
+// An ordered list of IArchiveItem read whole from, and written whole to, a
+// ZIP file.
+class IZipArchive : public IInterface {
+public:
+    // Empties the list, then one item per entry in archive order.
+    virtual void LoadFromFile(const QString& FileName) = 0;
+    // Writes nothing when the list is empty; otherwise replaces FileName.
+    virtual void SaveToFile(const QString& FileName) = 0;
+    // An item named after the file (no folder) with its content as of now;
+    // "File not found: <FileName>" when there is no such file.
+    virtual void AddFile(const QString& FileName) = 0;
+    virtual void AddStream(const QString& Name, const IStreamPtr& Stream) = 0;
+    // The first item of that name, letter case ignored; none when absent.
+    virtual IArchiveItemPtr FindItem(const QString& Name) = 0;
+    // The item's content as text, lines ended with CR LF; empty when absent.
+    virtual QString GetItemText(const QString& Name) = 0;
+    // The item list itself, its cursor on the first item.
+    virtual IEnumeratorPtr GetItems() = 0;
+};
+using IZipArchivePtr = std::shared_ptr<IZipArchive>;
+
+// What a backup file holds.
+struct TBackupInfo {
+    int32_t Revision = 0;   // data revision of the program that wrote it; 0 = earlier layout
+    int32_t BackupSize = 0; // bytes
+    int32_t FilesCount = 0;
+    QString Comment;
+    TDateTime CreationDate = 0;
+};
+
+// Backup of the database and the profiles' output files into one ZIP file,
+// and restore from it.
+class IBackup : public IInterface {
+public:
+    virtual bool Backup(const QString& FileName, const QString& Comment, bool IncludeFiles) = 0;
+    // True when the database was restored, even if some files were not (see GetError).
+    virtual bool Restore(const QString& FileName) = 0;
+    // An empty FileName describes the backup that would be made now.
+    virtual void GetInfo(const QString& FileName, TBackupInfo& Info) = 0;
+    virtual QString GetError() = 0;
+};
+using IBackupPtr = std::shared_ptr<IBackup>;
+
+// Download progress in percent.
+using TProgressEvent = std::function<void(uint8_t Percent)>;
+
+// One release description from update.xml.
+struct TUpdateInfo {
+    int32_t Revision = -1; // -1: no usable description
+    QString name;
+    QString Description;
+    QString Size;
+    QString Hash; // MD5 of the installer, 32 upper-case hexadecimal digits
+    QString FileURL;
+    QString InfoURL;
+};
+
+// The self-updater: release description, installer download and start.
+class IUpdater : public IInterface {
+public:
+    virtual bool IsUpdateReady() = 0;
+    virtual void InstallUpdate() = 0;
+    virtual bool CheckForUpdate() = 0;
+    virtual void GetUpdateInfo(TUpdateInfo& Info) = 0;
+    virtual void DownloadUpdate() = 0;
+    virtual void Terminate() = 0;
+    virtual bool IsBusy() = 0;
+    virtual void SetDownloadEvent(TProgressEvent Event) = 0;
+};
+using IUpdaterPtr = std::shared_ptr<IUpdater>;
+
 } // namespace kelvora
