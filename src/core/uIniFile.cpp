@@ -65,7 +65,10 @@ QString TIniFile::ReadString(const QString& Section, const QString& Key) const
 void TIniFile::WriteString(const QString& Section, const QString& Key, const QString& Value) const
 {
     QStringList Lines = ReadLines(FFileName);
-    const QString Entry = Key.trimmed() + u'=' + Value;
+    // A line break inside a value would end the entry and start another one.
+    QString OneLine = Value;
+    OneLine.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(u'\r', u' ').replace(u'\n', u' ');
+    const QString Entry = Key.trimmed() + u'=' + OneLine;
     qsizetype SectionEnd = -1; // index after the last line of the section
     bool Written = false;
     bool InSection = false;

@@ -15,7 +15,8 @@ public:
     // Empty when the file, section or key is missing.
     QString ReadString(const QString& Section, const QString& Key) const;
     // Creates the file and the section as needed; EInOutError when the file
-    // cannot be written.
+    // cannot be written. Line breaks in Value are stored as blanks, so that a
+    // value can never start an entry or section of its own.
     void WriteString(const QString& Section, const QString& Key, const QString& Value) const;
 
 private:

@@ -113,6 +113,14 @@ TEST_F(Configuration, SettingsAreAPlainIniFileReadAnew)
               "[other]\r\nx=1\r\n\r\n[Main]\r\n  database = /db.sqlite \r\nbrix_folder=/brix\r\n");
 }
 
+TEST_F(Configuration, LineBreaksInValuesCannotInjectEntries)
+{
+    auto Config = GetConfiguration();
+    Config->WriteSetting("F1391001:1", "NAME=a\r\ndatabase=/evil.sqlite\n[other]\rx=1");
+    EXPECT_EQ(Config->ReadSetting("database"), "");
+    EXPECT_EQ(Config->ReadSetting("F1391001:1"), "NAME=a database=/evil.sqlite [other] x=1");
+}
+
 TEST_F(Configuration, UnwritableSettingsFail)
 {
     QDir().mkpath(Root() + "data/settings.ini"); // a folder where the file should be
