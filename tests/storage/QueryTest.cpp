@@ -253,6 +253,38 @@ TEST_F(QueryTest, FailureMessagesNameOperationCodeStatementAndSqliteText)
               std::make_pair(QStringLiteral("Could not bind integer.\rError [25]: 2nd parameter to sqlite3_bind "
                                             "out of range.\r\"BindData\": column index out of range"),
                              25));
+    // Each kind of value names its own bind operation when SQLite refuses it.
+    const std::pair<QueryParam, const char*> Kinds[] = {
+        {int32_t(1), "Could not bind integer"},
+        {true, "Could not bind boolean"},
+        {int64_t(1), "Could not bind int64"},
+        {1.5, "Could not bind extended"},
+        {QStringLiteral("т"), "Could not bind text"},
+        {QByteArray("t"), "Could not bind text"},
+        {nullptr, "Could not bind null"},
+        {StreamOf("b"), "Could not bind BLOB"},
+    };
+    for (const auto& [Param, Operation] : Kinds)
+        EXPECT_EQ(Failure([&] {
+                      Query()->Select(QStringLiteral("select :1"), {0, Param});
+                  }).first,
+                  QString::fromLatin1(Operation) +
+                      QStringLiteral(".\rError [25]: 2nd parameter to sqlite3_bind out of range.\r\"BindData\": "
+                                     "column index out of range"));
+
+    // A statement that fails while it runs, after a clean prepare.
+    EXPECT_EQ(Failure([&] { Query()->Select(QStringLiteral("select abs(-9223372036854775807 - 1)")); }),
+              std::make_pair(QStringLiteral("Could not retrieve data.\rError [1]: SQL error or missing database.\r"
+                                            "\"select abs(-9223372036854775807 - 1)\": integer overflow"),
+                             1));
+    Query()->Exec(QStringLiteral("insert into PROFILE(ID, NAME) values (1, 'first')"));
+    EXPECT_EQ(
+        Failure([&] { Query()->Insert(QStringLiteral("insert into PROFILE(ID, NAME) values (1, :1)"), {"twin"}); }),
+        std::make_pair(QStringLiteral("Error executing SQL statement.\rError [19]: Abort due to contraint "
+                                      "violation.\r\"insert into PROFILE(ID, NAME) values (1, :1)\": UNIQUE "
+                                      "constraint failed: PROFILE.ID"),
+                       19));
+
     const auto Row = Failure([&] { Query()->Exec(QStringLiteral("select * from SETTINGS")); });
     EXPECT_THAT(Row.first.toStdString(), HasSubstr("Error executing SQL statement.\rError [100]: sqlite3_step() "
                                                    "has another row ready.\r\"select * from SETTINGS\": "));

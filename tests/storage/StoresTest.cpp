@@ -76,8 +76,7 @@ TEST_F(StoresTest, ProfilesRoundTripAndListByNameDescending)
     EXPECT_EQ(B.Id, 1);
     TProfile A = Profile(QStringLiteral("Альфа"));
     A.SignType = stSignOne;
-    A.SignAfterAction = asSaveToFile;
-    A.SignSeparate = false;
+    A.SignAfterAction = asSaveToFile; // differs from SignSeparate, so a swap of the two shows
     ASSERT_TRUE(AddProfile(A));
     TProfile G = Profile(QStringLiteral("Гамма"));
     ASSERT_TRUE(AddProfile(G));
