@@ -139,6 +139,33 @@ zip_source_t* EntrySource(zip_t* Zip, const QByteArray& Content, bool& Stored)
     return zip_source_buffer(Zip, Content.constData(), static_cast<zip_uint64_t>(Content.size()), 0);
 }
 
+// Opens an archive held in memory with libzip's consistency checks. Two
+// entries of one name are no damage (the format allows them and other tools
+// read them), but those checks refuse them: such an archive is opened again
+// without them. Empty, with Reason filled, when it cannot be opened.
+TZipHandle OpenFromMemory(const QByteArray& Archive, QString& Reason)
+{
+    for (const int Flags : {ZIP_RDONLY | ZIP_CHECKCONS, ZIP_RDONLY}) {
+        zip_error_t Error;
+        zip_error_init(&Error);
+        zip_source_t* Buffer =
+            zip_source_buffer_create(Archive.constData(), static_cast<zip_uint64_t>(Archive.size()), 0, &Error);
+        zip_t* Zip = Buffer ? zip_open_from_source(Buffer, Flags, &Error) : nullptr;
+        if (Zip) {
+            zip_error_fini(&Error);
+            return TZipHandle(Zip);
+        }
+        if (Buffer)
+            zip_source_free(Buffer);
+        Reason = ZipErrorText(&Error);
+        const int Code = zip_error_code_zip(&Error);
+        zip_error_fini(&Error);
+        if (Code != ZIP_ER_EXISTS)
+            break;
+    }
+    return TZipHandle();
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- helpers
@@ -225,30 +252,18 @@ void TZipArchive::LoadFromBytes(const QByteArray& Archive, const QString& Source
     auto Fail = [&](const QString& Reason) {
         return EZipError(QStringLiteral("Cannot read archive \"%1\". %2").arg(Source, Reason));
     };
-    zip_error_t Error;
     if (Archive.isEmpty()) {
         // libzip takes an empty file for an empty archive; no ZIP writer makes one.
+        zip_error_t Error;
         zip_error_init_with_code(&Error, ZIP_ER_NOZIP);
         const QString Reason = ZipErrorText(&Error);
         zip_error_fini(&Error);
         throw Fail(Reason);
     }
-    zip_error_init(&Error);
-    zip_source_t* Buffer =
-        zip_source_buffer_create(Archive.constData(), static_cast<zip_uint64_t>(Archive.size()), 0, &Error);
-    if (!Buffer) {
-        const QString Reason = ZipErrorText(&Error);
-        zip_error_fini(&Error);
+    QString Reason;
+    TZipHandle Zip = OpenFromMemory(Archive, Reason);
+    if (!Zip)
         throw Fail(Reason);
-    }
-    TZipHandle Zip(zip_open_from_source(Buffer, ZIP_RDONLY | ZIP_CHECKCONS, &Error));
-    if (!Zip) {
-        const QString Reason = ZipErrorText(&Error);
-        zip_error_fini(&Error);
-        zip_source_free(Buffer);
-        throw Fail(Reason);
-    }
-    zip_error_fini(&Error);
 
     const zip_int64_t Count = zip_get_num_entries(Zip.get(), 0);
     for (zip_int64_t Index = 0; Index < Count; ++Index) {
@@ -260,11 +275,14 @@ void TZipArchive::LoadFromBytes(const QByteArray& Archive, const QString& Source
             zip_fopen_index(Zip.get(), static_cast<zip_uint64_t>(Index), 0));
         if (!Entry)
             throw Fail(QStringLiteral("%1: %2").arg(Name, QString::fromLocal8Bit(zip_strerror(Zip.get()))));
-        // The announced size is only a hint: a damaged archive may claim
-        // anything, but deflate never expands more than about 1:1032.
+        // The announced sizes are only a hint: a damaged archive may claim
+        // anything, but no entry's data is longer than the archive, and
+        // deflate never expands more than about 1:1032.
         QByteArray Content;
-        if ((Stat.valid & ZIP_STAT_SIZE) && (Stat.valid & ZIP_STAT_COMP_SIZE))
-            Content.reserve(static_cast<qsizetype>(std::min<zip_uint64_t>(Stat.size, Stat.comp_size * 1100 + 1024)));
+        if ((Stat.valid & ZIP_STAT_SIZE) && (Stat.valid & ZIP_STAT_COMP_SIZE)) {
+            const zip_uint64_t Packed = std::min<zip_uint64_t>(Stat.comp_size, static_cast<zip_uint64_t>(Archive.size()));
+            Content.reserve(static_cast<qsizetype>(std::min<zip_uint64_t>(Stat.size, Packed * 1100 + 1024)));
+        }
         char Chunk[1 << 16];
         for (;;) {
             const zip_int64_t Got = zip_fread(Entry.get(), Chunk, sizeof Chunk);

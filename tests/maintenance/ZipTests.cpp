@@ -112,6 +112,37 @@ TEST_F(ZipArchive, ReadsArchivesMadeByZip)
     EXPECT_EQ(Got[1].Content, ReadFile(B));
 }
 
+TEST_F(ZipArchive, ReadsArchivesHoldingTwoEntriesOfOneName)
+{
+    const QString Path = Root() + QStringLiteral("twice.zip");
+    const QString Script = QStringLiteral("import sys, warnings, zipfile\n"
+                                          "warnings.simplefilter('ignore')\n"
+                                          "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                          "    z.writestr('a.txt', 'first ' * 50)\n"
+                                          "    z.writestr('A.TXT', 'second')\n"
+                                          "    z.writestr('b.txt', 'bee')\n"
+                                          "    z.writestr('a.txt', 'third')\n");
+    ASSERT_EQ(test::RunTool(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), Script, Path}).Code, 0);
+    ASSERT_EQ(test::RunTool(QStringLiteral("unzip"), {QStringLiteral("-tq"), Path}).Code, 0);
+
+    auto Archive = CreateZipArchive();
+    Archive->LoadFromFile(Path);
+    const auto Got = Entries(Archive);
+    ASSERT_EQ(Got.size(), 4u);
+    EXPECT_EQ(Got[0].Name, QStringLiteral("a.txt"));
+    EXPECT_EQ(Got[1].Name, QStringLiteral("A.TXT"));
+    EXPECT_EQ(Got[2].Name, QStringLiteral("b.txt"));
+    EXPECT_EQ(Got[3].Name, QStringLiteral("a.txt"));
+    EXPECT_EQ(Got[3].Content, QByteArray("third"));
+    EXPECT_EQ(ItemBytes(Archive->FindItem(QStringLiteral("a.txt"))), QByteArray("first ").repeated(50));
+
+    // Damage is still found in such an archive.
+    QByteArray Cut = ReadFile(Path);
+    Cut.chop(30);
+    const QString Damaged = WriteFile(QStringLiteral("twice_cut.zip"), Cut);
+    EXPECT_THROW(CreateZipArchive()->LoadFromFile(Damaged), EZipError);
+}
+
 TEST_F(ZipArchive, EmptyArchiveWritesNothingAndAFullOneReplacesAReadOnlyFile)
 {
     const QString Path = WriteFile(QStringLiteral("keep.zip"), "old");
