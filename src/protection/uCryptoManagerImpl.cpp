@@ -35,6 +35,11 @@ QString TProtectDataInfo::*const ProtectTexts[17] = {
     &TProtectDataInfo::ClientPhone,  &TProtectDataInfo::ClientEMail,    &TProtectDataInfo::ClientDNS,
     &TProtectDataInfo::ClientEDRPOUCode, &TProtectDataInfo::ClientDRFOCode};
 
+// Live managers. A caller may still hold one after the process-wide
+// manager was released and made anew; the library is finalised and unloaded
+// only when the last of them goes.
+int gManagers = 0;
+
 QString LibraryText(const char* Text) { return Text ? FromAnsi(Text, static_cast<qsizetype>(std::strlen(Text))) : QString(); }
 
 void FillOwner(TCertOwnerInfo& Info, const TPFCertOwnerInfo& Block)
@@ -63,11 +68,12 @@ TCryptoManager::TCryptoManager()
     char Text[CryptoErrorTextSize] = {};
     if (!Library.PFInitialize(0, &ErrorFlag, Text))
         throw ECryptoError(ErrorFlag ? AreaText(Text, CryptoErrorTextSize) : InitMessage);
+    ++gManagers;
 }
 
 TCryptoManager::~TCryptoManager()
 {
-    if (IsCryptoLibraryLoaded()) {
+    if (--gManagers == 0 && IsCryptoLibraryLoaded()) {
         CryptoLibrary().PFFinalize();
         UnloadCryptoLibrary();
     }

@@ -163,6 +163,10 @@ TEST_F(CryptoManager, CancelledKeyDialogGivesFalseWithCodeZero)
     EXPECT_FALSE(Manager->ReadPrivateKeyInfo(Info, QStringLiteral("Ключ")));
     EXPECT_EQ(Manager->GetLastErrorCode(), Cancelled);
     EXPECT_FALSE(Manager->GetLastError().isEmpty());
+
+    // The next read starts with no error text left from this one.
+    ReadKey(QStringLiteral("12345678-director"));
+    EXPECT_TRUE(Manager->GetLastError().isEmpty());
 }
 
 TEST_F(CryptoManager, RefusesBadKeysEachWithItsOwnCode)
@@ -370,6 +374,15 @@ TEST_F(CryptoManager, RefusesTheWrongKeyAndUnusableRecipients)
     ASSERT_TRUE(Manager->Decrypt(ForVey, nullptr));
     EXPECT_EQ(Manager->Decrypt(StreamOf(StreamBytes(ForVey).chopped(40)), nullptr), nullptr);
     EXPECT_NE(Manager->GetLastErrorCode(), 0);
+}
+
+TEST_F(CryptoManager, FailedGatewayChoiceEmptiesCodeAndName)
+{
+    // This test program has no windows, so the library refuses to show its list.
+    QString Code = QStringLiteral("90000002"), Name = QStringLiteral("Шлюз VEY");
+    Manager->SelectGatewayCert(Code, Name);
+    EXPECT_TRUE(Code.isEmpty());
+    EXPECT_TRUE(Name.isEmpty());
 }
 
 TEST_F(CryptoManager, FileStorePathIsTheLibrarySetting)

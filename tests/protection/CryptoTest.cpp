@@ -3,6 +3,7 @@
 #include "uCodePage.h"
 #include "uCrypto.h"
 #include "uFactories.h"
+#include "uStreamImpl.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -80,6 +81,25 @@ TEST_F(CryptoBinding, GetCryptoManagerKeepsOneInstanceUntilReleased)
     EXPECT_FALSE(IsCryptoLibraryLoaded());
     EXPECT_NE(GetCryptoManager(), nullptr);
     EXPECT_TRUE(IsCryptoLibraryLoaded());
+}
+
+// A caller may still hold the manager it got before the process-wide one
+// was released: dropping it must not pull the library from under the new one.
+TEST_F(CryptoBinding, AnOlderManagerDroppedLateLeavesTheLibraryToTheNewOne)
+{
+    test::TestPki();
+    ICryptoManagerPtr Older = GetCryptoManager();
+    ReleaseProcessObjects();
+    ICryptoManagerPtr Newer = GetCryptoManager();
+    ASSERT_NE(Newer, Older);
+    test::SupplyKey(QStringLiteral("12345678-director"));
+    ASSERT_TRUE(Newer->ReadPrivateKey(QStringLiteral("Ключ")));
+    Older.reset();
+    EXPECT_TRUE(IsCryptoLibraryLoaded());
+    EXPECT_NE(Newer->Sign(StreamOf("report")), nullptr) << Newer->GetLastError().toStdString();
+    Newer.reset();
+    ReleaseProcessObjects(); // the last one finalises and unloads
+    EXPECT_FALSE(IsCryptoLibraryLoaded());
 }
 
 TEST(CryptoAreaText, StopsAtTheFirstZeroByteAndAtTheAreaSize)
