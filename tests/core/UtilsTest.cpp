@@ -170,8 +170,10 @@ TEST_F(Files, Md5OfFilesAndTexts)
 
 TEST(System, ProcessesNamesAndVersion)
 {
+    // Other copies of this program may start and stop meanwhile (ctest runs
+    // tests in parallel processes), so only this copy can be relied on.
     EXPECT_GE(CountProcesses(), 1) << "this test program itself runs";
-    EXPECT_EQ(CountProcesses(GetProgramFileName().toUpper()), CountProcesses());
+    EXPECT_GE(CountProcesses(GetProgramFileName().toUpper()), 1) << "names compare without regard to case";
     EXPECT_EQ(CountProcesses("no-such-program-anywhere"), 0);
     EXPECT_FALSE(GetComputerName().isEmpty());
     EXPECT_LE(GetComputerName().size(), 255);
