@@ -18,11 +18,7 @@ namespace kelvora {
 TMailConnection::TMailConnection(int TimeOut, QList<QSslCertificate> ExtraCertificates)
     : FTimeOut(TimeOut > 0 ? TimeOut : 30), FSocket(std::make_unique<QSslSocket>())
 {
-    QSslConfiguration Configuration = QSslConfiguration::defaultConfiguration();
-    Configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    if (!ExtraCertificates.isEmpty())
-        Configuration.addCaCertificates(ExtraCertificates);
-    FSocket->setSslConfiguration(Configuration);
+    FSocket->setSslConfiguration(MailSslConfiguration(ExtraCertificates));
     FSocket->setProxy(QNetworkProxy::NoProxy);
 
     QObject::connect(FSocket.get(), &QSslSocket::readyRead, [this] { OnReadyRead(); });
@@ -214,6 +210,18 @@ void TMailConnection::Break(int Code, const QString& Text)
 }
 
 bool TMailConnection::IsConnected() const { return FSocket->state() == QAbstractSocket::ConnectedState; }
+
+QSslConfiguration MailSslConfiguration(const QList<QSslCertificate>& ExtraCertificates)
+{
+    QSslConfiguration Configuration = QSslConfiguration::defaultConfiguration();
+    Configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // Adding certificates to a configuration stops Qt from finding the
+    // system's trusted roots by itself, so they are put in beside the extra
+    // ones: a corporate CA must not lock out the public providers.
+    if (!ExtraCertificates.isEmpty())
+        Configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + ExtraCertificates);
+    return Configuration;
+}
 
 QList<QSslCertificate> MailCaCertificates()
 {
