@@ -108,6 +108,10 @@ bool TMailConnection::Wait(const std::function<bool()>& Done, bool TimeOutOnIdle
         Fail(WSAETIMEDOUT, GetSocketErrorDescription(WSAETIMEDOUT));
         // A server that stopped answering is not asked anything more.
         FSocket->abort();
+    } else if (!FErrorCode) {
+        // The application is quitting: its event loops, ours included, end
+        // at once. The step did not complete and must not pass for done.
+        Break(MAIL_ERROR_ABORTED, QStringLiteral("426 Operation aborted."));
     }
     return false;
 }

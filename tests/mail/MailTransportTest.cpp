@@ -9,6 +9,7 @@
 #include "uMailTools.h"
 #include "uSmtpClient.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QMessageAuthenticationCode>
@@ -345,6 +346,32 @@ TEST_F(MailTransportTest, SmtpTerminateDuringDataReturnsAtOnce)
     EXPECT_TRUE(Send->GetTerminatedByUser());
     EXPECT_EQ(CountLines(Send->GetSession(), QStringLiteral("Terminated by user.")), 1);
     EXPECT_FALSE(Peer.ReceivedCommand("QUIT"));
+    EXPECT_FALSE(Send->GetInProgress());
+}
+
+TEST_F(MailTransportTest, ApplicationQuittingMidConversationIsAFailure)
+{
+    TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN", [](const QByteArray& Line) -> TMailPeer::TAnswer {
+                       if (Line == ".")
+                           return {QByteArray(), TMailPeer::Stall};
+                       return {};
+                   }));
+    const IMailSendPtr Send = SmtpTo(Peer, kPassword, 30);
+    Peer.OnLine = [](const QByteArray& Line) {
+        if (Line == ".")
+            QTimer::singleShot(20, [] { QCoreApplication::exit(); });
+    };
+    QElapsedTimer Clock;
+    Clock.start();
+    SendOne(Send);
+    const qint64 Elapsed = Clock.elapsed();
+    // The quit stays in force until an application loop has run; let one run
+    // and end, so that the tests after this one have working event loops.
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_LT(Elapsed, 2000);
+    EXPECT_EQ(Send->GetErrorCode(), MAIL_ERROR_ABORTED) << Send->GetSession().toStdString();
+    EXPECT_FALSE(Send->GetErrorText().isEmpty());
     EXPECT_FALSE(Send->GetInProgress());
 }
 
