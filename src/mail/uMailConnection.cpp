@@ -221,9 +221,14 @@ QSslConfiguration MailSslConfiguration(const QList<QSslCertificate>& ExtraCertif
     Configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     // Adding certificates to a configuration stops Qt from finding the
     // system's trusted roots by itself, so they are put in beside the extra
-    // ones: a corporate CA must not lock out the public providers.
-    if (!ExtraCertificates.isEmpty())
-        Configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + ExtraCertificates);
+    // ones: a corporate CA must not lock out the public providers. Reading
+    // the system's store takes a noticeable time, so it is read once a run
+    // (and kept to the very end: the TLS backend may be gone before static
+    // objects are destroyed).
+    if (!ExtraCertificates.isEmpty()) {
+        static const auto* const System = new QList<QSslCertificate>(QSslConfiguration::systemCaCertificates());
+        Configuration.setCaCertificates(*System + ExtraCertificates);
+    }
     return Configuration;
 }
 
