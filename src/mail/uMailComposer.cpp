@@ -59,7 +59,12 @@ QByteArray ComposeMailMessage(const TOutgoingMail& Mail)
     TGObjectPtr<GMimeMessage> Message(g_mime_message_new(TRUE));
     const QByteArray From = Mail.From.toUtf8();
     g_mime_message_add_mailbox(Message.get(), GMIME_ADDRESS_TYPE_FROM, From.constData(), From.constData());
-    g_mime_message_add_mailbox(Message.get(), GMIME_ADDRESS_TYPE_TO, nullptr, Mail.To.toUtf8().constData());
+    const QByteArray To = Mail.To.toUtf8();
+    g_mime_message_add_mailbox(Message.get(), GMIME_ADDRESS_TYPE_TO, nullptr, To.constData());
+    // The recipient is written as an address in angle brackets, with no name.
+    GMimeHeader* ToHeader =
+        g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(Message.get())), "To");
+    g_mime_header_set_raw_value(ToHeader, (" <" + To + ">\n").constData());
     g_mime_message_set_subject(Message.get(), Mail.Subject.toUtf8().constData(), "utf-8");
 
     GDateTime* Date = g_date_time_new_from_unix_local(CurrentDateTime().toSecsSinceEpoch());

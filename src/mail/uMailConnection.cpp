@@ -18,11 +18,7 @@ namespace kelvora {
 TMailConnection::TMailConnection(int TimeOut, QList<QSslCertificate> ExtraCertificates)
     : FTimeOut(TimeOut > 0 ? TimeOut : 30), FSocket(std::make_unique<QSslSocket>())
 {
-    QSslConfiguration Configuration = QSslConfiguration::defaultConfiguration();
-    Configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    if (!ExtraCertificates.isEmpty())
-        Configuration.addCaCertificates(ExtraCertificates);
-    FSocket->setSslConfiguration(Configuration);
+    FSocket->setSslConfiguration(MailSslConfiguration(ExtraCertificates));
     FSocket->setProxy(QNetworkProxy::NoProxy);
 
     QObject::connect(FSocket.get(), &QSslSocket::readyRead, [this] { OnReadyRead(); });
@@ -112,6 +108,10 @@ bool TMailConnection::Wait(const std::function<bool()>& Done, bool TimeOutOnIdle
         Fail(WSAETIMEDOUT, GetSocketErrorDescription(WSAETIMEDOUT));
         // A server that stopped answering is not asked anything more.
         FSocket->abort();
+    } else if (!FErrorCode) {
+        // The application is quitting: its event loops, ours included, end
+        // at once. The step did not complete and must not pass for done.
+        Break(MAIL_ERROR_ABORTED, QStringLiteral("426 Operation aborted."));
     }
     return false;
 }
@@ -214,6 +214,23 @@ void TMailConnection::Break(int Code, const QString& Text)
 }
 
 bool TMailConnection::IsConnected() const { return FSocket->state() == QAbstractSocket::ConnectedState; }
+
+QSslConfiguration MailSslConfiguration(const QList<QSslCertificate>& ExtraCertificates)
+{
+    QSslConfiguration Configuration = QSslConfiguration::defaultConfiguration();
+    Configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // Adding certificates to a configuration stops Qt from finding the
+    // system's trusted roots by itself, so they are put in beside the extra
+    // ones: a corporate CA must not lock out the public providers. Reading
+    // the system's store takes a noticeable time, so it is read once a run
+    // (and kept to the very end: the TLS backend may be gone before static
+    // objects are destroyed).
+    if (!ExtraCertificates.isEmpty()) {
+        static const auto* const System = new QList<QSslCertificate>(QSslConfiguration::systemCaCertificates());
+        Configuration.setCaCertificates(*System + ExtraCertificates);
+    }
+    return Configuration;
+}
 
 QList<QSslCertificate> MailCaCertificates()
 {

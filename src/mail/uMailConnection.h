@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QString>
 
@@ -67,6 +68,11 @@ private:
     std::function<bool()> FDone;
     std::function<void()> FProgress;
 };
+
+// The TLS settings of a mail connection: the server's certificate and name
+// are verified against the system's trusted certificates and, besides them,
+// ExtraCertificates.
+QSslConfiguration MailSslConfiguration(const QList<QSslCertificate>& ExtraCertificates);
 
 // The certificates of the CA file named by the installation parameter
 // "mail_ca_file" (PEM or DER; a relative path is taken from the

@@ -107,7 +107,7 @@ TDateTime ReadDateTime(QString Text, QString& Rest)
         Year = ToNumber(Text).value_or(1900);
         Text = Token;
     }
-    if (Year >= 0 && Year < 80)
+    if (Year < 80)
         Year += 2000;
     else if (Year >= 80 && Year < 100)
         Year += 1900;

@@ -24,9 +24,9 @@ bool TMaiReceive::Configure(TPop3Client::TSettings& Settings)
     Settings.UserName = FUserLogin.trimmed();
     Settings.Password = FPassword.trimmed();
     Settings.ExtraCertificates = MailCaCertificates();
-    AddSessionLine(QStringLiteral("Host: %1: %2 (%3), Login: %4, Timeout: %5")
-                       .arg(Settings.Host, Port, SecureOptionsName(FSecure), Settings.UserName)
-                       .arg(FTimeOut));
+    AddSessionLine(
+        QStringLiteral("Host: %1: %2 (%3), Login: %4, Timeout: %5")
+            .arg(Settings.Host, Port, SecureOptionsName(FSecure), Settings.UserName, QString::number(FTimeOut)));
     FErrorCode = 0;
     if (Settings.Host.isEmpty()) {
         FErrorCode = MAIL_ERROR_HOST;

@@ -77,7 +77,8 @@ bool TMailSend::Configure(TSmtpClient::TSettings& Settings)
     Settings.Password = FPassword.isEmpty() ? QString() : FPassword.trimmed();
     Settings.Secure = FSecure;
     Settings.ExtraCertificates = MailCaCertificates();
-    AddSessionLine(QStringLiteral("Host: %1:%2, Login: %3, Timeout: %4").arg(Settings.Host, Port, Settings.UserName).arg(FTimeOut));
+    AddSessionLine(QStringLiteral("Host: %1:%2, Login: %3, Timeout: %4")
+                       .arg(Settings.Host, Port, Settings.UserName, QString::number(FTimeOut)));
 
     if (!FAttachmentsList.isEmpty() && !QFileInfo(FAttachmentsList.first()).isFile()) {
         FErrorCode = MAIL_ERROR_ATTACHMENT;

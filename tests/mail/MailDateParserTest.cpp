@@ -66,6 +66,7 @@ TEST_F(MailDateParserTest, TwoDigitYearsAndTwelveHourClock)
     EXPECT_EQ(Text(ParseMailDate("7 May 13 10:15 PM +0000")), "2013-05-07 22:15:00");
     EXPECT_EQ(Text(ParseMailDate("7 May 85 12:05:01 AM")), "1985-05-07 00:05:01");
     EXPECT_EQ(Text(ParseMailDate("7 May 79 12:05:01 PM")), "2079-05-07 12:05:01");
+    EXPECT_EQ(Text(ParseMailDate("7 May -5 10:00:00")), "1995-05-07 10:00:00"); // any year below 80
     // The text after PM goes with it, zone included.
     EXPECT_EQ(Text(ParseMailDate("7 May 2013 10:15 PM +0500")), "2013-05-07 22:15:00");
     // No time at all gives midnight.

@@ -137,7 +137,7 @@ TEST(MailMessageTest, ComposedMessageReadsBack)
     EXPECT_EQ(Message->GetSubject(), Mail.Subject);
     EXPECT_EQ(Message->GetBodyText(), Mail.Body);
     EXPECT_TRUE(Message->GetMailFrom().contains(QLatin1String("<from@example.test>")));
-    EXPECT_EQ(Message->GetMailTo(), "to@example.test");
+    EXPECT_EQ(Message->GetMailTo(), "<to@example.test>");
     ASSERT_EQ(Message->GetAttachments()->Count(), 2);
     EXPECT_EQ(Message->GetAttachments()->ItemAs<IMailAttachment>(0)->GetFileName(), QStringLiteral("звіт.xml"));
     EXPECT_EQ(Bytes(Message->GetAttachments()->ItemAs<IMailAttachment>(0)), First);

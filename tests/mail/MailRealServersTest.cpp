@@ -4,6 +4,7 @@
 #include "MailServers.h"
 #include "MailTestSupport.h"
 #include "uFactories.h"
+#include "uMailConnection.h"
 #include "uMailTools.h"
 #include "uStreamImpl.h"
 
@@ -160,6 +161,20 @@ TEST_F(MailRealServersTest, CertificatesAreVerified)
     Check(Servers().OtherCaFile(), kLocalhost, false);        // some other CA
     Check(Servers().CaFile(), QStringLiteral("127.0.0.1"), false); // the name does not match
     Check(Servers().CaFile(), kLocalhost, true);
+}
+
+TEST_F(MailRealServersTest, CaFileAddsToTheSystemsTrustedCertificates)
+{
+    const QList<QSslCertificate> System = QSslConfiguration::systemCaCertificates();
+    if (System.isEmpty())
+        GTEST_SKIP() << "this machine trusts no CA certificates";
+    const QList<QSslCertificate> Extra = QSslCertificate::fromPath(Servers().CaFile());
+    ASSERT_EQ(Extra.size(), 1);
+    const QList<QSslCertificate> Trusted = MailSslConfiguration(Extra).caCertificates();
+    EXPECT_TRUE(Trusted.contains(Extra.first()));
+    // The public providers' servers still verify.
+    for (const QSslCertificate& Certificate : System)
+        ASSERT_TRUE(Trusted.contains(Certificate)) << Certificate.subjectDisplayName().toStdString();
 }
 
 TEST_F(MailRealServersTest, SentAttachmentsArriveByteForByte)

@@ -9,6 +9,7 @@
 #include "uMailTools.h"
 #include "uSmtpClient.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QMessageAuthenticationCode>
@@ -143,6 +144,12 @@ TEST_F(MailTransportTest, SmtpValidationSendsNothing)
     Send->Send(QStringLiteral("to@agency.test"), kUser, QString(), {}, QString());
     EXPECT_EQ(Send->GetErrorCode(), 3); // both empty: the port's check comes second
     EXPECT_EQ(Send->GetSession(), QStringLiteral("Host: :, Login: , Timeout: 30\r\nError Port not specified.\r\n"));
+    // A percent sign in a setting is written as typed.
+    Send->SetUserLogin(QStringLiteral("pct%1user"));
+    Send->SetPort(QStringLiteral("25"));
+    Send->TestConnection();
+    EXPECT_EQ(Send->GetSession(),
+              QStringLiteral("Host: :25, Login: pct%1user, Timeout: 30\r\nError Host not specified.\r\n"));
 
     const IMailSendPtr Attach = SmtpTo(Peer);
     const QString Missing = Root() + QStringLiteral("no-such-report.xml");
@@ -172,6 +179,7 @@ TEST_F(MailTransportTest, SmtpHostIsTrimmedAndNoPasswordMeansNoAuth)
     EXPECT_TRUE(Peer.ReceivedCommand("MAIL FROM:<" + kUser.toUtf8() + ">"));
     EXPECT_TRUE(Peer.ReceivedCommand("RCPT TO:<to@agency.test>"));
     EXPECT_TRUE(Peer.Data().contains("X-Mailer: QOR Client\r\n"));
+    EXPECT_TRUE(Peer.Data().contains("\r\nTo: <to@agency.test>\r\n")) << Peer.Data().left(600).constData();
     EXPECT_EQ(Peer.Received().last(), "QUIT");
 }
 
@@ -348,6 +356,32 @@ TEST_F(MailTransportTest, SmtpTerminateDuringDataReturnsAtOnce)
     EXPECT_FALSE(Send->GetInProgress());
 }
 
+TEST_F(MailTransportTest, ApplicationQuittingMidConversationIsAFailure)
+{
+    TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN", [](const QByteArray& Line) -> TMailPeer::TAnswer {
+                       if (Line == ".")
+                           return {QByteArray(), TMailPeer::Stall};
+                       return {};
+                   }));
+    const IMailSendPtr Send = SmtpTo(Peer, kPassword, 30);
+    Peer.OnLine = [](const QByteArray& Line) {
+        if (Line == ".")
+            QTimer::singleShot(20, [] { QCoreApplication::exit(); });
+    };
+    QElapsedTimer Clock;
+    Clock.start();
+    SendOne(Send);
+    const qint64 Elapsed = Clock.elapsed();
+    // The quit stays in force until an application loop has run; let one run
+    // and end, so that the tests after this one have working event loops.
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_LT(Elapsed, 2000);
+    EXPECT_EQ(Send->GetErrorCode(), MAIL_ERROR_ABORTED) << Send->GetSession().toStdString();
+    EXPECT_FALSE(Send->GetErrorText().isEmpty());
+    EXPECT_FALSE(Send->GetInProgress());
+}
+
 TEST_F(MailTransportTest, DotStuffing)
 {
     EXPECT_EQ(DotStuff("a\r\n.b\r\n..\r\n.\r\n"), "a\r\n..b\r\n...\r\n..\r\n.\r\n");
@@ -397,6 +431,11 @@ TEST_F(MailTransportTest, Pop3ValidationLastCheckWins)
     EXPECT_EQ(Receive->GetSession(), QStringLiteral("Host: 127.0.0.1: 110 (SECURE_NONE), Login: , Timeout: 30\r\n"
                                                     "Error: Password not specified.\r\n"));
     EXPECT_EQ(Receive->GetErrorText(), QStringLiteral("Помилка POP3 протоколу (5): password not specified."));
+    Receive->SetUserLogin(QStringLiteral("pct%1user"));
+    Receive->TestConnection();
+    EXPECT_EQ(Receive->GetSession(),
+              QStringLiteral("Host: 127.0.0.1: 110 (SECURE_NONE), Login: pct%1user, Timeout: 30\r\n"
+                             "Error: Password not specified.\r\n"));
 }
 
 TEST_F(MailTransportTest, Pop3MaskMatchesDecodedSenders)
