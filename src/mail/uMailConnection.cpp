@@ -143,7 +143,16 @@ bool TMailConnection::StartTls()
     return Result;
 }
 
-bool TMailConnection::WriteLine(const QByteArray& Line) { return Write(Line + "\r\n"); }
+bool TMailConnection::WriteLine(const QByteArray& Line)
+{
+    // A line break inside a command (an address or login typed with one)
+    // would smuggle a command of its own into the conversation.
+    if (Line.contains('\r') || Line.contains('\n')) {
+        Fail(MAIL_ERROR_COMMAND_SYNTAX, QStringLiteral("501 Syntax error in parameters or arguments"));
+        return false;
+    }
+    return Write(Line + "\r\n");
+}
 
 bool TMailConnection::Write(const QByteArray& Data)
 {

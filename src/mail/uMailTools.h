@@ -21,6 +21,7 @@ enum TMailErrorCode : int {
     MAIL_ERROR_CERTIFICATE = 7,    // the server's certificate could not be verified
     MAIL_ERROR_BAD_REPLY = 8,      // the server broke the protocol (reply too long, garbage)
     MAIL_ERROR_NEGATIVE = 500,     // a POP3 server answered -ERR
+    MAIL_ERROR_COMMAND_SYNTAX = 501, // a command would hold a line break; never sent
     MAIL_ERROR_ABORTED = 426       // the conversation was cancelled
 };
 

@@ -183,6 +183,30 @@ TEST_F(MailTransportTest, SmtpHostIsTrimmedAndNoPasswordMeansNoAuth)
     EXPECT_EQ(Peer.Received().last(), "QUIT");
 }
 
+TEST_F(MailTransportTest, LineBreaksInAddressesCannotSmuggleCommands)
+{
+    for (const QString& To : {QStringLiteral("to@agency.test>\r\nRCPT TO:<evil@x.test"), QStringLiteral("a@b\nDATA")}) {
+        TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN"));
+        const IMailSendPtr Send = SmtpTo(Peer);
+        Send->Send(To, kUser, QStringLiteral("body"), {}, QString());
+        EXPECT_EQ(Send->GetErrorCode(), 501) << Send->GetSession().toStdString();
+        EXPECT_FALSE(Peer.ReceivedCommand("RCPT TO"));
+        EXPECT_FALSE(Peer.ReceivedCommand("DATA"));
+        EXPECT_TRUE(Peer.Data().isEmpty());
+    }
+}
+
+TEST_F(MailTransportTest, LineBreaksInTheLoginCannotSmugglePop3Commands)
+{
+    TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test")}));
+    const IMailReceivePtr Receive = Pop3To(Peer);
+    Receive->SetUserLogin(QStringLiteral("user\r\nDELE 1"));
+    EXPECT_FALSE(Receive->Receive(QStringLiteral("*")));
+    EXPECT_EQ(Receive->GetErrorCode(), 501) << Receive->GetSession().toStdString();
+    EXPECT_FALSE(Peer.ReceivedCommand("USER"));
+    EXPECT_FALSE(Peer.ReceivedCommand("DELE"));
+}
+
 TEST_F(MailTransportTest, SmtpRefusalsGiveTheirTexts)
 {
     struct TCase {
