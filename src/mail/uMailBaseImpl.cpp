@@ -59,4 +59,19 @@ quint16 PortNumber(const QString& Port)
     return Ok && Value > 0 && Value < 65536 ? static_cast<quint16>(Value) : 0;
 }
 
+void TMailBase::CheckHostAndPort(const QString& Host, const QString& Port, quint16 Number)
+{
+    if (Host.isEmpty()) {
+        FErrorCode = MAIL_ERROR_HOST;
+        FErrorMessage = QStringLiteral("Host not specified.");
+    }
+    if (Port.isEmpty()) {
+        FErrorCode = MAIL_ERROR_PORT;
+        FErrorMessage = QStringLiteral("Port not specified.");
+    } else if (!Number) {
+        FErrorCode = MAIL_ERROR_PORT;
+        FErrorMessage = QStringLiteral("Invalid port %1.").arg(Port);
+    }
+}
+
 } // namespace kelvora

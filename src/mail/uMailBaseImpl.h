@@ -36,6 +36,9 @@ protected:
     void ResetSession();
     // The socket-error text for FErrorCode (above 1000); empty after a cancellation.
     QString SocketErrorText() const;
+    // Records the host and port errors of the settings (the port's after the
+    // host's, so that the last check wins); Port is the text, Number its value.
+    void CheckHostAndPort(const QString& Host, const QString& Port, quint16 Number);
     // Closes the connection of the running conversation, if there is one.
     virtual void AbortConnection() = 0;
 

@@ -28,17 +28,7 @@ bool TMaiReceive::Configure(TPop3Client::TSettings& Settings)
         QStringLiteral("Host: %1: %2 (%3), Login: %4, Timeout: %5")
             .arg(Settings.Host, Port, SecureOptionsName(FSecure), Settings.UserName, QString::number(FTimeOut)));
     FErrorCode = 0;
-    if (Settings.Host.isEmpty()) {
-        FErrorCode = MAIL_ERROR_HOST;
-        FErrorMessage = QStringLiteral("Host not specified.");
-    }
-    if (Port.isEmpty()) {
-        FErrorCode = MAIL_ERROR_PORT;
-        FErrorMessage = QStringLiteral("Port not specified.");
-    } else if (!Settings.Port) {
-        FErrorCode = MAIL_ERROR_PORT;
-        FErrorMessage = QStringLiteral("Invalid port %1.").arg(Port);
-    }
+    CheckHostAndPort(Settings.Host, Port, Settings.Port);
     if (Settings.UserName.isEmpty()) {
         FErrorCode = MAIL_ERROR_USER;
         FErrorMessage = QStringLiteral("Username not specified.");

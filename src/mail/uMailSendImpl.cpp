@@ -86,17 +86,7 @@ bool TMailSend::Configure(TSmtpClient::TSettings& Settings)
         AddSessionLine(QStringLiteral("Error ") + FErrorMessage);
         return false;
     }
-    if (Settings.Host.isEmpty()) {
-        FErrorCode = MAIL_ERROR_HOST;
-        FErrorMessage = QStringLiteral("Host not specified.");
-    }
-    if (Port.isEmpty()) {
-        FErrorCode = MAIL_ERROR_PORT;
-        FErrorMessage = QStringLiteral("Port not specified.");
-    } else if (!Settings.Port) {
-        FErrorCode = MAIL_ERROR_PORT;
-        FErrorMessage = QStringLiteral("Invalid port %1.").arg(Port);
-    }
+    CheckHostAndPort(Settings.Host, Port, Settings.Port);
     if (FErrorCode) {
         AddSessionLine(QStringLiteral("Error ") + FErrorMessage);
         return false;
