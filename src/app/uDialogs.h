@@ -1,0 +1,65 @@
+#pragma once
+
+// The one door to message boxes and to file and folder pickers. Every box is
+// captioned with the product name (or the caller's caption for questions) and
+// owned by the given window, or by the main window when none is given.
+//
+// For tests, TDialogScript::Start() switches every helper to scripted mode:
+// nothing is shown, each call is recorded, and answers come from queues. A
+// helper called with nothing queued records the call and answers as a cancel
+// would (No for AskYesNo, Cancel for AskYesNoCancel, no file, no folder).
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace kelvora {
+
+enum TDialogResult { drYes, drNo, drCancel, drOK };
+
+void ShowInfo(const QString& Text, QWidget* Owner = nullptr);
+void ShowError(const QString& Text, QWidget* Owner = nullptr);
+void ShowWarning(const QString& Text, QWidget* Owner = nullptr);
+// Yes or No.
+TDialogResult AskYesNo(const QString& Text, QWidget* Owner = nullptr,
+                       const QString& Caption = QStringLiteral("Kelvora"));
+// Yes, No or Cancel.
+TDialogResult AskYesNoCancel(const QString& Text, QWidget* Owner = nullptr,
+                             const QString& Caption = QStringLiteral("Kelvora"));
+// The system folder picker with Title as its prompt; true and the chosen
+// folder's full path, false when cancelled. StartFolder may be empty.
+bool SelectFolder(const QString& Title, QWidget* Owner, QString& Folder,
+                  const QString& StartFolder = QString());
+// Open-file dialog for one file; empty when cancelled. Filter is a Qt name
+// filter ("Звіти (*.xml *.rpl);;Усі файли (*)").
+QString SelectOpenFile(const QString& Title, QWidget* Owner, const QString& Filter,
+                       const QString& StartFolder = QString());
+// Open-file dialog for several files; empty when cancelled.
+QStringList SelectOpenFiles(const QString& Title, QWidget* Owner, const QString& Filter,
+                            const QString& StartFolder = QString());
+// Save-file dialog proposing ProposedName in StartFolder; empty when cancelled.
+QString SelectSaveFile(const QString& Title, QWidget* Owner, const QString& Filter,
+                       const QString& StartFolder = QString(),
+                       const QString& ProposedName = QString());
+
+// Scripted answers for tests.
+class TDialogScript {
+public:
+    struct TRecord {
+        QString Kind;    // "info", "error", "warning", "question", "folder", "open", "save"
+        QString Caption; // the box's caption, or the picker's title
+        QString Text;    // the box's text; for pickers the filter
+    };
+    static void Start(); // clears queues and records
+    static void Stop();
+    static bool Active();
+    static void Answer(TDialogResult Result);
+    static void Files(const QStringList& Files); // an empty list is a cancel
+    static void Folder(const QString& Folder);   // an empty folder is a cancel
+    static QList<TRecord> Shown();
+    static void ClearShown();
+};
+
+} // namespace kelvora

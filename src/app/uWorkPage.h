@@ -1,0 +1,25 @@
+#pragma once
+
+// A work page of the main window (reports, receipts, saved receipts). The
+// main window makes a page for the current profile when its action runs,
+// shows it in the page's panel and asks CanClose when the user closes the
+// window while the page is shown; a page leaves by closing its window
+// (window()->close()), which the main window turns into a return to the
+// start page.
+
+#include <QWidget>
+
+namespace kelvora {
+
+class TWorkPage : public QWidget {
+public:
+    TWorkPage(int ProfileId, QWidget* Parent) : QWidget(Parent), FProfileId(ProfileId) {}
+    int ProfileId() const { return FProfileId; }
+    // False while the page works or the user refuses to leave.
+    virtual bool CanClose() = 0;
+
+protected:
+    const int FProfileId;
+};
+
+} // namespace kelvora
