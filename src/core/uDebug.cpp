@@ -28,4 +28,12 @@ void Log(const QString& Text, const QString& Category)
         throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, File.errorString()));
 }
 
+void TryLog(const QString& Text, const QString& Category) noexcept
+{
+    try {
+        Log(Text, Category);
+    } catch (...) {
+    }
+}
+
 } // namespace kelvora

@@ -8,4 +8,8 @@ namespace kelvora {
 // Category + ".log" in the debug folder. EInOutError when it cannot be written.
 void Log(const QString& Text, const QString& Category);
 
+// Log for work whose outcome must not depend on the debug folder being
+// writable: a failed write is dropped.
+void TryLog(const QString& Text, const QString& Category) noexcept;
+
 } // namespace kelvora
