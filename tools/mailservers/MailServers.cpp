@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -171,19 +173,36 @@ void RunCommand(const QString& Program, const QStringList& Arguments, const QStr
 
 TMailServers::TMailServers(int Which)
 {
-    if (!FFolder.isValid())
+    if (!FTemporary.isValid())
         throw std::runtime_error("cannot make a temporary folder");
+    FFolder = FTemporary.path();
+    for (const QString& User : Users())
+        FAccounts.insert(User, PasswordOf(User));
+    Start(Which);
+}
+
+TMailServers::TMailServers(int Which, const QString& Folder, const QMap<QString, QString>& Accounts)
+    : FFolder(QDir(Folder).absolutePath()), FAccounts(Accounts)
+{
+    if (!QDir().mkpath(FFolder))
+        throw std::runtime_error(("cannot make " + FFolder).toStdString());
+    Start(Which);
+}
+
+void TMailServers::Start(int Which)
+{
     // Dovecot's unprivileged processes walk into this folder.
-    QFile::setPermissions(FFolder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                              QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                              QFileDevice::ExeOther);
+    QFile::setPermissions(FFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                       QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                       QFileDevice::ExeOther);
     const TMailOwner Owner = MailOwner();
-    for (const QString& User : Users()) {
+    for (const QString& User : FAccounts.keys()) {
         for (const char* Sub : {"cur", "new", "tmp"})
             QDir().mkpath(Maildir(User) + QLatin1Char('/') + QLatin1String(Sub));
     }
     RunCommand(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("%1:%2").arg(Owner.Uid).arg(Owner.Gid), Path(QStringLiteral("mail"))});
-    MakeCertificates();
+    if (!QFile::exists(Path(QStringLiteral("server.crt"))))
+        MakeCertificates();
     try {
         if (Which & POP3)
             StartDovecot();
@@ -202,7 +221,7 @@ TMailServers::~TMailServers()
     Stop(FDovecot);
 }
 
-QString TMailServers::Path(const QString& Name) const { return FFolder.path() + QLatin1Char('/') + Name; }
+QString TMailServers::Path(const QString& Name) const { return FFolder + QLatin1Char('/') + Name; }
 
 QString TMailServers::Maildir(const QString& User) const { return Path(QStringLiteral("mail/%1/Maildir").arg(User)); }
 
@@ -212,14 +231,14 @@ QString TMailServers::OtherCaFile() const { return Path(QStringLiteral("other-ca
 
 void TMailServers::MakeCertificates()
 {
-    const QString Folder = FFolder.path();
+    const QString Folder = FFolder;
     const QStringList Key = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                              QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
     for (const QString& Ca : {QStringLiteral("ca"), QStringLiteral("other-ca")})
         RunCommand(QStringLiteral("openssl"),
                    QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + Key +
                        QStringList{QStringLiteral("-keyout"), Ca + QStringLiteral(".key"), QStringLiteral("-out"),
-                                   Ca + QStringLiteral(".crt"), QStringLiteral("-days"), QStringLiteral("2"),
+                                   Ca + QStringLiteral(".crt"), QStringLiteral("-days"), QStringLiteral("3650"),
                                    QStringLiteral("-subj"), QStringLiteral("/CN=Kelvora test CA ") + Ca,
                                    QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
                                    QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
@@ -235,7 +254,7 @@ void TMailServers::MakeCertificates()
                {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
                 QStringLiteral("-CA"), QStringLiteral("ca.crt"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
                 QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.crt"),
-                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("server.ext")},
+                QStringLiteral("-days"), QStringLiteral("3650"), QStringLiteral("-extfile"), QStringLiteral("server.ext")},
                Folder);
     QFile::setPermissions(Path(QStringLiteral("server.key")), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
@@ -244,8 +263,8 @@ void TMailServers::StartDovecot()
 {
     const TMailOwner Owner = MailOwner();
     QByteArray Users;
-    for (const QString& User : TMailServers::Users())
-        Users += (User + QStringLiteral(":{PLAIN}") + PasswordOf(User) + QStringLiteral("::::::\n")).toUtf8();
+    for (auto Account = FAccounts.cbegin(); Account != FAccounts.cend(); ++Account)
+        Users += (Account.key() + QStringLiteral(":{PLAIN}") + Account.value() + QStringLiteral("::::::\n")).toUtf8();
     WriteText(Path(QStringLiteral("users")), Users);
     QDir().mkpath(Path(QStringLiteral("state")));
 
@@ -298,7 +317,7 @@ service pop3-login {
   }
 }
 )")
-                                   .arg(FFolder.path())
+                                   .arg(FFolder)
                                    .arg(FPop3Port)
                                    .arg(FPop3sPort)
                                    .arg(Owner.Uid)
@@ -333,18 +352,17 @@ void TMailServers::StartSmtp()
 {
     const TMailOwner Owner = MailOwner();
     WriteText(Path(QStringLiteral("smtpd.py")), kSmtpServer);
-    QByteArray Users = "{";
-    for (const QString& User : TMailServers::Users())
-        Users += (QStringLiteral("\"%1\": \"%2\",").arg(User, PasswordOf(User))).toUtf8();
-    Users.chop(1);
-    Users += "}";
+    QJsonObject Accounts;
+    for (auto Account = FAccounts.cbegin(); Account != FAccounts.cend(); ++Account)
+        Accounts.insert(Account.key(), Account.value());
+    const QByteArray Users = QJsonDocument(Accounts).toJson(QJsonDocument::Compact);
 
     FSmtp = std::make_unique<QProcess>();
     DieWithParent(*FSmtp);
     FSmtp->setStandardErrorFile(Path(QStringLiteral("smtpd.log")));
     // Debian's interpreter: the one that has Debian's aiosmtpd.
     FSmtp->start(QStringLiteral("/usr/bin/python3"),
-                 {Path(QStringLiteral("smtpd.py")), FFolder.path(), Path(QStringLiteral("server.crt")),
+                 {Path(QStringLiteral("smtpd.py")), FFolder, Path(QStringLiteral("server.crt")),
                   Path(QStringLiteral("server.key")), QString::fromUtf8(Users), QString::number(Owner.Uid),
                   QString::number(Owner.Gid)});
     QElapsedTimer Clock;

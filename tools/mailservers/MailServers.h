@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -19,14 +20,17 @@ class TMailServers {
 public:
     enum TWhich { POP3 = 1, SMTP = 2, BOTH = 3 };
 
-    // Starts the servers; std::runtime_error, with the servers' logs, when
-    // one does not come up.
+    // Starts the servers for the test users in a temporary folder;
+    // std::runtime_error, with the servers' logs, when one does not come up.
     explicit TMailServers(int Which = BOTH);
+    // Starts them for the given users (name -> password) in Folder, which
+    // keeps the mail, certificates and logs across runs (made when missing).
+    TMailServers(int Which, const QString& Folder, const QMap<QString, QString>& Accounts);
     ~TMailServers();
     TMailServers(const TMailServers&) = delete;
     TMailServers& operator=(const TMailServers&) = delete;
 
-    // The test users; each one's password is PasswordOf(name).
+    // The default (test) users; each one's password is PasswordOf(name).
     static QStringList Users() { return {QStringLiteral("alice"), QStringLiteral("bob")}; }
     static QString PasswordOf(const QString& User) { return User + QStringLiteral("-Pa55%w0rd!"); }
     static QString AddressOf(const QString& User) { return User + QStringLiteral("@example.test"); }
@@ -51,13 +55,16 @@ public:
     QString Logs() const;
 
 private:
+    void Start(int Which);
     void MakeCertificates();
     void StartDovecot();
     void StartSmtp();
     QString Path(const QString& Name) const;
     QString Maildir(const QString& User) const;
 
-    QTemporaryDir FFolder;
+    QTemporaryDir FTemporary;
+    QString FFolder;
+    QMap<QString, QString> FAccounts;
     std::unique_ptr<QProcess> FDovecot;
     std::unique_ptr<QProcess> FSmtp;
     quint16 FPop3Port = 0;
