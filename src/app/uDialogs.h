@@ -19,6 +19,10 @@ namespace kelvora {
 
 enum TDialogResult { drYes, drNo, drCancel, drOK };
 
+// The program's main window (the top-level window named "TqorMainForm"), or
+// null before it exists.
+QWidget* ApplicationMainWindow();
+
 void ShowInfo(const QString& Text, QWidget* Owner = nullptr);
 void ShowError(const QString& Text, QWidget* Owner = nullptr);
 void ShowWarning(const QString& Text, QWidget* Owner = nullptr);
@@ -33,7 +37,9 @@ TDialogResult AskYesNoCancel(const QString& Text, QWidget* Owner = nullptr,
 bool SelectFolder(const QString& Title, QWidget* Owner, QString& Folder,
                   const QString& StartFolder = QString());
 // Open-file dialog for one file; empty when cancelled. Filter is a Qt name
-// filter ("Звіти (*.xml *.rpl);;Усі файли (*)").
+// filter ("Звіти (*.xml *.rpl);;Усі файли (*)") or a list of description and
+// pattern pairs separated by "|" ("Файл бази даних (*.sqlite)|*.sqlite|Всі
+// файли|*"; patterns of one pair separated by ";").
 QString SelectOpenFile(const QString& Title, QWidget* Owner, const QString& Filter,
                        const QString& StartFolder = QString());
 // Open-file dialog for several files; empty when cancelled.
@@ -50,7 +56,9 @@ public:
     struct TRecord {
         QString Kind;    // "info", "error", "warning", "question", "folder", "open", "save"
         QString Caption; // the box's caption, or the picker's title
-        QString Text;    // the box's text; for pickers the filter
+        QString Text;    // the box's text; for pickers the filter as given
+        QString Folder;  // pickers: the start folder
+        QString Name;    // save dialog: the proposed name
     };
     static void Start(); // clears queues and records
     static void Stop();

@@ -20,7 +20,7 @@ bool THttpTestServer::Start()
 {
     if (!FFolder.isValid() || !QDir().mkpath(FFolder.filePath(QStringLiteral("files"))))
         return false;
-    const QString Script = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/http_test_server.py");
+    const QString Script = QStringLiteral(KELVORA_TEST_SUPPORT_DIR "/http_test_server.py");
     FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     FProcess.start(QStringLiteral("/usr/bin/python3"), {Script, FFolder.path()});
     if (!FProcess.waitForStarted(10000))

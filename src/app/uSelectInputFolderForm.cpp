@@ -1,0 +1,12 @@
+#include "uSelectInputFolderForm.h"
+
+// Placeholder until the dialog is built.
+
+namespace kelvora {
+
+void SelectInputFolder(QWidget*)
+{
+    
+}
+
+} // namespace kelvora

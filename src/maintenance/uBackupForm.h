@@ -1,0 +1,11 @@
+#pragma once
+
+// The backup dialog.
+
+class QWidget;
+
+namespace kelvora {
+
+void ShowBackupForm(QWidget* Owner = nullptr);
+
+} // namespace kelvora

@@ -1,0 +1,22 @@
+#include "uReceiveTicketsForm.h"
+
+// Placeholder until the page is built: an empty page that may always close.
+
+namespace kelvora {
+
+namespace {
+class TPlaceholderPage : public TWorkPage {
+public:
+    using TWorkPage::TWorkPage;
+    bool CanClose() override { return true; }
+};
+} // namespace
+
+TWorkPage* CreateFrameTickets(QWidget* Parent, int ProfileId)
+{
+    auto* Page = new TPlaceholderPage(ProfileId, Parent);
+    Page->setObjectName(QStringLiteral("TFrameTickets"));
+    return Page;
+}
+
+} // namespace kelvora
