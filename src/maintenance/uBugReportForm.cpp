@@ -9,4 +9,6 @@ bool ShowBugReport(const QString&, bool, QWidget*)
     return false;
 }
 
+void HandleUncaughtException(const std::exception&) {}
+
 } // namespace kelvora
