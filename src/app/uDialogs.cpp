@@ -1,6 +1,10 @@
 #include "uDialogs.h"
 
+#include "uCorePath.h"
+
 #include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -216,6 +220,25 @@ QString SelectSaveFile(const QString& Title, QWidget* Owner, const QString& Filt
     // Overwriting is the caller's question (it names the file in its own words).
     return QFileDialog::getSaveFileName(OwnerOrMain(Owner), Title, StartPath(StartFolder, ProposedName),
                                         QtFilter(Filter), nullptr, QFileDialog::DontConfirmOverwrite);
+}
+
+bool OpenUrl(const QUrl& Url)
+{
+    if (Script().Active) {
+        Record(QStringLiteral("url"), QString(), Url.toString());
+        return true;
+    }
+    return QDesktopServices::openUrl(Url);
+}
+
+QString HelpFile(int Context)
+{
+    return GetRootFolder() + QStringLiteral("help/%1.html").arg(Context);
+}
+
+void ShowHelp(int Context)
+{
+    OpenUrl(QUrl::fromLocalFile(HelpFile(Context)));
 }
 
 void TDialogScript::Start()

@@ -8,10 +8,13 @@
 // nothing is shown, each call is recorded, and answers come from queues. A
 // helper called with nothing queued records the call and answers as a cancel
 // would (No for AskYesNo, Cancel for AskYesNoCancel, no file, no folder).
+// URLs (help pages, documents, mail links) are recorded and not opened.
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+class QUrl;
 
 class QWidget;
 
@@ -50,13 +53,22 @@ QString SelectSaveFile(const QString& Title, QWidget* Owner, const QString& Filt
                        const QString& StartFolder = QString(),
                        const QString& ProposedName = QString());
 
+// Opens a document, folder, web page or "mailto:" link in the system's own
+// program (the shell's "open"); false when nothing could open it.
+bool OpenUrl(const QUrl& Url);
+// Opens the help page of a help context: help/<Context>.html in the root
+// folder, in the browser.
+void ShowHelp(int Context);
+// The help page of a context.
+QString HelpFile(int Context);
+
 // Scripted answers for tests.
 class TDialogScript {
 public:
     struct TRecord {
-        QString Kind;    // "info", "error", "warning", "question", "folder", "open", "save"
+        QString Kind;    // "info", "error", "warning", "question", "folder", "open", "save", "url"
         QString Caption; // the box's caption, or the picker's title
-        QString Text;    // the box's text; for pickers the filter as given
+        QString Text;    // the box's text; for pickers the filter as given; the URL opened
         QString Folder;  // pickers: the start folder
         QString Name;    // save dialog: the proposed name
     };
