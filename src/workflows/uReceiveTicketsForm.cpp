@@ -162,7 +162,7 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     Bottom->addStretch(1);
     FButtonMain = ActionButton(FActionOpen, QStringLiteral("ButtonMain"), this);
     Bottom->addWidget(FButtonMain);
-    Bottom->addWidget(ActionButton(FActionCloseForm, QStringLiteral("ButtonCancel"), this));
+    Bottom->addWidget(ActionButton(FActionCloseForm, QStringLiteral("ButtonClose"), this));
     Layout->addLayout(Bottom);
 
     SetProfileId(ProfileId);
@@ -489,6 +489,7 @@ void TFrameTickets::ActionOpenExecute()
         }
         if (Opened) {
             FOpened = true;
+            FButtonMain->removeAction(FActionOpen);
             FButtonMain->setDefaultAction(FActionSave);
         } else {
             RefreshTickets();

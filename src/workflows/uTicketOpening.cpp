@@ -236,7 +236,7 @@ bool SaveOpenedTicket(const TProfile& Profile, const IDocumentPtr& Document, QSt
         QString Opened = Target;
         if (Agency == daPFU)
             Opened = ReplaceLastNameChar(Target, u'0');
-        else if (MatchesAnyMask(Target, QStringLiteral("*.rpl")))
+        else if (MatchesAnyMask(Name, QStringLiteral("*.rpl")))
             Opened = WithExtension(Target, QStringLiteral(".txt"));
         Opened = UniqueFileName(Opened);
         const IStreamPtr Content = Document->GetStream();

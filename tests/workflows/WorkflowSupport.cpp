@@ -1,7 +1,6 @@
 #include "WorkflowSupport.h"
 
 #include "TestPki.h"
-#include "uDataVerify.h"
 #include "uEmailAccount.h"
 #include "uFactories.h"
 #include "uTransportContainer.h"
@@ -13,6 +12,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -99,7 +99,6 @@ void WriteAgencyParams(const QString& Root)
 TProfile StoreProfile(const QString& Code, TSignType SignType, const QString& OutputFolder, TAfterSignAction After,
                       bool WithAccount)
 {
-    VerifyDatabase();
     TProfile Profile;
     Profile.Name = QStringLiteral("ТОВ \"Демо %1\"").arg(Code);
     Profile.Code = Code;
@@ -133,7 +132,7 @@ QByteArray SampleReport(const QString& Title)
 }
 
 QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, const QStringList& Keys,
-                         const QString& Email)
+                         const QString& Email, const std::function<void(QByteArray&)>& Tamper)
 {
     const ICryptoManagerPtr Crypto = GetCryptoManager();
     const TDocumentAgency Agency = CreateDocumentName(FileName)->GetAgency();
@@ -156,6 +155,11 @@ QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, con
     for (qsizetype I = Keys.size(); !Layers && I < 3; ++I)
         if (!Sign())
             return QByteArray();
+    if (Tamper) {
+        QByteArray Signed = BytesOf(Data);
+        Tamper(Signed);
+        Data = StreamOf(Signed);
+    }
     const QString Code = Agency == daPFU ? TTestPki::PfuCode : Agency == daDKS ? TTestPki::DksCode : TTestPki::VeyCode;
     TCertOwnerInfo Gateway;
     EXPECT_TRUE(Crypto->FindGatewayCert(Code, Gateway));
@@ -243,6 +247,13 @@ void TTestMainWindow::closeEvent(QCloseEvent* Event)
         ++Returns;
     else
         ++Refused;
+}
+
+void DoubleClick(QWidget* Widget, const QPoint& At)
+{
+    QTest::mouseClick(Widget, Qt::LeftButton, {}, At);
+    QTest::mouseDClick(Widget, Qt::LeftButton, {}, At);
+    QTest::mouseRelease(Widget, Qt::LeftButton, {}, At);
 }
 
 void OnModal(const std::function<void(QWidget*)>& Action)

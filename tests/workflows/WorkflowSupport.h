@@ -45,8 +45,10 @@ TProfile StoreProfile(const QString& Code, TSignType SignType, const QString& Ou
 // names), encryption for the agency's gateway, the outer signature with
 // the last key and, for VEY and DKS, the container layers and the
 // transport header carrying Email.
+// Tamper, when given, changes the signed report before it is encrypted.
 QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, const QStringList& Keys,
-                         const QString& Email = Address(EnterpriseUser));
+                         const QString& Email = Address(EnterpriseUser),
+                         const std::function<void(QByteArray&)>& Tamper = {});
 QByteArray SampleReport(const QString& Title = QStringLiteral("Декларація"));
 
 // Mails the files (written to a temporary folder under their names) from
@@ -74,6 +76,9 @@ protected:
 private:
     TWorkPage* FPage = nullptr;
 };
+
+// A double click as the system delivers it: press, release, double click, release.
+void DoubleClick(QWidget* Widget, const QPoint& At);
 
 // Runs Action with the next modal dialog once it shows (Action closes it).
 void OnModal(const std::function<void(QWidget*)>& Action);
