@@ -4,6 +4,9 @@
 
 namespace kelvora {
 
-bool EditEmailAccount(TEmailAccount&, bool, QWidget*) { return false; }
+bool EditEmailAccount(TEmailAccount&, bool, QWidget*)
+{
+    return false;
+}
 
 } // namespace kelvora
