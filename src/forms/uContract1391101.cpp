@@ -48,7 +48,6 @@ QLabel* Caption(const QString& Text, QWidget* Parent)
 TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
 {
     setObjectName(QStringLiteral("TFormReport1391101"));
-    resize(900, 560);
 
     DateTimePickerHFILL = new QDateEdit(this);
     DateTimePickerHFILL->setObjectName(QStringLiteral("DateTimePickerHFILL"));
@@ -123,6 +122,7 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
         Controls.Type = new QComboBox(this);
         Controls.Type->setObjectName(QStringLiteral("ComboBoxT%1RG4").arg(N));
         Controls.Type->addItems(SignatureTypes1391101());
+        Controls.Type->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         Table->addWidget(new QLabel(N, this), Row + 1, 0, Qt::AlignCenter);
         Table->addWidget(Controls.Name, Row + 1, 1);
         Table->addWidget(Controls.Code, Row + 1, 2);
@@ -141,7 +141,7 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
     Table->setColumnStretch(1, 3);
     Table->setColumnStretch(2, 1);
     Table->setColumnStretch(3, 2);
-    Table->setColumnStretch(4, 2);
+    Table->setColumnStretch(4, 0);
     Main->addLayout(Table);
 
     // The head, the executor and the telephone.
@@ -175,6 +175,7 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
     connect(Save, &QPushButton::clicked, this, &TFormReport1391101::ActionSaveExecute);
     connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
     Main->addWidget(Buttons);
+    resize(900, sizeHint().height() + 24);
 }
 
 QLineEdit* TFormReport1391101::AddEdit(const QString& Name)
