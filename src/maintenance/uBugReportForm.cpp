@@ -211,6 +211,7 @@ TBugReportForm::TBugReportForm(const QString& Message, bool NotError, QWidget* O
     Plain.setColor(QPalette::Base, Plain.color(QPalette::Window));
     FMemoMessage->setPalette(Plain);
     FMemoMessage->setFixedHeight(72);
+    FMemoMessage->setMinimumWidth(440);
     Top->addWidget(FMemoMessage, 1);
     Layout->addLayout(Top);
 
@@ -247,7 +248,6 @@ TBugReportForm::TBugReportForm(const QString& Message, bool NotError, QWidget* O
     FLinkMail->hide();
     QObject::connect(FLinkMail, &QLabel::linkActivated, this, [this] { ActionMailExecute(); });
     Layout->addWidget(FLinkMail);
-    Layout->addStretch(1);
 
     auto* Buttons = new QHBoxLayout;
     FButtonSave = new QPushButton(QStringLiteral("Зберегти у файл..."));
@@ -267,7 +267,8 @@ TBugReportForm::TBugReportForm(const QString& Message, bool NotError, QWidget* O
     // OK closes with no result: only a sent report counts.
     QObject::connect(FButtonOK, &QPushButton::clicked, this, [this] { reject(); });
 
-    setFixedSize(540, 330);
+    // The window grows and shrinks with the texts it shows.
+    Layout->setSizeConstraint(QLayout::SetFixedSize);
     FMemoContacts->setFocus();
 }
 

@@ -62,8 +62,11 @@ TFormRestore::TFormRestore(const QString& FileName, QWidget* Owner)
     Bold.setBold(true);
     Title->setFont(Bold);
     Layout->addWidget(Title);
-    QLabel* Location = NewLabel(QStringLiteral("LabelFileName"),
-                                QStringLiteral("Розташування файлу: %1").arg(QFileInfo(FileName).absoluteFilePath()));
+    // A long path may wrap after any folder delimiter.
+    QString Breakable = QFileInfo(FileName).absoluteFilePath();
+    Breakable.replace(u'/', QStringLiteral("/\u200B"));
+    QLabel* Location =
+        NewLabel(QStringLiteral("LabelFileName"), QStringLiteral("Розташування файлу: %1").arg(Breakable));
     Location->setWordWrap(true);
     Location->setToolTip(QFileInfo(FileName).absoluteFilePath());
     Layout->addWidget(Location);

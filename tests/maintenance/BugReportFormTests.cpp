@@ -1,0 +1,260 @@
+// The problem report: sent to a real SMTP server with the debug pack, the
+// fallback when sending fails, and the program-wide exception handler.
+
+#include "FormsSupport.h"
+#include "GuiTest.h"
+#include "MailServers.h"
+
+#include "uBugReportForm.h"
+#include "uCorePath.h"
+#include "uDebug.h"
+#include "uException.h"
+#include "uExceptionLog.h"
+#include "uFactories.h"
+#include "uStreamImpl.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+using namespace kelvora;
+using namespace kelvora::test;
+
+namespace {
+
+class BugReport : public GuiTest {
+protected:
+    static void SetUpTestSuite() { gServers = std::make_unique<TMailServers>(TMailServers::SMTP); }
+    static void TearDownTestSuite() { gServers.reset(); }
+
+    void SetUp() override
+    {
+        GuiTest::SetUp();
+        // debug.zip goes to the temporary folder: one of this test's own.
+        FSavedTemp = qgetenv("TMPDIR");
+        QDir().mkpath(Root() + QStringLiteral("tmp"));
+        qputenv("TMPDIR", (Root() + QStringLiteral("tmp")).toUtf8());
+        gServers->ClearMailbox(QStringLiteral("alice"));
+        Point(gServers->SmtpPort());
+    }
+    void TearDown() override
+    {
+        if (FSavedTemp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", FSavedTemp);
+        GuiTest::TearDown();
+    }
+
+    // The problem report goes to the SMTP server on Port.
+    static void Point(quint16 Port)
+    {
+        WriteParams({{QStringLiteral("software_name"), QStringLiteral("Kelvora")},
+                     {QStringLiteral("software_version"), QStringLiteral("1.0.0")},
+                     {QStringLiteral("bugreport_smtp_host"), QStringLiteral("127.0.0.1")},
+                     {QStringLiteral("bugreport_smtp_port"), QString::number(Port)},
+                     {QStringLiteral("bugreport_mail_to"), TMailServers::AddressOf(QStringLiteral("alice"))},
+                     {QStringLiteral("info_mail"), QStringLiteral("info@example.test")}});
+    }
+
+    static quint16 ClosedPort() { return 1; } // nothing listens on port 1 of the loopback
+
+    static QString ExceptionLogText() { return QString::fromUtf8(ReadFile(GetExceptionLogPath())); }
+
+    QByteArray FSavedTemp;
+    static std::unique_ptr<TMailServers> gServers;
+};
+
+std::unique_ptr<TMailServers> BugReport::gServers;
+
+[[gnu::noinline]] void FailSomewhere(const QString& Text) { throw EInOutError(Text); }
+
+} // namespace
+
+TEST_F(BugReport, SentReportArrivesWithTheDebugPack)
+{
+    Log(QStringLiteral("рядок журналу"), QStringLiteral("general"));
+    WriteFile(QStringLiteral("debug/update_install.log"), "installer log");
+    WriteFile(QStringLiteral("debug/archive/old.log"), "not in the pack: a subfolder");
+
+    TBugReportForm Form(QStringLiteral("Access violation at address 0040A1B2"), false, nullptr);
+    EXPECT_EQ(Form.windowTitle(), QStringLiteral("Помилка"));
+    EXPECT_TRUE(Form.MemoMessage()->isReadOnly());
+    TypeText(Form.MemoContacts(), QStringLiteral("Олена, бухгалтер, +380 44 000 00 00"));
+    SaveScreenshot(&Form, QStringLiteral("bugreport"));
+
+    bool Probed = false;
+    QTimer Probe;
+    Probe.setInterval(1);
+    QObject::connect(&Probe, &QTimer::timeout, &Form, [&] {
+        if (!Form.findChild<QLabel*>(QStringLiteral("LabelProgress"))->isVisible())
+            return;
+        // Inside the mail conversation: blocked, and closing is refused.
+        Probe.stop();
+        Probed = true;
+        EXPECT_TRUE(Form.Blocked());
+        EXPECT_FALSE(Form.ButtonSend()->isEnabled());
+        EXPECT_FALSE(Form.ButtonOK()->isEnabled());
+        EXPECT_FALSE(Form.MemoContacts()->isEnabled());
+        Form.close();
+        EXPECT_TRUE(Form.isVisible());
+    });
+    Probe.start();
+    Form.show();
+    QTest::mouseClick(Form.ButtonSend(), Qt::LeftButton);
+    EXPECT_TRUE(Probed);
+    ASSERT_EQ(Form.result(), QDialog::Accepted) << ReadFile(Root() + QStringLiteral("debug/bugreport.log")).data();
+    EXPECT_FALSE(Form.ButtonSave()->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("tmp/debug.zip"))) << "the sent pack is removed";
+
+    const QList<QByteArray> Messages = gServers->Messages(QStringLiteral("alice"));
+    ASSERT_EQ(Messages.size(), 1);
+    QBuffer Raw;
+    Raw.setData(Messages[0]);
+    Raw.open(QIODevice::ReadOnly);
+    IMailMessagePtr Message = CreateMailMessage(Raw);
+    EXPECT_EQ(Message->GetSubject(), BugReportSubject());
+    EXPECT_TRUE(Message->GetSubject().startsWith(QStringLiteral("Помилка програми Kelvora 1.0.0 від ")));
+    EXPECT_TRUE(Message->GetBodyText().contains(QStringLiteral("Access violation at address 0040A1B2")));
+    EXPECT_TRUE(Message->GetBodyText().contains(QStringLiteral("Олена, бухгалтер")));
+    IEnumeratorPtr Attachments = Message->GetAttachments();
+    Attachments->First();
+    ASSERT_FALSE(Attachments->Eof());
+    auto Attachment = Attachments->CurrentAs<IMailAttachment>();
+    EXPECT_EQ(Attachment->GetFileName(), QStringLiteral("debug.zip"));
+    auto Content = CreateStream();
+    Attachment->SaveToStream(Content);
+    const QString Pack = WriteFile(QStringLiteral("received.zip"), StreamBytes(Content));
+    EXPECT_EQ(ZipEntryNames(Pack), (QStringList{QStringLiteral("general.log"), QStringLiteral("update_install.log")}));
+}
+
+TEST_F(BugReport, FailedSendKeepsTheDialogWithTheFallback)
+{
+    Point(ClosedPort());
+    Log(QStringLiteral("рядок"), QStringLiteral("general"));
+    TBugReportForm Form(QStringLiteral("Помилка читання"), false, nullptr);
+    Form.show();
+    QTest::mouseClick(Form.ButtonSend(), Qt::LeftButton);
+    EXPECT_TRUE(Form.isVisible());
+    EXPECT_NE(Form.result(), QDialog::Accepted);
+    EXPECT_TRUE(Form.LabelSendError()->isVisible());
+    EXPECT_EQ(Form.LabelSendError()->text(),
+              QStringLiteral("Відбулась помилка відправки. Збережіть звіт про роботу програми у файл та відправте його "
+                             "стандартним поштовиком на адресу"));
+    EXPECT_TRUE(Form.LinkMail()->isVisible());
+    EXPECT_TRUE(Form.LinkMail()->text().contains(QStringLiteral("info@example.test")));
+    EXPECT_FALSE(Form.findChild<QLabel*>(QStringLiteral("LabelProgress"))->isVisible());
+    EXPECT_TRUE(Form.ButtonSave()->isEnabled());
+    EXPECT_TRUE(Form.ButtonSend()->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("tmp/debug.zip")));
+    const QString Session = QString::fromUtf8(ReadFile(Root() + QStringLiteral("debug/bugreport.log")));
+    EXPECT_TRUE(Session.contains(QStringLiteral("127.0.0.1"))) << Session.toStdString();
+    SaveScreenshot(&Form, QStringLiteral("bugreport_failed"));
+
+    ClickLink(Form.LinkMail());
+    const auto Urls = Shown(QStringLiteral("url"));
+    ASSERT_EQ(Urls.size(), 1);
+    EXPECT_TRUE(Urls[0].Text.startsWith(QStringLiteral("mailto:info@example.test?subject=Помилка програми Kelvora")))
+        << Urls[0].Text.toStdString();
+
+    // Saving to a file is still there.
+    const QString Saved = Root() + QStringLiteral("saved/debug.zip");
+    QDir().mkpath(Root() + QStringLiteral("saved"));
+    TDialogScript::Files({Saved});
+    QTest::mouseClick(Form.ButtonSave(), Qt::LeftButton);
+    ASSERT_EQ(Shown(QStringLiteral("save")).size(), 1);
+    EXPECT_EQ(Shown(QStringLiteral("save"))[0].Name, QStringLiteral("debug.zip"));
+    EXPECT_TRUE(ZipEntryNames(Saved).contains(QStringLiteral("bugreport.log")) ||
+                ZipEntryNames(Saved).contains(QStringLiteral("general.log")));
+}
+
+TEST_F(BugReport, PackTargetAvoidsADebugZipThatCannotGo)
+{
+    const QString Temp = Root() + QStringLiteral("tmp/");
+    struct TCase {
+        QStringList Folders; // stand for files that cannot be deleted
+        QStringList Files;
+        QString Expected;
+    };
+    for (const TCase& Case :
+         {TCase{{}, {}, QStringLiteral("debug.zip")},
+          TCase{{}, {QStringLiteral("debug.zip")}, QStringLiteral("debug.zip")},
+          TCase{{QStringLiteral("debug.zip")}, {}, QStringLiteral("debug(1).zip")},
+          TCase{{QStringLiteral("debug.zip")}, {QStringLiteral("debug(1).zip")}, QStringLiteral("debug(2).zip")}}) {
+        QDir(Temp).removeRecursively();
+        QDir().mkpath(Temp);
+        for (const QString& Folder : Case.Folders)
+            QDir().mkpath(Temp + Folder + QStringLiteral("/locked"));
+        for (const QString& File : Case.Files)
+            WriteFile(QStringLiteral("tmp/") + File, "old");
+        EXPECT_EQ(DebugPackTarget(), Temp + Case.Expected);
+    }
+}
+
+TEST_F(BugReport, MailtoLinkEncodesTheBodyOnly)
+{
+    struct TCase {
+        QString Body;
+        QString Encoded;
+    };
+    for (const TCase& Case : {TCase{QStringLiteral("Abc09"), QStringLiteral("Abc09")},
+                              TCase{QStringLiteral("a b\r\n-_.~"), QStringLiteral("a%20b%0D%0A%2D%5F%2E%7E")},
+                              TCase{QStringLiteral("Збій"), QStringLiteral("%D0%97%D0%B1%D1%96%D0%B9")}})
+        EXPECT_EQ(BugReportMailto(QStringLiteral("i@e.test"), QStringLiteral("Тема 1 від a@b"), Case.Body),
+                  QStringLiteral("mailto:i@e.test?subject=Тема 1 від a@b&body=") + Case.Encoded);
+}
+
+TEST_F(BugReport, UncaughtExceptionIsLoggedReportedAndThanked)
+{
+    struct TCase {
+        QString Message;
+        bool Send;
+        bool Logged;
+    };
+    int Exceptions = 0;
+    for (const TCase& Case : {TCase{QStringLiteral("Файл не знайдено: x.xml"), false, true},
+                              TCase{QStringLiteral("External exception 406D1388"), false, false},
+                              TCase{QStringLiteral("Помилка збереження"), true, true}}) {
+        SCOPED_TRACE(Case.Message.toStdString());
+        TDialogScript::ClearShown();
+        QString Shown;
+        int Nested = -1;
+        WhenModal(QStringLiteral("TBugReportForm"), [&](QWidget* Window) {
+            auto* Form = static_cast<TBugReportForm*>(Window);
+            Shown = Form->MemoMessage()->toPlainText();
+            // An error inside the open report is only logged.
+            try {
+                FailSomewhere(QStringLiteral("друга помилка"));
+            } catch (const std::exception& E) {
+                HandleUncaughtException(E);
+            }
+            Nested = ExceptionLogText().count(QStringLiteral("<Exception "));
+            QTest::mouseClick(Case.Send ? Form->ButtonSend() : Form->ButtonOK(), Qt::LeftButton);
+        });
+        try {
+            FailSomewhere(Case.Message);
+        } catch (const std::exception& E) {
+            HandleUncaughtException(E);
+        }
+        EXPECT_EQ(Shown, Case.Message);
+        Exceptions += Case.Logged ? 2 : 1;
+        EXPECT_EQ(Nested, Exceptions);
+        EXPECT_EQ(ExceptionLogText().contains(Case.Message), Case.Logged);
+        EXPECT_EQ(ShownTexts(), Case.Send ? QStringList{QStringLiteral("info: Дякуємо за інформацію. Ваша проблема "
+                                                                       "буде розглянута в найближчий час.")}
+                                          : QStringList());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    // Screen facts come from the window code's screen.
+    const QString Log = ExceptionLogText();
+    EXPECT_TRUE(Log.contains(QRegularExpression(QStringLiteral("ScreenRes=\"[1-9][0-9]*x[1-9][0-9]*\""))))
+        << Log.toStdString();
+    EXPECT_TRUE(Log.contains(QRegularExpression(QStringLiteral("ColorDepth=\"[1-9][0-9]* bit\""))));
+}
