@@ -2,7 +2,6 @@
 
 #include "uCorePath.h"
 #include "uFactories.h"
-#include "uStreamImpl.h"
 
 #include <QApplication>
 #include <QFile>
@@ -35,18 +34,6 @@ QStringList ZipEntryNames(const QString& Path)
     for (Items->First(); !Items->Eof(); Items->Next())
         Names << Items->CurrentAs<IArchiveItem>()->GetName();
     return Names;
-}
-
-QByteArray ZipEntryBytes(const QString& Path, const QString& Name)
-{
-    auto Archive = CreateZipArchive();
-    Archive->LoadFromFile(Path);
-    auto Item = Archive->FindItem(Name);
-    if (!Item)
-        return QByteArray("<missing>");
-    auto Stream = CreateStream();
-    Item->SaveToStream(Stream);
-    return StreamBytes(Stream);
 }
 
 void WhenModal(const QString& Name, std::function<void(QWidget*)> Action)

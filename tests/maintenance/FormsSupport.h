@@ -23,8 +23,6 @@ void WriteParams(const QList<QPair<QString, QString>>& Params);
 
 // The entry names of a ZIP file, in order.
 QStringList ZipEntryNames(const QString& Path);
-// One entry's bytes; "<missing>" when there is none.
-QByteArray ZipEntryBytes(const QString& Path, const QString& Name);
 
 // Once a modal window named Name is up, runs Action on it (from the event
 // loop of that window). The window is left to Action to close.

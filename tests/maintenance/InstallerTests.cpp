@@ -6,14 +6,13 @@
 #include "HttpTestServer.h"
 #include "ToolRun.h"
 
-#include "uCorePath.h"
 #include "uFactories.h"
 #include "uUpdaterImpl.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -23,9 +22,8 @@ using namespace kelvora::test;
 
 namespace {
 
-const QByteArray kOldProgram = "#!/bin/sh\necho old program\n";
-const QByteArray kSettings = "[main]\r\nprofile_current=3\r\n";
-const QByteArray kDatabase = QByteArray("SQLite format 3\0", 16) + QByteArray(4080, 'd');
+const QString kProgram = QStringLiteral(KELVORA_PROGRAM);
+const QString kSource = QStringLiteral(KELVORA_SOURCE_DIR "/");
 
 class Installer : public FreshRoot {
 protected:
@@ -34,27 +32,21 @@ protected:
         FreshRoot::SetUp();
         FSavedRuntime = qgetenv("XDG_RUNTIME_DIR");
         QDir().mkpath(Root() + QStringLiteral("run"));
-        QFile::setPermissions(Root() + QStringLiteral("run"),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", (Root() + QStringLiteral("run")).toUtf8());
     }
     void TearDown() override
     {
         ReleaseLock();
         SetQuitApplicationHook(nullptr);
-        if (FSavedRuntime.isNull())
-            qunsetenv("XDG_RUNTIME_DIR");
-        else
-            qputenv("XDG_RUNTIME_DIR", FSavedRuntime);
+        FSavedRuntime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", FSavedRuntime);
         FreshRoot::TearDown();
     }
 
-    QString LockPath() const { return Root() + QStringLiteral("run/VEY_LUMARA_INSTALL_MUTEX"); }
-    // As the running program holds it.
+    // The lock the running program holds.
     void HoldLock()
     {
-        FLock = ::open(QFile::encodeName(LockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        ASSERT_GE(FLock, 0);
+        FLock = ::open(QFile::encodeName(Root() + QStringLiteral("run/VEY_LUMARA_INSTALL_MUTEX")).constData(),
+                       O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_EQ(::flock(FLock, LOCK_EX), 0);
     }
     void ReleaseLock()
@@ -64,55 +56,46 @@ protected:
         FLock = -1;
     }
 
-    // The release made from the real program and the shipped help and
-    // configuration; returns the installer's path.
-    QString BuildRelease(const QString& UrlBase)
+    // The release of the real program, help and configuration; the installer's path.
+    QString BuildRelease(const QString& UrlBase) const
     {
-        const QString Program = QStringLiteral(KELVORA_PROGRAM);
-        const TToolResult Result =
-            RunTool(QStringLiteral(KELVORA_SOURCE_DIR "/scripts/make-installer.sh"),
-                    {QStringLiteral("--program"), Program, QStringLiteral("--library"),
-                     QFileInfo(Program).absolutePath() + QStringLiteral("/libPFCP2.so"), QStringLiteral("--help"),
-                     QStringLiteral(KELVORA_SOURCE_DIR "/help"), QStringLiteral("--config"),
-                     QStringLiteral(KELVORA_SOURCE_DIR "/config"), QStringLiteral("--out"),
-                     Root() + QStringLiteral("release"), QStringLiteral("--url"), UrlBase});
-        EXPECT_EQ(Result.Code, 0) << Result.Output.toStdString();
-        const QStringList Found =
-            QDir(Root() + QStringLiteral("release")).entryList({QStringLiteral("kelvora-setup-*.run")}, QDir::Files);
-        return Found.size() == 1 ? Root() + QStringLiteral("release/") + Found[0] : QString();
+        const QString Out = Root() + QStringLiteral("release/");
+        const TToolResult Made =
+            RunTool(kSource + QStringLiteral("scripts/make-installer.sh"),
+                    {QStringLiteral("--program"), kProgram, QStringLiteral("--library"),
+                     QFileInfo(kProgram).absolutePath() + QStringLiteral("/libPFCP2.so"), QStringLiteral("--help"),
+                     kSource + QStringLiteral("help"), QStringLiteral("--config"), kSource + QStringLiteral("config"),
+                     QStringLiteral("--out"), Out, QStringLiteral("--url"), UrlBase});
+        EXPECT_EQ(Made.Code, 0) << Made.Output.toStdString();
+        const QStringList Found = QDir(Out).entryList({QStringLiteral("kelvora-setup-*.run")});
+        return Found.size() == 1 ? Out + Found[0] : QString();
     }
 
-    // An installation of an older release at Folder, with the user's data.
-    void MakeInstallation(const QString& Folder, const QByteArray& Params) const
+    // An older installation under the root with the user's data; or its check.
+    void MakeInstallation(const QString& At, const QByteArray& Params) const
     {
-        const QString At = Folder.mid(Root().size());
-        WriteFile(At + QStringLiteral("bin/kelvora"), kOldProgram);
-        WriteFile(At + QStringLiteral("bin/libPFCP2.so"), "old library");
-        WriteFile(At + QStringLiteral("help/old.html"), "old help");
+        for (const auto& [Name, Content] : Files())
+            WriteFile(At + Name, Content);
         WriteFile(At + QStringLiteral("config/params.xml"), Params);
-        WriteFile(At + QStringLiteral("config/local-ca.pem"), "the installation's own CA");
-        WriteFile(At + QStringLiteral("data/settings.ini"), kSettings);
-        WriteFile(At + QStringLiteral("data/database.sqlite"), kDatabase);
     }
-
-    // The user's data and the old program are as they were.
-    static void ExpectUntouched(const QString& Folder)
+    void ExpectUntouched(const QString& At) const
     {
-        EXPECT_EQ(ReadFile(Folder + QStringLiteral("bin/kelvora")), kOldProgram);
-        EXPECT_EQ(ReadFile(Folder + QStringLiteral("help/old.html")), QByteArray("old help"));
-        ExpectDataKept(Folder);
+        for (const auto& [Name, Content] : Files())
+            EXPECT_EQ(ReadFile(Root() + At + Name), Content) << Name.toStdString();
+        EXPECT_TRUE(QDir(Root() + At)
+                        .entryList({QStringLiteral(".kelvora-setup.*")}, QDir::AllEntries | QDir::Hidden)
+                        .isEmpty());
     }
-    static void ExpectDataKept(const QString& Folder)
+    static QList<QPair<QString, QByteArray>> Files(bool DataOnly = false)
     {
-        EXPECT_EQ(ReadFile(Folder + QStringLiteral("data/settings.ini")), kSettings);
-        EXPECT_EQ(ReadFile(Folder + QStringLiteral("data/database.sqlite")), kDatabase);
-        EXPECT_TRUE(
-            QDir(Folder).entryList({QStringLiteral(".kelvora-setup.*")}, QDir::AllEntries | QDir::Hidden).isEmpty());
-    }
-
-    QString InstallLog() const
-    {
-        return QString::fromUtf8(ReadFile(Root() + QStringLiteral("debug/update_install.log")));
+        QList<QPair<QString, QByteArray>> Data{
+            {QStringLiteral("data/settings.ini"), "[main]\r\nprofile_current=3\r\n"},
+            {QStringLiteral("data/database.sqlite"), QByteArray("SQLite format 3\0", 16) + QByteArray(4080, 'd')},
+            {QStringLiteral("config/local-ca.pem"), "the installation's own CA"}};
+        if (!DataOnly)
+            Data +=
+                {{QStringLiteral("bin/kelvora"), "#!/bin/sh\necho old\n"}, {QStringLiteral("help/old.html"), "old"}};
+        return Data;
     }
 
     int FLock = -1;
@@ -129,104 +112,83 @@ TEST_F(Installer, UpdaterStartsTheReleaseWhichWaitsForTheProgramAndReplacesIt)
     ASSERT_FALSE(Setup.isEmpty());
     Server.Put(QFileInfo(Setup).fileName(), ReadFile(Setup));
     Server.Put(QStringLiteral("update.xml"), ReadFile(Root() + QStringLiteral("release/update.xml")));
-    MakeInstallation(Root(), "<params><param name=\"software_revision\">0</param>"
-                             "<param name=\"update_url\">" +
-                                 Server.Url(QStringLiteral("update.xml")).toUtf8() +
-                                 "</param><param name=\"update_allow_http\">1</param></params>");
+    MakeInstallation(QString(), "<params><param name=\"software_revision\">0</param><param name=\"update_url\">" +
+                                    Server.Url(QStringLiteral("update.xml")).toUtf8() +
+                                    "</param><param name=\"update_allow_http\">1</param></params>");
     HoldLock();
 
-    int Quits = 0;
+    int Quits = 0, Percent = -1;
     SetQuitApplicationHook([&] { ++Quits; });
     IUpdaterPtr Updater = GetUpdater();
     ASSERT_TRUE(Updater->CheckForUpdate());
-    TUpdateInfo Info;
-    Updater->GetUpdateInfo(Info);
-    EXPECT_EQ(Info.Revision, 1);
-    EXPECT_EQ(Info.FileURL, Server.Url(QFileInfo(Setup).fileName()));
-    int LastPercent = -1;
-    Updater->SetDownloadEvent([&](uint8_t Percent) { LastPercent = Percent; });
+    Updater->SetDownloadEvent([&](uint8_t Value) { Percent = Value; });
     Updater->DownloadUpdate();
-    EXPECT_EQ(LastPercent, 100);
+    EXPECT_EQ(Percent, 100);
     ASSERT_TRUE(Updater->IsUpdateReady());
     Updater->InstallUpdate();
     EXPECT_EQ(Quits, 1);
 
-    // Started, it waits while the program holds its lock.
-    ASSERT_TRUE(WaitFor([&] { return InstallLog().contains(QStringLiteral("очікування її завершення")); }, 20000))
-        << InstallLog().toStdString();
-    QThread::msleep(300);
-    ExpectUntouched(Root());
+    const QString Log = Root() + QStringLiteral("debug/update_install.log");
+    auto Logged = [&](const char* Text) { return QString::fromUtf8(ReadFile(Log)).contains(QString::fromUtf8(Text)); };
+    ASSERT_TRUE(WaitFor([&] { return Logged("очікування її завершення"); }, 20000)) << ReadFile(Log).data();
+    QTest::qWait(300);
+    ExpectUntouched(QString());
     ReleaseLock();
-    ASSERT_TRUE(WaitFor([&] { return InstallLog().contains(QStringLiteral("встановлено до")); }, 30000))
-        << InstallLog().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Logged("встановлено до"); }, 30000)) << ReadFile(Log).data();
 
-    const QString Program = QStringLiteral(KELVORA_PROGRAM);
-    EXPECT_EQ(ReadFile(Root() + QStringLiteral("bin/kelvora")), ReadFile(Program));
-    EXPECT_EQ(ReadFile(Root() + QStringLiteral("bin/libPFCP2.so")),
-              ReadFile(QFileInfo(Program).absolutePath() + QStringLiteral("/libPFCP2.so")));
+    EXPECT_EQ(ReadFile(Root() + QStringLiteral("bin/kelvora")), ReadFile(kProgram));
     EXPECT_TRUE(QFileInfo(Root() + QStringLiteral("bin/kelvora")).isExecutable());
+    EXPECT_EQ(ReadFile(Root() + QStringLiteral("bin/libPFCP2.so")),
+              ReadFile(QFileInfo(kProgram).absolutePath() + QStringLiteral("/libPFCP2.so")));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("help/old.html")));
-    EXPECT_EQ(ReadFile(Root() + QStringLiteral("help/1040.html")),
-              ReadFile(QStringLiteral(KELVORA_SOURCE_DIR "/help/1040.html")));
-    EXPECT_EQ(ReadFile(Root() + QStringLiteral("config/params.xml")),
-              ReadFile(QStringLiteral(KELVORA_SOURCE_DIR "/config/params.xml")));
-    EXPECT_EQ(ReadFile(Root() + QStringLiteral("config/local-ca.pem")), QByteArray("the installation's own CA"));
-    ExpectDataKept(Root());
-    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("data/update/") + QFileInfo(Setup).fileName()))
-        << "the installer stays in the updates folder";
+    for (const QString& Shipped : {QStringLiteral("help/1040.html"), QStringLiteral("config/params.xml")})
+        EXPECT_EQ(ReadFile(Root() + Shipped), ReadFile(kSource + Shipped));
+    for (const auto& [Name, Content] : Files(true))
+        EXPECT_EQ(ReadFile(Root() + Name), Content) << Name.toStdString();
 }
 
 TEST_F(Installer, ChangesNothingUnlessItCanFinish)
 {
     const QString Setup = BuildRelease(QStringLiteral("https://updates.example.com/kelvora/"));
     ASSERT_FALSE(Setup.isEmpty());
-    QByteArray Damaged = ReadFile(Setup);
-    Damaged[Damaged.size() - 100] = static_cast<char>(Damaged[Damaged.size() - 100] ^ 0x55);
-    const QString DamagedSetup = WriteFile(QStringLiteral("release/damaged.run"), Damaged);
-    QFile::setPermissions(DamagedSetup, QFile::permissions(Setup));
+    QByteArray Bytes = ReadFile(Setup);
+    Bytes[Bytes.size() - 100] = static_cast<char>(Bytes[Bytes.size() - 100] ^ 0x55);
+    const QString Damaged = WriteFile(QStringLiteral("release/damaged.run"), Bytes);
+    QFile::setPermissions(Damaged, QFile::permissions(Setup));
     WriteFile(QStringLiteral("plainfile"), "a file where a folder is needed");
 
     struct TCase {
-        QString Name;
-        QString Installer;
-        QString Folder;
-        bool Locked;
+        QString Folder, Installer;
+        bool Installed, Locked;
         int Code;
         QString Logged;
     };
     for (const TCase& Case : {
-             TCase{QStringLiteral("the program does not end"), Setup, QStringLiteral("a/"), true, 3,
-                   QStringLiteral("Kelvora не завершила роботу за 1 с")},
-             TCase{QStringLiteral("damaged"), DamagedSetup, QStringLiteral("b/"), false, 3,
-                   QStringLiteral("інсталяційний файл пошкоджено: контрольна сума")},
-             TCase{QStringLiteral("unwritable folder"), Setup, QStringLiteral("plainfile/c/"), false, 3,
-                   QStringLiteral("не вдалося створити теку")},
-             TCase{QStringLiteral("first installation"), Setup, QStringLiteral("d/"), false, 0,
-                   QStringLiteral("Kelvora 1.0.0 встановлено до")},
+             TCase{QStringLiteral("running/"), Setup, true, true, 3, QStringLiteral("не завершила роботу за 1 с")},
+             TCase{QStringLiteral("damaged/"), Damaged, true, false, 3, QStringLiteral("пошкоджено: контрольна сума")},
+             TCase{QStringLiteral("plainfile/x/"), Setup, false, false, 3, QStringLiteral("не вдалося створити теку")},
+             TCase{QStringLiteral("fresh/"), Setup, false, false, 0, QStringLiteral("встановлено до")},
          }) {
-        SCOPED_TRACE(Case.Name.toStdString());
-        const QString Folder = Root() + Case.Folder;
-        const bool Fresh = Case.Name == QStringLiteral("first installation");
-        if (!Case.Folder.startsWith(QStringLiteral("plainfile")) && !Fresh)
-            MakeInstallation(Folder, "<params/>");
+        SCOPED_TRACE(Case.Folder.toStdString());
+        if (Case.Installed)
+            MakeInstallation(Case.Folder, "<params/>");
         if (Case.Locked)
             HoldLock();
         QProcess Run;
         QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
         Environment.insert(QStringLiteral("KELVORA_SETUP_WAIT"), QStringLiteral("1"));
         Run.setProcessEnvironment(Environment);
-        const QString Log = Root() + QStringLiteral("logs/%1.log").arg(Case.Folder.at(0));
-        Run.start(Case.Installer, {QStringLiteral("/SILENT"), QStringLiteral("/DIR=") + Folder,
+        const QString Log = Root() + QStringLiteral("logs/") + Case.Folder.at(0) + QStringLiteral(".log");
+        Run.start(Case.Installer, {QStringLiteral("/SILENT"), QStringLiteral("/DIR=") + Root() + Case.Folder,
                                    QStringLiteral("/NOCANCEL"), QStringLiteral("/LOG=") + Log, QStringLiteral("/SP-")});
         ASSERT_TRUE(Run.waitForFinished(60000));
         ReleaseLock();
         EXPECT_EQ(Run.exitCode(), Case.Code);
         EXPECT_TRUE(Run.readAllStandardError().isEmpty()) << "silent";
-        const QString Logged = QString::fromUtf8(ReadFile(Log));
-        EXPECT_TRUE(Logged.contains(Case.Logged)) << Logged.toStdString();
-        if (Fresh)
-            EXPECT_EQ(ReadFile(Folder + QStringLiteral("bin/kelvora")), ReadFile(QStringLiteral(KELVORA_PROGRAM)));
-        else if (!Case.Folder.startsWith(QStringLiteral("plainfile")))
-            ExpectUntouched(Folder);
+        EXPECT_TRUE(QString::fromUtf8(ReadFile(Log)).contains(Case.Logged)) << ReadFile(Log).data();
+        if (Case.Installed)
+            ExpectUntouched(Case.Folder);
+        if (Case.Code == 0)
+            EXPECT_EQ(ReadFile(Root() + Case.Folder + QStringLiteral("bin/kelvora")), ReadFile(kProgram));
     }
 }
