@@ -162,15 +162,17 @@ TEST_F(BugReport, FailedSendKeepsTheDialogWithTheFallback)
     EXPECT_TRUE(Urls[0].Text.startsWith(QStringLiteral("mailto:info@example.test?subject=Помилка програми Kelvora")))
         << Urls[0].Text.toStdString();
 
-    // Saving to a file is still there.
-    const QString Saved = Root() + QStringLiteral("saved/debug.zip");
-    QDir().mkpath(Root() + QStringLiteral("saved"));
+    // Saving to a file is still there; a file that cannot be written is told.
+    const QString Saved = Root() + QStringLiteral("saved.zip");
+    WriteFile(QStringLiteral("plainfile"), "a file where a folder is needed");
+    TDialogScript::Files({Root() + QStringLiteral("plainfile/debug.zip")});
     TDialogScript::Files({Saved});
     QTest::mouseClick(Form.ButtonSave(), Qt::LeftButton);
-    ASSERT_EQ(Shown(QStringLiteral("save")).size(), 1);
-    EXPECT_EQ(Shown(QStringLiteral("save"))[0].Name, QStringLiteral("debug.zip"));
-    EXPECT_TRUE(ZipEntryNames(Saved).contains(QStringLiteral("bugreport.log")) ||
-                ZipEntryNames(Saved).contains(QStringLiteral("general.log")));
+    QTest::mouseClick(Form.ButtonSave(), Qt::LeftButton);
+    EXPECT_EQ(Shown(QStringLiteral("save")).value(0).Name, QStringLiteral("debug.zip"));
+    EXPECT_TRUE(Shown(QStringLiteral("error")).value(0).Text.startsWith(QStringLiteral("Не вдалося зберегти файл ")));
+    EXPECT_TRUE(Form.isVisible());
+    EXPECT_TRUE(ZipEntryNames(Saved).contains(QStringLiteral("general.log")));
 }
 
 TEST_F(BugReport, PackTargetAvoidsADebugZipThatCannotGoAndTheMailLinkEncodesTheBody)
