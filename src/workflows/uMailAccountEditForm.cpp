@@ -78,6 +78,7 @@ QGroupBox* ServerGroup(const char* Name, const QString& Caption, QLineEdit*& Hos
     auto* Form = new QFormLayout(Group);
     Form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     Host = Named(new QLineEdit, HostName);
+    Host->setMinimumWidth(Host->fontMetrics().averageCharWidth() * 24);
     Port = PortList(PortName, Ports);
     Secure = SecureList(SecureName);
     User = Named(new QLineEdit, UserName);
@@ -122,6 +123,7 @@ void TMailAccountEditForm::BuildControls()
     auto* LabelEmail = new QLabel(EmailCaption);
     LabelEmail->setMinimumWidth(LabelWidth);
     EditEmail = Named(new QLineEdit, "EditEmail");
+    EditEmail->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
     LabelEmail->setBuddy(EditEmail);
     LabelServerWarning = Named(new QLabel, "LabelServerWarning");
     LabelServerWarning->setWordWrap(true);
