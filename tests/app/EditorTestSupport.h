@@ -18,6 +18,9 @@
 
 namespace kelvora::test {
 
+// A UTF-8 literal as text.
+inline QString U(const char* Text) { return QString::fromUtf8(Text); }
+
 // Writes Root's config/params.xml with Params and makes the configuration
 // read it again.
 inline void WriteParams(const QString& Root, const QMap<QString, QString>& Params)

