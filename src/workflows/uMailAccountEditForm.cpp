@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -322,6 +323,9 @@ void TMailAccountEditForm::Relayout()
     if (FRelayingOut)
         return;
     FRelayingOut = true;
+    // The panels learn their new sizes from layout requests that are still
+    // queued; the height is taken once they are through.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     layout()->activate();
     const int Height =
         layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width()) : layout()->totalSizeHint().height();

@@ -136,6 +136,8 @@ TEST_F(ProfileEditFormTest, CodesAreCheckedWhenTurningToTheFolderPage)
     }
     // The first accepted code extended the bare default folder; later ones did not.
     EXPECT_EQ(Child<QLineEdit>(Form.get(), "EditCatalogVey")->text(), Root() + U("Kelvora/VEY/12345678"));
+    Type(Form.get(), "EditCode", U("12345678"));
+    TurnTo(Form.get(), 1);
     SaveScreenshot(Form.get(), U("profile_editor_catalog"));
     auto* Code = Child<QLineEdit>(Form.get(), "EditCode");
     Code->clear();
