@@ -274,7 +274,8 @@ void OnModal(const std::function<void(QWidget*)>& Action)
 
 QStringList PdfText(const QString& FileName)
 {
-    const TToolResult Result = RunTool(QStringLiteral("pdftotext"), {FileName, QStringLiteral("-")});
+    const TToolResult Result =
+        RunTool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), FileName, QStringLiteral("-")});
     if (Result.Code != 0)
         return {};
     QStringList Lines;
