@@ -74,6 +74,9 @@ void TSavedTicketsModel::SetTickets(const TTickets* Tickets)
             FTexts[1].push_back(TicketTypeLabel(Ticket.FileName));
             FTexts[2].push_back(WholeDays(Ticket.Received) == 0 ? QString() : FormatTicketDate(Ticket.Received));
         }
+        // Ranked now, so that a click on a column only reorders the rows.
+        for (int Column = 0; Column < 3; ++Column)
+            Ranks(Column);
     }
     endResetModel();
 }

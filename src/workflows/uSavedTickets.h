@@ -49,7 +49,7 @@ public:
 
 private:
     QString Text(int Ticket, int Column) const;
-    // Rank of every receipt by a column's text, made on first use.
+    // Rank of every receipt by a column's text.
     const std::vector<int>& Ranks(int Column);
     void SortRows(const std::vector<int>& Ranks, bool Descending);
 

@@ -319,7 +319,8 @@ TEST_F(ReceiveTickets, ProfileWithoutMailAccountContactsNoServer)
         Shown(QStringLiteral("error")).value(0).Text,
         QStringLiteral("Не знайдено основного облікового запису електронної пошти. Перевірте установки профілю."));
     EXPECT_FALSE(LogText().contains(QStringLiteral("мейл-акаунт:")));
-    EXPECT_EQ(Page->HelpContext(), 2030);
+    QTest::mouseClick(Page->findChild<QPushButton*>(QStringLiteral("ButtonHelp")), Qt::LeftButton);
+    EXPECT_TRUE(Shown(QStringLiteral("url")).value(0).Text.endsWith(QStringLiteral("help/2030.html")));
     EXPECT_FALSE(Page->findChild<QLabel*>(QStringLiteral("LabelCount"))->isVisible());
     SaveScreenshot(&Window, QStringLiteral("receipt_page_empty"));
 }
