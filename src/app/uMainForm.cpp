@@ -260,9 +260,8 @@ void TqorMainForm::CreateMenus()
     MenuData->addAction(ActionInputCatalogSelect);
 
     MenuHelp = MakeMenu("MenuHelp", QStringLiteral("  Допомога"), QStringLiteral("help"));
-    // The introduction program is started at the first run; its entry is not shown.
-    MenuHelp->addAction(ActionRunPresentation);
-    ActionRunPresentation->setVisible(false);
+    // ActionRunPresentation has no entry: the introduction program starts at
+    // the first run (a hidden entry would disable the action itself).
     MenuHelp->addAction(ActionDocumentation);
     MenuHelp->addAction(ActionAbout);
     MenuHelp->addAction(ActionSearchSertificate);
@@ -276,8 +275,8 @@ void TqorMainForm::CreateLayout()
     ToolBarMain->setObjectName(QStringLiteral("ToolBarMain"));
     ToolBarMain->setMovable(false);
     ToolBarMain->setFloatable(false);
-    ToolBarMain->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    ToolBarMain->setIconSize(QSize(20, 20));
+    ToolBarMain->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBarMain->setIconSize(QSize(24, 24));
     ToolBarMain->setContextMenuPolicy(Qt::PreventContextMenu);
     addToolBar(Qt::TopToolBarArea, ToolBarMain);
 
@@ -449,9 +448,21 @@ void TqorMainForm::RebuildToolBar()
                                    MenuHelp->menuAction()};
     for (QAction* Item : Items) {
         ToolBarMain->addAction(Item);
+        auto* Button = qobject_cast<QToolButton*>(ToolBarMain->widgetForAction(Item));
+        if (!Button)
+            continue;
         if (Item->menu())
-            if (auto* Button = qobject_cast<QToolButton*>(ToolBarMain->widgetForAction(Item)))
-                Button->setPopupMode(QToolButton::InstantPopup);
+            Button->setPopupMode(QToolButton::InstantPopup);
+        // The task actions are also the start page's big buttons: here they
+        // are pictures with their caption and key as hint, so that every
+        // item fits the narrowest window.
+        if (Item == ActionReportsSend || Item == ActionTicketsGet || Item == ActionTicketsShowSaved) {
+            Button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+            Button->setToolTip(
+                QStringLiteral("%1 (%2)").arg(Item->text(), Item->shortcut().toString(QKeySequence::NativeText)));
+        }
+        if (Item == Items.first() || Item == ActionTicketsShowSaved)
+            ToolBarMain->addSeparator();
     }
 }
 
