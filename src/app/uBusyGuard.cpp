@@ -48,6 +48,9 @@ TBusySection::TBusySection(TBusyCounter& Counter, const QString& Message) : FCou
     FCounter.Enter(Message);
 }
 
-TBusySection::~TBusySection() { FCounter.Leave(); }
+TBusySection::~TBusySection()
+{
+    FCounter.Leave();
+}
 
 } // namespace kelvora

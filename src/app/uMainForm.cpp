@@ -288,7 +288,11 @@ void TqorMainForm::CreateLayout()
 
     auto* Header = new QFrame(Central);
     Header->setObjectName(QStringLiteral("PanelHeader"));
-    Header->setStyleSheet(QStringLiteral("#PanelHeader { background: #1f4e8c; } QLabel { color: #ffffff; }"));
+    QPalette HeaderPalette = Header->palette();
+    HeaderPalette.setColor(QPalette::Window, QColor(0x1f, 0x4e, 0x8c));
+    HeaderPalette.setColor(QPalette::WindowText, Qt::white);
+    Header->setPalette(HeaderPalette);
+    Header->setAutoFillBackground(true);
     auto* HeaderLayout = new QHBoxLayout(Header);
     HeaderLayout->setContentsMargins(14, 8, 14, 8);
     auto* Logo = new QLabel(Header);
@@ -335,7 +339,7 @@ void TqorMainForm::CreateLayout()
     FBlinkTimer->setInterval(500);
     QObject::connect(FBlinkTimer, &QTimer::timeout, this, [this] {
         FBlinkRed = !FBlinkRed;
-        LabelUpdate->setStyleSheet(FBlinkRed ? QStringLiteral("color: #c00000;") : QStringLiteral("color: #008000;"));
+        SetUpdateColour();
     });
 
     PageControl = new QStackedWidget(Central);
@@ -512,19 +516,21 @@ void TqorMainForm::SetPageIndex(int Index)
     PageControl->setCurrentIndex(Index);
 }
 
-void TqorMainForm::TrySaveSetting(const QString& Name, const QString& Value)
+bool TqorMainForm::TrySaveSetting(const QString& Name, const QString& Value)
 {
     try {
         GetConfiguration()->WriteSetting(Name, Value);
+        return true;
     } catch (const std::exception& E) {
         // The program goes on with the value in memory; said once a run.
         if (FSettingsFailureShown)
-            return;
+            return false;
         FSettingsFailureShown = true;
         ShowError(QStringLiteral("Не вдалося зберегти налаштування програми: %1\r\n\r\nЗміни налаштувань не буде "
                                  "збережено до наступного запуску.")
                       .arg(Message(E)),
                   this);
+        return false;
     }
 }
 
@@ -550,10 +556,12 @@ void TqorMainForm::ReloadProfiles()
     int32_t Id = 0;
     try {
         bool Ok = false;
-        Id = GetConfiguration()->ReadSetting(QStringLiteral("profile_current")).trimmed().toInt(&Ok, 10);
+        FStoredProfileCurrent = GetConfiguration()->ReadSetting(QStringLiteral("profile_current"));
+        Id = FStoredProfileCurrent.trimmed().toInt(&Ok, 10);
         if (!Ok)
             Id = 0;
     } catch (const std::exception&) {
+        FStoredProfileCurrent.clear();
         Id = 0;
     }
     if (FProfiles.isEmpty()) {
@@ -594,7 +602,11 @@ void TqorMainForm::ShowProfileState(int32_t Id)
 void TqorMainForm::SwitchProfile(int32_t Id)
 {
     FCurrentProfileId = Id;
-    TrySaveSetting(QStringLiteral("profile_current"), QString::number(Id));
+    // The settings file is rewritten (and synced to disk) only when the value
+    // changes: every start would otherwise pay for writing what is there.
+    const QString Value = QString::number(Id);
+    if (Value != FStoredProfileCurrent && TrySaveSetting(QStringLiteral("profile_current"), Value))
+        FStoredProfileCurrent = Value;
     ShowProfileState(Id);
     BlockGUI(false);
 }
@@ -708,9 +720,16 @@ void TqorMainForm::ShowUpdateNotice(const TUpdateInfo& Info)
     LabelUpdate->setToolTip(Info.Description);
     LabelUpdateInstall->setToolTip(Info.Description);
     FBlinkRed = false;
-    LabelUpdate->setStyleSheet(QStringLiteral("color: #008000;"));
+    SetUpdateColour();
     PanelUpdate->show();
     FBlinkTimer->start();
+}
+
+void TqorMainForm::SetUpdateColour()
+{
+    QPalette Palette = LabelUpdate->palette();
+    Palette.setColor(QPalette::WindowText, FBlinkRed ? QColor(0xc0, 0, 0) : QColor(0, 0x80, 0));
+    LabelUpdate->setPalette(Palette);
 }
 
 void TqorMainForm::ActionUpdateInstallExecute()

@@ -74,13 +74,16 @@ private:
     void RebuildToolBar();
     bool Idle() const;
     void ShowProfileState(int32_t Id);
-    void TrySaveSetting(const QString& Name, const QString& Value);
+    // False when it could not be written (said once a run).
+    bool TrySaveSetting(const QString& Name, const QString& Value);
     void OpenPage(int Index, QPointer<TWorkPage>& Field, TWorkPage* (*Factory)(QWidget*, int));
     void CheckDatabaseAndReload();
     void CheckForUpdate();
     // Closes the window once the work under way has ended.
     void CloseAfterWork();
     void ShowUpdateNotice(const TUpdateInfo& Info);
+    // The notice's caption in green, or red while FBlinkRed.
+    void SetUpdateColour();
 
     // Action handlers.
     void ActionShowCertificatesExecute();
@@ -110,6 +113,7 @@ private:
 
     QList<TProfileEntry> FProfiles;
     int32_t FCurrentProfileId = -1;
+    QString FStoredProfileCurrent; // "profile_current" as the settings hold it
     TBusyCounter FBusy;
     bool FBlockGUI = false;
     QPointer<TWorkPage> FFrameReports;

@@ -3,6 +3,7 @@
 // The small borderless window shown while the program checks its database
 // and brings up the crypto library, before the main window exists.
 
+#include <QPixmap>
 #include <QWidget>
 
 class QLabel;
@@ -27,6 +28,7 @@ private:
     QLabel* LabelProgress;
     QTimer* Timer;
     bool FClosed = false;
+    QPixmap FPicture;
 };
 
 // Shows the preloader, serves events until its work is done, then hides and

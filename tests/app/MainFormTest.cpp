@@ -404,9 +404,11 @@ TEST_F(MainFormTest, UpdateNoticeBlinksAndClosingDuringTheDownloadStopsIt)
     auto* Caption = Window->findChild<QLabel*>(QStringLiteral("LabelUpdate"));
     EXPECT_EQ(Caption->text(), QStringLiteral("Доступне оновлення: \"Kelvora 1.3\""));
     EXPECT_EQ(Caption->toolTip(), QStringLiteral("Нові форми звітів"));
-    const QString Colour = Caption->styleSheet();
-    EXPECT_TRUE(WaitFor([&] { return Caption->styleSheet() != Colour; }, 1500));
-    EXPECT_TRUE(WaitFor([&] { return Caption->styleSheet() == Colour; }, 1500));
+    const auto Colour = [&] { return Caption->palette().color(QPalette::WindowText); };
+    const QColor Green = Colour();
+    EXPECT_EQ(Green, QColor(0, 0x80, 0));
+    EXPECT_TRUE(WaitFor([&] { return Colour() == QColor(0xc0, 0, 0); }, 1500));
+    EXPECT_TRUE(WaitFor([&] { return Colour() == Green; }, 1500));
     SaveScreenshot(Window.get(), QStringLiteral("main_window_update_notice"));
 
     // The link asks first; No downloads nothing.
