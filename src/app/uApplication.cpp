@@ -9,6 +9,8 @@ namespace kelvora {
 
 namespace {
 
+const QString UnknownFailure = QStringLiteral("Невідома помилка програми.");
+
 TExceptionHandler& Handler()
 {
     static TExceptionHandler Current;
@@ -44,7 +46,7 @@ bool RunGuarded(const std::function<void()>& Work)
     } catch (const std::exception& E) {
         Deliver(E);
     } catch (...) {
-        Deliver(Exception(QStringLiteral("Невідома помилка програми.")));
+        Deliver(Exception(UnknownFailure));
     }
     return false;
 }
@@ -53,9 +55,15 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TApplication::notify(QObject* Receiver, QEvent* Event)
 {
-    bool Result = false;
-    RunGuarded([&] { Result = QApplication::notify(Receiver, Event); });
-    return Result;
+    // Every event passes here: no function object is made for it.
+    try {
+        return QApplication::notify(Receiver, Event);
+    } catch (const std::exception& E) {
+        Deliver(E);
+    } catch (...) {
+        Deliver(Exception(UnknownFailure));
+    }
+    return false;
 }
 
 void InitResources()

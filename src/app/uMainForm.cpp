@@ -27,6 +27,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFrame>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -45,7 +46,15 @@ namespace {
 const QString ProductName = QStringLiteral("Kelvora");
 const QString VerifyFailed = QStringLiteral("Помилка перевірки цілісності даних: %1");
 
-QIcon Icon(const QString& Name) { return QIcon(QStringLiteral(":/kelvora/icons/%1.svg").arg(Name)); }
+// Each picture is read once: making an icon from an SVG file parses it.
+QIcon Icon(const QString& Name)
+{
+    static QHash<QString, QIcon> Icons;
+    auto Found = Icons.find(Name);
+    if (Found == Icons.end())
+        Found = Icons.insert(Name, QIcon(QStringLiteral(":/kelvora/icons/%1.svg").arg(Name)));
+    return *Found;
+}
 
 QString Message(const std::exception& E) { return QString::fromUtf8(E.what()); }
 
