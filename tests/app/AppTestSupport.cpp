@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 
+#include "uFactories.h"
 #include "uProfile.h"
 
 #include <QCoreApplication>
@@ -55,12 +56,22 @@ int32_t AppTest::AddTestProfile(const QString& Name, const QString& Code)
     return Profile.Id;
 }
 
-QAction* AppTest::Action(QWidget* Window, const QString& Name)
+QAction* AppTest::Action(QWidget* Window, const char* Name)
 {
-    auto* Found = Window->findChild<QAction*>(Name);
-    EXPECT_NE(Found, nullptr) << Name.toStdString();
+    auto* Found = Window->findChild<QAction*>(QString::fromLatin1(Name));
+    EXPECT_NE(Found, nullptr) << Name;
     return Found;
 }
+
+QStringList AppTest::Texts(const QString& Kind)
+{
+    QStringList Result;
+    for (const auto& Record : Shown(Kind))
+        Result << Record.Text;
+    return Result;
+}
+
+QString AppTest::Setting(const QString& Name) { return GetConfiguration()->ReadSetting(Name); }
 
 QString CopyProgram(const QString& Source, const QString& Folder, const QString& FileName)
 {

@@ -23,8 +23,11 @@ protected:
     std::unique_ptr<TqorMainForm> MakeWindow();
     // Stores a profile; returns its id.
     static int32_t AddTestProfile(const QString& Name, const QString& Code);
-    static QAction* Action(QWidget* Window, const QString& Name);
-    static void Trigger(QWidget* Window, const QString& Name) { Action(Window, Name)->trigger(); }
+    static QAction* Action(QWidget* Window, const char* Name);
+    static void Trigger(QWidget* Window, const char* Name) { Action(Window, Name)->trigger(); }
+    // The texts of the dialog script's records of one kind.
+    static QStringList Texts(const QString& Kind);
+    static QString Setting(const QString& Name);
 
 private:
     QByteArray FOldConfigHome;

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -31,37 +32,21 @@ namespace {
 
 class MainFormTest : public AppTest {};
 
-QString Setting(const QString& Name) { return GetConfiguration()->ReadSetting(Name); }
-
 QStringList Captions(const QList<QAction*>& Actions)
 {
     QStringList Result;
     for (QAction* Action : Actions)
-        if (Action->isVisible())
-            Result << (Action->isSeparator() ? QStringLiteral("-")
-                                             : Action->text().replace(QStringLiteral("&&"), QStringLiteral("&")));
+        Result << (Action->isSeparator() ? QStringLiteral("-")
+                                         : Action->text().replace(QStringLiteral("&&"), QStringLiteral("&")));
     return Result;
 }
 
-QWidget* Child(QWidget* Window, const char* Name) { return Window->findChild<QWidget*>(QString::fromLatin1(Name)); }
-
-// Serves events while Work runs; every modal window that appears meanwhile
-// is handed to Answer (which must close it), and its name is recorded.
-QStringList AnswerModals(const std::function<void()>& Work, const std::function<void(QWidget*)>& Answer)
+template <class T = QWidget> T* Child(QWidget* Window, const char* Name)
 {
-    QStringList Seen;
-    QTimer Poll;
-    Poll.setInterval(20);
-    QObject::connect(&Poll, &QTimer::timeout, [&] {
-        if (QWidget* Modal = QApplication::activeModalWidget()) {
-            Seen << Modal->objectName();
-            Answer(Modal);
-        }
-    });
-    Poll.start();
-    Work();
-    return Seen;
+    return Window->findChild<T*>(QString::fromLatin1(Name));
 }
+
+QString Caption(QWidget* Window, const char* Name) { return Child<QLabel>(Window, Name)->text(); }
 
 TEST_F(MainFormTest, EmptyDatabaseShowsTheStubAndOffersANewProfile)
 {
@@ -73,16 +58,11 @@ TEST_F(MainFormTest, EmptyDatabaseShowsTheStubAndOffersANewProfile)
     EXPECT_TRUE(Child(Window.get(), "PanelStub")->isVisible());
     EXPECT_FALSE(Child(Window.get(), "PanelTasks")->isVisible());
     EXPECT_TRUE(Setting(QStringLiteral("not_first_running")).isEmpty()); // no introduction program
-    const QList<QAction*> Items = Window->findChild<QToolBar*>(QStringLiteral("ToolBarMain"))->actions();
-    ASSERT_FALSE(Items.isEmpty());
-    EXPECT_EQ(Items.first(), Action(Window.get(), QStringLiteral("ActionProfileAdd")));
-    EXPECT_EQ(Items.first()->menu(), nullptr);
-    for (const char* Name : {"ActionReportsSend", "ActionTicketsGet", "ActionTicketsShowSaved", "ActionBackup",
-                             "ContractF1391001", "ContractJ1391101"})
-        EXPECT_FALSE(Action(Window.get(), QString::fromLatin1(Name))->isEnabled()) << Name;
-    // Without a profile the page actions do nothing, also when asked directly.
-    Trigger(Window.get(), QStringLiteral("ActionReportsSend"));
-    EXPECT_EQ(Window->PageIndex(), 0);
+    QAction* First = Child<QToolBar>(Window.get(), "ToolBarMain")->actions().value(0);
+    EXPECT_EQ(First, Action(Window.get(), "ActionProfileAdd"));
+    EXPECT_EQ(First->menu(), nullptr);
+    for (const char* Name : {"ActionReportsSend", "ActionTicketsShowSaved", "ActionBackup", "ContractJ1391101"})
+        EXPECT_FALSE(Action(Window.get(), Name)->isEnabled()) << Name;
     SaveScreenshot(Window.get(), QStringLiteral("main_window_no_profiles"));
 }
 
@@ -94,35 +74,28 @@ TEST_F(MainFormTest, MenusListProfilesInReverseStoreOrderAndStaleCurrentFallsBac
     GetConfiguration()->WriteSetting(QStringLiteral("profile_current"), QStringLiteral("999"));
     TProfiles Stored;
     ASSERT_TRUE(GetProfiles(Stored));
-    ASSERT_EQ(Stored.size(), 3u);
-
     auto Window = MakeWindow();
     EXPECT_EQ(Window->CurrentProfileId(), Stored[0].Id);
     EXPECT_EQ(Setting(QStringLiteral("profile_current")), QString::number(Stored[0].Id));
-    EXPECT_EQ(Window->windowTitle(), QStringLiteral("Kelvora - %1 (ЄДРПОУ - %2)").arg(Stored[0].Name, Stored[0].Code));
-    EXPECT_EQ(static_cast<QLabel*>(Child(Window.get(), "LabelProfile"))->text(),
-              QStringLiteral("%1 (ЄДРПОУ - %2)").arg(Stored[0].Name, Stored[0].Code));
+    const QString Line = QStringLiteral("%1 (ЄДРПОУ - %2)").arg(Stored[0].Name, Stored[0].Code);
+    EXPECT_EQ(Window->windowTitle(), QStringLiteral("Kelvora - ") + Line);
+    EXPECT_EQ(Caption(Window.get(), "LabelProfile"), Line);
     EXPECT_EQ(Window->HelpContext(), 1000);
 
-    auto* ProfileMenu = Window->findChild<QMenu*>(QStringLiteral("MenuProfile"));
+    auto* ProfileMenu = Child<QMenu>(Window.get(), "MenuProfile");
     EXPECT_EQ(Captions(ProfileMenu->actions()),
               QStringList({Stored[2].Name, Stored[1].Name, Stored[0].Name, QStringLiteral("-"),
                            QStringLiteral("Редагувати підприємство..."), QStringLiteral("Нове підприємство"),
                            QStringLiteral("Видалити підприємство")}));
     EXPECT_TRUE(ProfileMenu->actions()[2]->isChecked());
-    EXPECT_FALSE(ProfileMenu->actions()[0]->isChecked());
-
-    // The toolbar shows the main menu's top-level items.
     EXPECT_EQ(
-        Captions(Window->findChild<QToolBar*>(QStringLiteral("ToolBarMain"))->actions()),
+        Captions(Child<QToolBar>(Window.get(), "ToolBarMain")->actions()),
         QStringList({QStringLiteral("Підприємство"), QStringLiteral("-"), QStringLiteral("Відправити звіти"),
                      QStringLiteral("Прийняти квитанції"), QStringLiteral("Переглянути квитанції"), QStringLiteral("-"),
                      QStringLiteral("Договори та заяви"), QStringLiteral("  Криптобібліотека"),
                      QStringLiteral("  Робота з даними"), QStringLiteral("  Допомога")}));
-    EXPECT_EQ(Captions(Window->findChild<QMenu*>(QStringLiteral("MenuCrypto"))->actions()),
-              QStringList({QStringLiteral("Переглянути сертифікати"), QStringLiteral("Переглянути СВС"),
-                           QStringLiteral("Налаштування")}));
-    EXPECT_EQ(Captions(Window->findChild<QMenu*>(QStringLiteral("MenuHelp"))->actions()),
+    EXPECT_EQ(Captions(Child<QMenu>(Window.get(), "MenuCrypto")->actions()).last(), QStringLiteral("Налаштування"));
+    EXPECT_EQ(Captions(Child<QMenu>(Window.get(), "MenuHelp")->actions()),
               QStringList({QStringLiteral("Документація"), QStringLiteral("Про програму"),
                            QStringLiteral("Пошук сертифікату на сайті"), QStringLiteral("-"),
                            QStringLiteral("Надіслати відгук")}));
@@ -130,15 +103,13 @@ TEST_F(MainFormTest, MenusListProfilesInReverseStoreOrderAndStaleCurrentFallsBac
     // Every item fits the narrowest window.
     Window->resize(Window->minimumSize());
     QCoreApplication::processEvents();
-    auto* More = Window->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"));
+    auto* More = Child<QToolButton>(Window.get(), "qt_toolbar_ext_button");
     EXPECT_TRUE(!More || !More->isVisible());
     SaveScreenshot(Window.get(), QStringLiteral("main_window_minimum_size"));
 
-    // Choosing another profile switches to it and remembers it.
     ProfileMenu->actions()[0]->trigger();
     EXPECT_EQ(Window->CurrentProfileId(), Stored[2].Id);
     EXPECT_EQ(Setting(QStringLiteral("profile_current")), QString::number(Stored[2].Id));
-    EXPECT_TRUE(ProfileMenu->actions()[0]->isChecked());
     EXPECT_FALSE(ProfileMenu->actions()[2]->isChecked());
 }
 
@@ -149,30 +120,28 @@ TEST_F(MainFormTest, DeletingProfilesAsksAndTheLastLeavesTheStub)
     TProfiles Stored;
     GetProfiles(Stored);
     auto Window = MakeWindow();
-
     TDialogScript::Answer(drNo);
-    Trigger(Window.get(), QStringLiteral("ActionProfileDel"));
-    ASSERT_EQ(Shown(QStringLiteral("question")).size(), 1);
-    EXPECT_EQ(Shown(QStringLiteral("question"))[0].Text,
-              QStringLiteral("При видаленні профілю підприємства будуть видалені всі збережені квитанції для цього "
-                             "підприємства.\r\n\r\nВи дійсно хочете видалити \"%1\" ? ")
-                  .arg(Stored[0].Name));
+    Trigger(Window.get(), "ActionProfileDel");
+    EXPECT_EQ(Texts(QStringLiteral("question")),
+              QStringList(QStringLiteral("При видаленні профілю підприємства будуть видалені всі збережені квитанції "
+                                         "для цього підприємства.\r\n\r\nВи дійсно хочете видалити \"%1\" ? ")
+                              .arg(Stored[0].Name)));
     EXPECT_EQ(Window->Profiles().size(), 2);
 
     TDialogScript::Answer(drYes);
-    Trigger(Window.get(), QStringLiteral("ActionProfileDel"));
+    Trigger(Window.get(), "ActionProfileDel");
     TProfile Gone;
     EXPECT_FALSE(GetProfile(Stored[0].Id, Gone));
     EXPECT_EQ(Window->CurrentProfileId(), Stored[1].Id);
     EXPECT_EQ(Setting(QStringLiteral("profile_current")), QString::number(Stored[1].Id));
 
     TDialogScript::Answer(drYes);
-    Trigger(Window.get(), QStringLiteral("ActionProfileDel"));
+    Trigger(Window.get(), "ActionProfileDel");
     EXPECT_EQ(Window->CurrentProfileId(), -1);
     EXPECT_EQ(Setting(QStringLiteral("profile_current")), QStringLiteral("-1"));
     EXPECT_TRUE(Child(Window.get(), "PanelStub")->isVisible());
     EXPECT_EQ(Window->windowTitle(), QStringLiteral("Kelvora"));
-    EXPECT_EQ(Window->findChild<QToolBar*>(QStringLiteral("ToolBarMain"))->actions().first()->objectName(),
+    EXPECT_EQ(Child<QToolBar>(Window.get(), "ToolBarMain")->actions().value(0)->objectName(),
               QStringLiteral("ActionProfileAdd"));
 }
 
@@ -181,8 +150,7 @@ TEST_F(MainFormTest, PageActionsMakeAFreshPageAndClosingReturnsToTheStartPage)
     const int32_t Id = AddTestProfile(QStringLiteral("Альфа"), QStringLiteral("11111111"));
     auto Window = MakeWindow();
     const struct {
-        const char* Action;
-        const char* Button;
+        const char *Action, *Button;
         int Index;
         const char* Page;
     } Pages[] = {{"ActionReportsSend", "ButtonReportsSend", 1, "TFrameReports"},
@@ -190,23 +158,21 @@ TEST_F(MainFormTest, PageActionsMakeAFreshPageAndClosingReturnsToTheStartPage)
                  {"ActionTicketsShowSaved", "ButtonTicketsShowSaved", 3, "TFrameSavedTickets"}};
     for (const auto& P : Pages) {
         SCOPED_TRACE(P.Action);
-        QTest::mouseClick(static_cast<QToolButton*>(Child(Window.get(), P.Button)), Qt::LeftButton);
+        QTest::mouseClick(Child<QToolButton>(Window.get(), P.Button), Qt::LeftButton);
         ASSERT_EQ(Window->PageIndex(), P.Index);
         QPointer<TWorkPage> First = Window->Page(P.Index);
-        ASSERT_TRUE(First);
+        ASSERT_TRUE(First && First->isVisible());
         EXPECT_EQ(First->objectName(), QString::fromLatin1(P.Page));
         EXPECT_EQ(First->ProfileId(), Id);
-        EXPECT_TRUE(First->isVisible());
         // On a work page the start page's actions do nothing.
-        Trigger(Window.get(), QStringLiteral("ActionTicketsShowSaved"));
-        Trigger(Window.get(), QStringLiteral("ActionReportsSend"));
+        Trigger(Window.get(), "ActionTicketsShowSaved");
+        Trigger(Window.get(), "ActionReportsSend");
         EXPECT_EQ(Window->PageIndex(), P.Index);
-        // The page leaves by closing the window: the window stays.
+        // The page leaves by closing the window: the window stays, the page is kept.
         First->window()->close();
         EXPECT_EQ(Window->PageIndex(), 0);
-        EXPECT_TRUE(Window->isVisible());
-        EXPECT_TRUE(First); // kept while hidden
-        Trigger(Window.get(), QString::fromLatin1(P.Action));
+        EXPECT_TRUE(Window->isVisible() && First);
+        Trigger(Window.get(), P.Action);
         EXPECT_EQ(Window->PageIndex(), P.Index);
         EXPECT_FALSE(First); // replaced by a new one
         Window->close();
@@ -220,62 +186,49 @@ TEST_F(MainFormTest, NothingStartsAndClosingIsRefusedWhileWorkRuns)
 {
     AddTestProfile(QStringLiteral("Альфа"), QStringLiteral("11111111"));
     auto Window = MakeWindow();
-    // Each action, when it may run, shows the first dialog of its work.
+    // Each action, when it may run, shows the first dialog of its work (or none).
     const struct {
-        const char* Action;
-        const char* Kind;
+        const char *Action, *Kind;
     } Actions[] = {{"ActionRestore", "open"},      {"ActionProfileDel", "question"}, {"ActionCryptoSettings", nullptr},
                    {"ActionReportsSend", nullptr}, {"ActionAbout", nullptr},         {"ContractJ1391001", nullptr}};
-    {
-        TBusySection Busy(Window->Busy(), QStringLiteral("Перевірка цілісності даних. Зачекайте..."));
-        EXPECT_TRUE(Window->Blocked());
-        auto* Message = Window->findChild<QLabel*>(QStringLiteral("LabelMessage"));
-        ASSERT_NE(Message, nullptr);
-        EXPECT_TRUE(Message->isVisible());
-        for (const auto& A : Actions) {
-            EXPECT_FALSE(Action(Window.get(), QString::fromLatin1(A.Action))->isEnabled()) << A.Action;
-            Trigger(Window.get(), QString::fromLatin1(A.Action));
-        }
+    const auto TryAll = [&] {
+        for (const auto& A : Actions)
+            Trigger(Window.get(), A.Action);
         Window->close();
         EXPECT_TRUE(Window->isVisible());
         EXPECT_EQ(Window->PageIndex(), 0);
+    };
+    {
+        TBusySection Busy(Window->Busy(), QStringLiteral("Перевірка цілісності даних. Зачекайте..."));
+        EXPECT_TRUE(Window->Blocked());
+        EXPECT_TRUE(Child(Window.get(), "LabelMessage")->isVisible());
+        for (const auto& A : Actions)
+            EXPECT_FALSE(Action(Window.get(), A.Action)->isEnabled()) << A.Action;
+        TryAll();
         EXPECT_TRUE(TDialogScript::Shown().isEmpty()) << ShownTexts().join(u'\n').toStdString();
     }
     EXPECT_FALSE(Window->Blocked());
-
-    // Work of another window: the actions on shared data wait for it too;
-    // reading the help does not.
+    // Work of another window: actions on shared data wait for it too; the help does not.
     QWidget Other;
     TBusyCounter OtherBusy(&Other);
     {
         TBusySection Busy(OtherBusy);
-        for (const auto& A : Actions)
-            Trigger(Window.get(), QString::fromLatin1(A.Action));
-        Window->close();
-        EXPECT_TRUE(Window->isVisible());
-        EXPECT_EQ(Window->PageIndex(), 0);
-        Trigger(Window.get(), QStringLiteral("ActionDocumentation"));
-        EXPECT_EQ(Shown(QStringLiteral("url")).size(), 1);
+        TryAll();
+        Trigger(Window.get(), "ActionDocumentation");
         EXPECT_EQ(TDialogScript::Shown().size(), 1);
+        EXPECT_EQ(Shown(QStringLiteral("url")).size(), 1);
     }
     for (const auto& A : Actions)
         if (A.Kind) {
             TDialogScript::ClearShown();
-            Trigger(Window.get(), QString::fromLatin1(A.Action));
+            Trigger(Window.get(), A.Action);
             EXPECT_EQ(Shown(QString::fromLatin1(A.Kind)).size(), 1) << A.Action;
         }
-}
-
-TEST_F(MainFormTest, RestoreAsksForABackupFileInTheDataFolder)
-{
-    auto Window = MakeWindow();
-    TDialogScript::Files({Root() + QStringLiteral("x.backup")});
-    Trigger(Window.get(), QStringLiteral("ActionRestore"));
-    const auto Open = Shown(QStringLiteral("open"));
-    ASSERT_EQ(Open.size(), 1);
-    EXPECT_EQ(Open[0].Text, QStringLiteral("Файл резервної копії (*.backup)|*.backup|Всі файли|*"));
-    EXPECT_EQ(Open[0].Folder, GetDataFolder());
-    EXPECT_FALSE(Window->Blocked());
+    // The restore's file dialog: backup files, in the data folder.
+    Trigger(Window.get(), "ActionRestore");
+    EXPECT_EQ(Shown(QStringLiteral("open")).value(0).Text,
+              QStringLiteral("Файл резервної копії (*.backup)|*.backup|Всі файли|*"));
+    EXPECT_EQ(Shown(QStringLiteral("open")).value(0).Folder, GetDataFolder());
 }
 
 TEST_F(MainFormTest, AnExceptionOfAnActionReachesTheHookAndTheWindowGoesOn)
@@ -288,50 +241,45 @@ TEST_F(MainFormTest, AnExceptionOfAnActionReachesTheHookAndTheWindowGoesOn)
     QFile::remove(GetDatabasePath());
     WriteFile(QStringLiteral("data/database.sqlite"), QByteArray(4096, 'x'));
     TDialogScript::Answer(drYes);
-    Trigger(Window.get(), QStringLiteral("ActionProfileDel"));
-    SetUncaughtExceptionHandler(nullptr);
-    ASSERT_EQ(Caught.size(), 1);
+    Trigger(Window.get(), "ActionProfileDel");
+    EXPECT_EQ(Caught.size(), 1);
     EXPECT_EQ(Window->CurrentProfileId(), Id);
-    EXPECT_TRUE(Window->isVisible());
-    EXPECT_FALSE(Window->Blocked());
+    EXPECT_TRUE(Window->isVisible() && !Window->Blocked());
 
     // Nothing escapes the guard, whatever is thrown, the handler included.
-    int Calls = 0;
     SetUncaughtExceptionHandler([&](const std::exception&) {
-        ++Calls;
+        Caught << QString();
         throw 1;
     });
     EXPECT_FALSE(RunGuarded([] { throw Exception(QStringLiteral("x")); }));
     EXPECT_FALSE(RunGuarded([] { throw 42; }));
     EXPECT_TRUE(RunGuarded([] {}));
     SetUncaughtExceptionHandler(nullptr);
-    EXPECT_EQ(Calls, 2);
+    EXPECT_EQ(Caught.size(), 3);
 }
 
 TEST_F(MainFormTest, HelpFeedbackAndCertificateSearchOpenTheirAddresses)
 {
     auto Window = MakeWindow();
-    Trigger(Window.get(), QStringLiteral("ActionDocumentation"));
+    for (const char* Name : {"ActionDocumentation", "ActionFeedback", "ActionSearchSertificate"})
+        Trigger(Window.get(), Name);
     QTest::keyClick(Window.get(), Qt::Key_F1);
-    Trigger(Window.get(), QStringLiteral("ActionFeedback"));
-    Trigger(Window.get(), QStringLiteral("ActionSearchSertificate"));
-    const auto Urls = Shown(QStringLiteral("url"));
+    const QStringList Urls = Texts(QStringLiteral("url"));
     ASSERT_EQ(Urls.size(), 4);
-    EXPECT_EQ(QUrl(Urls[0].Text).toLocalFile(), HelpFile(1000));
-    EXPECT_EQ(QUrl(Urls[1].Text).toLocalFile(), HelpFile(1030)); // no profile yet
-    const QUrl Mail(Urls[2].Text);
-    EXPECT_EQ(Mail.scheme(), QStringLiteral("mailto"));
-    EXPECT_EQ(Mail.path(), QStringLiteral("support@example.org"));
+    EXPECT_EQ(QUrl(Urls[0]).toLocalFile(), HelpFile(1000));
+    const QUrl Mail(Urls[1]);
+    EXPECT_EQ(Mail.scheme() + u':' + Mail.path(), QStringLiteral("mailto:support@example.org"));
     EXPECT_EQ(QUrlQuery(Mail).queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded),
               QStringLiteral("Відгук про роботу програми Kelvora 1.2.3"));
-    EXPECT_EQ(Urls[3].Text, QStringLiteral("https://ca.example.org/certificates-search"));
+    EXPECT_EQ(Urls[2], QStringLiteral("https://ca.example.org/certificates-search"));
+    EXPECT_EQ(QUrl(Urls[3]).toLocalFile(), HelpFile(1030)); // F1 without a profile
 
     // An installation without the addresses says so instead of opening nothing.
     WriteFile(QStringLiteral("config/params.xml"), "<params><param name=\"software_revision\">1</param></params>");
     ReleaseProcessObjects();
     TDialogScript::ClearShown();
-    Trigger(Window.get(), QStringLiteral("ActionFeedback"));
-    Trigger(Window.get(), QStringLiteral("ActionSearchSertificate"));
+    Trigger(Window.get(), "ActionFeedback");
+    Trigger(Window.get(), "ActionSearchSertificate");
     EXPECT_EQ(Shown(QStringLiteral("warning")).size(), 2);
     EXPECT_TRUE(Shown(QStringLiteral("url")).isEmpty());
 }
@@ -342,13 +290,11 @@ TEST_F(MainFormTest, TheIntroductionProgramStartsOnceAtTheFirstShow)
                                      "#!/bin/sh\necho started >> \"$(dirname \"$0\")/presentation.log\"\n");
     QFile::setPermissions(Script, QFile::permissions(Script) | QFileDevice::ExeOwner);
     const QString LogFile = Root() + QStringLiteral("data/presentation.log");
-    {
-        auto Window = MakeWindow();
-        EXPECT_TRUE(Action(Window.get(), QStringLiteral("ActionRunPresentation"))->isEnabled());
-        EXPECT_TRUE(WaitFor([&] { return QFile::exists(LogFile); }, 5000));
-        EXPECT_EQ(Setting(QStringLiteral("not_first_running")), QStringLiteral("true"));
-    }
+    MakeWindow();
+    EXPECT_TRUE(WaitFor([&] { return QFile::exists(LogFile); }, 5000));
+    EXPECT_EQ(Setting(QStringLiteral("not_first_running")), QStringLiteral("true"));
     auto Again = MakeWindow();
+    EXPECT_TRUE(Action(Again.get(), "ActionRunPresentation")->isEnabled());
     QTest::qWait(300);
     EXPECT_EQ(ReadFile(LogFile).count("started"), 1);
 }
@@ -359,100 +305,81 @@ TEST_F(MainFormTest, CryptoSettingsCopyTheTechnicalCertificatesIntoTheNewStore)
     const QString Store = Root() + QStringLiteral("store");
     QDir().mkpath(Store);
     auto Window = MakeWindow();
-    const QStringList Modals =
-        AnswerModals([&] { Trigger(Window.get(), QStringLiteral("ActionCryptoSettings")); },
-                     [&](QWidget* Dialog) {
-                         Dialog->findChild<QLineEdit*>(QStringLiteral("FileStoreEdit"))->setText(Store);
-                         Dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-                     });
-    EXPECT_EQ(Modals, QStringList({QStringLiteral("PFSettingsDialog")}));
+    // The library's own settings dialog: the new store is typed in and accepted.
+    QStringList Seen;
+    QTimer Answer;
+    QObject::connect(&Answer, &QTimer::timeout, [&] {
+        if (QWidget* Dialog = QApplication::activeModalWidget()) {
+            Seen << Dialog->objectName();
+            Dialog->findChild<QLineEdit*>(QStringLiteral("FileStoreEdit"))->setText(Store);
+            Dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        }
+    });
+    Answer.start(20);
+    Trigger(Window.get(), "ActionCryptoSettings");
+    EXPECT_EQ(Seen, QStringList(QStringLiteral("PFSettingsDialog")));
     EXPECT_EQ(ReadFile(Store + QStringLiteral("/gateway-vey.cer")), QByteArray("certificate"));
-    ASSERT_EQ(Shown(QStringLiteral("info")).size(), 1);
-    EXPECT_EQ(Shown(QStringLiteral("info"))[0].Text,
-              QStringLiteral("Технологічні сертифікати були успішно скопійовані до нового сховища."));
-
-    // The viewers are the library's own windows, opened from the start page only.
-    const auto Close = [](QWidget* Dialog) { Dialog->close(); };
-    EXPECT_EQ(AnswerModals([&] { Trigger(Window.get(), QStringLiteral("ActionShowCRLs")); }, Close).size(), 1);
-    AddTestProfile(QStringLiteral("Альфа"), QStringLiteral("11111111"));
-    Window->ReloadProfiles();
-    Trigger(Window.get(), QStringLiteral("ActionReportsSend"));
-    EXPECT_TRUE(
-        AnswerModals([&] { Trigger(Window.get(), QStringLiteral("ActionShowCertificates")); }, Close).isEmpty());
+    EXPECT_EQ(Texts(QStringLiteral("info")),
+              QStringList(QStringLiteral("Технологічні сертифікати були успішно скопійовані до нового сховища.")));
 }
 
 TEST_F(MainFormTest, UpdateNoticeBlinksAndClosingDuringTheDownloadStopsIt)
 {
     THttpTestServer Server;
     ASSERT_TRUE(Server.Start());
-    const QByteArray Installer(40 * 1024, 'i');
-    Server.Put(QStringLiteral("setup.bin"), Installer);
-    const QString InstallerFile = Root() + QStringLiteral("setup.bin");
-    WriteFile(QStringLiteral("setup.bin"), Installer);
+    const QString Installer = WriteFile(QStringLiteral("setup.bin"), QByteArray(40 * 1024, 'i'));
+    Server.Put(QStringLiteral("setup.bin"), ReadFile(Installer));
     Server.Put(QStringLiteral("update.xml"),
-               QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<update>\n"
-                              "  <info revision=\"2\" name=\"Kelvora 1.3\" url=\"\">Нові форми звітів</info>\n"
-                              "  <file size=\"40 КБ\" hash=\"%1\" url=\"%2\"/>\n</update>\n")
-                   .arg(FileMD5(InstallerFile), Server.Url(QStringLiteral("slow/setup.bin")))
+               QStringLiteral("<update><info revision=\"2\" name=\"Kelvora 1.3\" url=\"\">Нові форми звітів</info>"
+                              "<file size=\"40 КБ\" hash=\"%1\" url=\"%2\"/></update>")
+                   .arg(FileMD5(Installer), Server.Url(QStringLiteral("slow/setup.bin")))
                    .toUtf8());
-    WriteParams("  <param name=\"update_url\">" + Server.Url(QStringLiteral("update.xml")).toUtf8() + "</param>\n");
-    AddTestProfile(QStringLiteral("Альфа"), QStringLiteral("11111111"));
-
+    WriteParams("<param name=\"update_url\">" + Server.Url(QStringLiteral("update.xml")).toUtf8() + "</param>\n");
     auto Window = MakeWindow();
-    auto* Panel = Child(Window.get(), "PanelUpdate");
-    ASSERT_TRUE(WaitFor([&] { return Panel->isVisible(); }, 10000));
-    auto* Caption = Window->findChild<QLabel*>(QStringLiteral("LabelUpdate"));
-    EXPECT_EQ(Caption->text(), QStringLiteral("Доступне оновлення: \"Kelvora 1.3\""));
-    EXPECT_EQ(Caption->toolTip(), QStringLiteral("Нові форми звітів"));
-    const auto Colour = [&] { return Caption->palette().color(QPalette::WindowText); };
-    const QColor Green = Colour();
-    EXPECT_EQ(Green, QColor(0, 0x80, 0));
+    ASSERT_TRUE(WaitFor([&] { return Child(Window.get(), "PanelUpdate")->isVisible(); }, 10000));
+    auto* Notice = Child<QLabel>(Window.get(), "LabelUpdate");
+    EXPECT_EQ(Notice->text(), QStringLiteral("Доступне оновлення: \"Kelvora 1.3\""));
+    EXPECT_EQ(Notice->toolTip(), QStringLiteral("Нові форми звітів"));
+    const auto Colour = [&] { return Notice->palette().color(QPalette::WindowText); };
+    EXPECT_EQ(Colour(), QColor(0, 0x80, 0));
     EXPECT_TRUE(WaitFor([&] { return Colour() == QColor(0xc0, 0, 0); }, 1500));
-    EXPECT_TRUE(WaitFor([&] { return Colour() == Green; }, 1500));
+    EXPECT_TRUE(WaitFor([&] { return Colour() == QColor(0, 0x80, 0); }, 1500));
     SaveScreenshot(Window.get(), QStringLiteral("main_window_update_notice"));
 
     // The link asks first; No downloads nothing.
-    auto* Link = Window->findChild<QLabel*>(QStringLiteral("LabelUpdateInstall"));
+    auto* Link = Child<QLabel>(Window.get(), "LabelUpdateInstall");
     Q_EMIT Link->linkActivated(QStringLiteral("install"));
-    ASSERT_EQ(Shown(QStringLiteral("question")).size(), 1);
-    EXPECT_EQ(Shown(QStringLiteral("question"))[0].Caption, QStringLiteral("Оновлення"));
-    EXPECT_EQ(Shown(QStringLiteral("question"))[0].Text,
-              QStringLiteral("Назва оновлення: \"Kelvora 1.3\".\r\n\r\nНові форми звітів\r\n\r\nРозмір оновлення: "
-                             "40 КБ. Завантажити зараз?"));
+    EXPECT_EQ(Shown(QStringLiteral("question")).value(0).Caption, QStringLiteral("Оновлення"));
+    EXPECT_EQ(Texts(QStringLiteral("question")),
+              QStringList(QStringLiteral("Назва оновлення: \"Kelvora 1.3\".\r\n\r\nНові форми звітів\r\n\r\nРозмір "
+                                         "оновлення: 40 КБ. Завантажити зараз?")));
     EXPECT_FALSE(Window->Blocked());
 
     // Yes: while the download runs nothing else starts; closing stops it,
     // and the window closes when the download has ended. No installer runs.
     TDialogScript::ClearShown();
     TDialogScript::Answer(drYes);
-    bool Probed = false;
-    bool VisibleAfterClose = false;
-    int PageAfter = -1;
     QString Progress;
+    bool VisibleAfterClose = false;
     QTimer Probe;
-    Probe.setInterval(20);
     QObject::connect(&Probe, &QTimer::timeout, [&] {
-        auto* Message = Window->findChild<QLabel*>(QStringLiteral("LabelMessage"));
-        if (Probed || !Message || !Message->text().startsWith(QStringLiteral("Завантаження оновлення: ")))
+        auto* Message = Child<QLabel>(Window.get(), "LabelMessage");
+        if (!Progress.isEmpty() || !Message || !Message->text().startsWith(QStringLiteral("Завантаження")))
             return;
-        Probed = true;
         Progress = Message->text();
         for (const char* Name : {"ActionReportsSend", "ActionRestore", "ActionUpdateInstall", "ActionProfileDel"})
-            Trigger(Window.get(), QString::fromLatin1(Name));
-        PageAfter = Window->PageIndex();
+            Trigger(Window.get(), Name);
         Window->close();
-        VisibleAfterClose = Window->isVisible();
+        VisibleAfterClose = Window->isVisible() && Window->PageIndex() == 0;
     });
-    Probe.start();
+    Probe.start(20);
     Q_EMIT Link->linkActivated(QStringLiteral("install"));
     EXPECT_TRUE(WaitFor([&] { return !Window->isVisible(); }, 15000));
-    ASSERT_TRUE(Probed);
-    EXPECT_TRUE(Progress.endsWith(QStringLiteral(" %. Зачекайте..."))) << Progress.toStdString();
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^Завантаження оновлення: \\d+ %. Зачекайте...$")).match(Progress).hasMatch())
+        << Progress.toStdString();
     EXPECT_TRUE(VisibleAfterClose);
-    EXPECT_EQ(PageAfter, 0);
-    EXPECT_EQ(Shown(QStringLiteral("question")).size(), 1) << ShownTexts().join(u'\n').toStdString();
-    EXPECT_TRUE(Shown(QStringLiteral("open")).isEmpty());
-    EXPECT_TRUE(Shown(QStringLiteral("error")).isEmpty());
+    EXPECT_EQ(ShownTexts().size(), 1) << ShownTexts().join(u'\n').toStdString(); // the one question
     EXPECT_FALSE(GetUpdater()->IsBusy());
     EXPECT_FALSE(ReadFile(GetDebugFolder() + QStringLiteral("updater.log")).contains("запуск інсталяції"));
 }

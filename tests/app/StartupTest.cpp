@@ -24,9 +24,14 @@ using namespace kelvora::test;
 
 namespace {
 
-class StartupTest : public AppTest {};
+class StartupTest : public AppTest {
+public:
+    using AppTest::AddTestProfile;
+    using AppTest::Root;
+    using AppTest::WriteFile;
+};
 
-// Runs as a test of its own in a child process started by a StartupTest.
+// Runs in a child process started by a StartupTest, which checks that it passed.
 class StartupChild : public AppTest {
 protected:
     static bool IsChild(const char* Role) { return qEnvironmentVariable("KELVORA_CHILD") == QLatin1String(Role); }
@@ -35,43 +40,38 @@ protected:
 const QString CryptoMissing = QStringLiteral(
     "Неможливо завантажити криптобібліотеку. Можливо, відсутні потрібні файли. Інсталюйте програму повторно.");
 
-// Runs Program with Arguments and the extra environment; its output, or a
-// note that it did not end within Milliseconds.
-struct TRun {
-    int ExitCode = -1;
-    bool Finished = false;
-    QString Output;
-};
-
-TRun RunProgram(const QString& Program, const QStringList& Arguments, const QProcessEnvironment& Extra,
-                int Milliseconds)
+// A program started with the extra environment (an empty value removes a variable).
+std::unique_ptr<QProcess> Start(const QString& Program, const QStringList& Arguments,
+                                const QMap<QString, QString>& Extra)
 {
-    QProcess Process;
+    auto Process = std::make_unique<QProcess>();
     QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& Key : Extra.keys())
-        Environment.insert(Key, Extra.value(Key));
-    Process.setProcessEnvironment(Environment);
-    Process.setProcessChannelMode(QProcess::MergedChannels);
-    Process.start(Program, Arguments);
-    TRun Result;
-    Result.Finished = Process.waitForFinished(Milliseconds);
-    if (!Result.Finished) {
-        Process.kill();
-        Process.waitForFinished();
-    }
-    Result.ExitCode = Process.exitCode();
-    Result.Output = QString::fromUtf8(Process.readAll());
-    return Result;
+    for (auto It = Extra.cbegin(); It != Extra.cend(); ++It)
+        It.value().isEmpty() ? Environment.remove(It.key()) : Environment.insert(It.key(), It.value());
+    Process->setProcessEnvironment(Environment);
+    Process->setProcessChannelMode(QProcess::MergedChannels);
+    Process->start(Program, Arguments);
+    return Process;
 }
 
-// The child's own test passed (it was not skipped).
-void ExpectChildPassed(const TRun& Child)
+// Waits for the process; its output, or why it failed.
+QString Finish(QProcess& Process, int Milliseconds = 60000)
 {
-    EXPECT_TRUE(Child.Finished);
-    EXPECT_EQ(Child.ExitCode, 0) << Child.Output.toStdString();
-    EXPECT_TRUE(Child.Output.contains(QStringLiteral("[  PASSED  ] 1 test")) &&
-                !Child.Output.contains(QStringLiteral("SKIPPED")))
-        << Child.Output.toStdString();
+    const bool Ended = Process.waitForFinished(Milliseconds);
+    QString Output = QString::fromUtf8(Process.readAll());
+    if (!Ended) {
+        Process.kill();
+        Process.waitForFinished();
+        return QStringLiteral("(did not end) ") + Output;
+    }
+    return Process.exitCode() == 0 ? Output : QStringLiteral("(exit %1) ").arg(Process.exitCode()) + Output;
+}
+
+// The child's one test ran and passed.
+bool ChildPassed(const QString& Output)
+{
+    return Output.contains(QStringLiteral("[  PASSED  ] 1 test")) && !Output.contains(QStringLiteral("SKIPPED")) &&
+           !Output.startsWith(u'(');
 }
 
 TEST_F(StartupTest, PreloaderChecksTheDatabaseAndBringsUpTheCryptoLibrary)
@@ -80,7 +80,7 @@ TEST_F(StartupTest, PreloaderChecksTheDatabaseAndBringsUpTheCryptoLibrary)
     Preloader.show();
     EXPECT_EQ(Preloader.size(), QSize(400, 260));
     EXPECT_EQ(Preloader.findChild<QLabel*>(QStringLiteral("LabelVersion"))->text(), QStringLiteral("Версія 1.2.3"));
-    ASSERT_TRUE(WaitFor([&] { return Preloader.Closed(); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return Preloader.Closed(); }));
     EXPECT_EQ(Preloader.findChild<QLabel*>(QStringLiteral("LabelProgress"))->text(),
               QStringLiteral("Ініціалізація криптобібліотеки..."));
     EXPECT_TRUE(TDialogScript::Shown().isEmpty()) << ShownTexts().join(u'\n').toStdString();
@@ -98,86 +98,72 @@ struct TBrokenInput {
     QString Kept;       // a file under the root that must stay byte for byte
 };
 
-class BrokenInputTest : public StartupTest, public ::testing::WithParamInterface<TBrokenInput> {
-public:
-    using StartupTest::AddTestProfile;
-    using StartupTest::Root;
-    using StartupTest::WriteFile;
-};
+class BrokenInputTest : public StartupTest, public ::testing::WithParamInterface<TBrokenInput> {};
 
 TEST_P(BrokenInputTest, StartsSaysWhatIsWrongAndLosesNothing)
 {
-    const TBrokenInput& Case = GetParam();
-    Case.Break(*this);
+    GetParam().Break(*this);
     ReleaseProcessObjects();
-    const QByteArray Before = Case.Kept.isEmpty() ? QByteArray() : ReadFile(Root() + Case.Kept);
-
+    const QString Kept = GetParam().Kept.isEmpty() ? QString() : Root() + GetParam().Kept;
+    const QByteArray Before = ReadFile(Kept);
     RunPreloader();
     EXPECT_TRUE(IsCryptoLibraryLoaded()); // after a failed check too
     auto Window = MakeWindow();
     QTest::qWait(300); // the update check has run
     EXPECT_TRUE(Window->isVisible());
-    EXPECT_EQ(Window->PageIndex(), 0);
     // Switching profiles (where there are some) says nothing more.
-    if (auto* Menu = Window->findChild<QMenu*>(QStringLiteral("MenuProfile")); Menu && !Menu->actions().isEmpty()) {
+    if (auto* Menu = Window->findChild<QMenu*>(QStringLiteral("MenuProfile")); !Menu->actions().isEmpty()) {
         Menu->actions().first()->trigger();
         EXPECT_EQ(Window->CurrentProfileId(), Menu->actions().first()->data().toInt());
     }
-
-    const auto Errors = Shown(QStringLiteral("error"));
-    ASSERT_EQ(Errors.size(), Case.Errors.size()) << ShownTexts().join(u'\n').toStdString();
+    const QStringList Errors = Texts(QStringLiteral("error"));
+    ASSERT_EQ(Errors.size(), GetParam().Errors.size()) << ShownTexts().join(u'\n').toStdString();
     for (qsizetype I = 0; I < Errors.size(); ++I)
-        EXPECT_TRUE(Errors[I].Text.startsWith(Case.Errors[I])) << Errors[I].Text.toStdString();
-    if (!Case.Kept.isEmpty())
-        EXPECT_EQ(ReadFile(Root() + Case.Kept), Before);
+        EXPECT_TRUE(Errors[I].startsWith(GetParam().Errors[I])) << Errors[I].toStdString();
+    EXPECT_EQ(ReadFile(Kept), Before);
 }
 
-const QString VerifyPrefix = QStringLiteral("Помилка перевірки цілісності даних: ");
-const QString ProfilesPrefix = QStringLiteral("Не вдалося прочитати профілі підприємств: ");
+const QString VerifyFailed = QStringLiteral("Помилка перевірки цілісності даних: ");
+const QString ProfilesFailed = QStringLiteral("Не вдалося прочитати профілі підприємств: ");
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, BrokenInputTest,
     ::testing::Values(
         TBrokenInput{"BrokenParams",
                      [](StartupTest& T) {
-                         static_cast<BrokenInputTest&>(T).WriteFile(
-                             QStringLiteral("config/params.xml"), "<params><param name=\"software_revision\">1</para");
+                         T.WriteFile(QStringLiteral("config/params.xml"), "<params><param name=\"x\">1</para");
                      },
-                     {VerifyPrefix + QStringLiteral("не вдалося прочитати параметри програми: "), ProfilesPrefix},
+                     {VerifyFailed + QStringLiteral("не вдалося прочитати параметри програми: "), ProfilesFailed},
                      QStringLiteral("config/params.xml")},
         TBrokenInput{"NotADatabase",
                      [](StartupTest& T) {
-                         auto& Test = static_cast<BrokenInputTest&>(T);
-                         Test.WriteFile(QStringLiteral("data/settings.ini"), "[main]\r\nprofile_current=7\r\n");
-                         Test.WriteFile(QStringLiteral("data/database.sqlite"), QByteArray(4096, 'x'));
+                         T.WriteFile(QStringLiteral("data/settings.ini"), "[main]\r\nprofile_current=7\r\n");
+                         T.WriteFile(QStringLiteral("data/database.sqlite"), QByteArray(4096, 'x'));
                      },
-                     {VerifyPrefix, ProfilesPrefix},
+                     {VerifyFailed, ProfilesFailed},
                      QStringLiteral("data/database.sqlite")},
         TBrokenInput{"SettingsNotWritable",
                      [](StartupTest& T) {
-                         auto& Test = static_cast<BrokenInputTest&>(T);
-                         Test.AddTestProfile(QStringLiteral("Альфа"), QStringLiteral("11111111"));
-                         Test.AddTestProfile(QStringLiteral("Бета"), QStringLiteral("22222222"));
+                         T.AddTestProfile(QStringLiteral("Альфа"), QStringLiteral("11111111"));
+                         T.AddTestProfile(QStringLiteral("Бета"), QStringLiteral("22222222"));
                          // A folder where the file should be: no one can write it, root included.
-                         QDir().mkpath(Test.Root() + QStringLiteral("data/settings.ini"));
+                         QDir().mkpath(T.Root() + QStringLiteral("data/settings.ini"));
                      },
                      {QStringLiteral("Не вдалося зберегти налаштування програми: ")},
                      QString()}),
-    [](const ::testing::TestParamInfo<TBrokenInput>& Info) { return std::string(Info.param.Name); });
+    [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(StartupChild, MissingCryptoLibrary)
 {
     if (!IsChild("missing-crypto"))
         GTEST_SKIP() << "runs in a child process";
     RunPreloader();
-    ASSERT_EQ(Shown(QStringLiteral("error")).size(), 1) << ShownTexts().join(u'\n').toStdString();
-    EXPECT_EQ(Shown(QStringLiteral("error"))[0].Text, CryptoMissing);
+    EXPECT_EQ(Texts(QStringLiteral("error")), QStringList(CryptoMissing));
     auto Window = MakeWindow();
     EXPECT_TRUE(Window->isVisible());
     // Every later use tries again and says the same.
-    Trigger(Window.get(), QStringLiteral("ActionShowCertificates"));
-    ASSERT_EQ(Shown(QStringLiteral("error")).size(), 2);
-    EXPECT_EQ(Shown(QStringLiteral("error"))[1].Text, CryptoMissing);
+    Trigger(Window.get(), "ActionShowCertificates");
+    EXPECT_EQ(Texts(QStringLiteral("error")), QStringList({CryptoMissing, CryptoMissing}));
 }
 
 TEST_F(StartupTest, WithoutTheCryptoLibraryTheProgramStartsAndSaysSo)
@@ -185,11 +171,11 @@ TEST_F(StartupTest, WithoutTheCryptoLibraryTheProgramStartsAndSaysSo)
     // This test program, copied where no crypto library lies beside it.
     const QString Program = CopyProgram(TestsFolder() + QStringLiteral("/test_app"), Root() + QStringLiteral("bin"),
                                         QStringLiteral("test_app_nocrypto"));
-    QProcessEnvironment Extra;
-    Extra.insert(QStringLiteral("KELVORA_CHILD"), QStringLiteral("missing-crypto"));
-    Extra.insert(QStringLiteral("LD_LIBRARY_PATH"), QString());
-    ExpectChildPassed(
-        RunProgram(Program, {QStringLiteral("--gtest_filter=StartupChild.MissingCryptoLibrary")}, Extra, 60000));
+    auto Child = Start(Program, {QStringLiteral("--gtest_filter=StartupChild.MissingCryptoLibrary")},
+                       {{QStringLiteral("KELVORA_CHILD"), QStringLiteral("missing-crypto")},
+                        {QStringLiteral("LD_LIBRARY_PATH"), QString()}});
+    const QString Output = Finish(*Child);
+    EXPECT_TRUE(ChildPassed(Output)) << Output.toStdString();
 }
 
 TEST_F(StartupChild, FirstCopy)
@@ -200,76 +186,62 @@ TEST_F(StartupChild, FirstCopy)
     TInstanceServer Server(Window.get());
     ASSERT_TRUE(Server.Listen());
     Window->showMinimized();
-    ASSERT_TRUE(WaitFor([&] { return Window->isMinimized(); }, 5000));
-    QFile Ready(qEnvironmentVariable("KELVORA_READY"));
-    ASSERT_TRUE(Ready.open(QIODevice::WriteOnly));
-    Ready.close();
+    ASSERT_TRUE(WaitFor([&] { return Window->isMinimized(); }));
+    QFile(qEnvironmentVariable("KELVORA_READY")).open(QIODevice::WriteOnly);
     EXPECT_TRUE(WaitFor([&] { return !Window->isMinimized(); }, 30000));
 }
 
-// Both copies under one file name, in different folders; they share the
-// user's temporary folder (where the local socket lies).
+// Both copies under one file name, in different folders, sharing the user's
+// temporary folder (where the local socket lies). The second copy gets a root
+// of its own, which it must never get as far as using.
 class SingleInstanceTest : public StartupTest {
 protected:
     void SetUp() override
     {
         StartupTest::SetUp();
         FName = QStringLiteral("kelvora_single_%1").arg(QCoreApplication::applicationPid());
-        QDir().mkpath(Root() + QStringLiteral("tmp"));
-        FEnvironment.insert(QStringLiteral("TMPDIR"), Root() + QStringLiteral("tmp"));
-        // The second copy's own root: it must never get as far as using it.
-        FEnvironment.insert(QStringLiteral("KELVORA_ROOT"), Root() + QStringLiteral("second"));
-        QDir().mkpath(Root() + QStringLiteral("second"));
-        FSecond = CopyProgram(TestsFolder() + QStringLiteral("/../src/kelvora"), Root() + QStringLiteral("b"), FName);
+        for (const char* Folder : {"tmp", "second"})
+            QDir().mkpath(Root() + QString::fromLatin1(Folder));
+        FEnvironment = {{QStringLiteral("TMPDIR"), Root() + QStringLiteral("tmp")}};
     }
     void ExpectSecondEndsQuietly()
     {
-        const TRun Second = RunProgram(FSecond, {}, FEnvironment, 15000);
-        EXPECT_TRUE(Second.Finished);
-        EXPECT_EQ(Second.ExitCode, 0) << Second.Output.toStdString();
+        QMap<QString, QString> Environment = FEnvironment;
+        Environment.insert(QStringLiteral("KELVORA_ROOT"), Root() + QStringLiteral("second"));
+        auto Second =
+            Start(CopyProgram(TestsFolder() + QStringLiteral("/../src/kelvora"), Root() + QStringLiteral("b"), FName),
+                  {}, Environment);
+        const QString Output = Finish(*Second, 15000);
+        EXPECT_FALSE(Output.startsWith(u'(')) << Output.toStdString();
         EXPECT_TRUE(QDir(Root() + QStringLiteral("second")).isEmpty()); // no preloader, no window
     }
     QString FName;
-    QString FSecond;
-    QProcessEnvironment FEnvironment;
+    QMap<QString, QString> FEnvironment;
 };
 
 TEST_F(SingleInstanceTest, ASecondCopyRestoresTheFirstCopysWindowAndEnds)
 {
-    const QString First = CopyProgram(TestsFolder() + QStringLiteral("/test_app"), Root() + QStringLiteral("a"), FName);
-    QProcessEnvironment Extra = FEnvironment;
-    Extra.insert(QStringLiteral("KELVORA_CHILD"), QStringLiteral("first-copy"));
-    Extra.insert(QStringLiteral("KELVORA_READY"), Root() + QStringLiteral("ready"));
-    Extra.remove(QStringLiteral("KELVORA_ROOT"));
-    QProcess FirstCopy;
-    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& Key : Extra.keys())
-        Environment.insert(Key, Extra.value(Key));
-    Environment.remove(QStringLiteral("KELVORA_ROOT"));
-    FirstCopy.setProcessEnvironment(Environment);
-    FirstCopy.setProcessChannelMode(QProcess::MergedChannels);
-    FirstCopy.start(First, {QStringLiteral("--gtest_filter=StartupChild.FirstCopy")});
+    QMap<QString, QString> Environment = FEnvironment;
+    Environment.insert(QStringLiteral("KELVORA_CHILD"), QStringLiteral("first-copy"));
+    Environment.insert(QStringLiteral("KELVORA_READY"), Root() + QStringLiteral("ready"));
+    auto First = Start(CopyProgram(TestsFolder() + QStringLiteral("/test_app"), Root() + QStringLiteral("a"), FName),
+                       {QStringLiteral("--gtest_filter=StartupChild.FirstCopy")}, Environment);
     ASSERT_TRUE(WaitFor([&] { return QFile::exists(Root() + QStringLiteral("ready")); }, 30000))
-        << FirstCopy.readAll().toStdString();
-
+        << First->readAll().toStdString();
     ExpectSecondEndsQuietly();
-    TRun Result;
-    Result.Finished = FirstCopy.waitForFinished(30000);
-    Result.ExitCode = FirstCopy.exitCode();
-    Result.Output = QString::fromUtf8(FirstCopy.readAll());
-    ExpectChildPassed(Result);
+    const QString Output = Finish(*First);
+    EXPECT_TRUE(ChildPassed(Output)) << Output.toStdString();
 }
 
 TEST_F(SingleInstanceTest, ASecondCopyEndsQuietlyWhileTheFirstHasNoWindowYet)
 {
     // A first copy that never listens, as one still in its preloader.
-    const QString First = CopyProgram(QStringLiteral("/bin/sleep"), Root() + QStringLiteral("a"), FName);
-    QProcess FirstCopy;
-    FirstCopy.start(First, {QStringLiteral("30")});
-    ASSERT_TRUE(FirstCopy.waitForStarted());
+    auto First = Start(CopyProgram(QStringLiteral("/bin/sleep"), Root() + QStringLiteral("a"), FName),
+                       {QStringLiteral("30")}, {});
+    ASSERT_TRUE(First->waitForStarted());
     ExpectSecondEndsQuietly();
-    FirstCopy.kill();
-    FirstCopy.waitForFinished();
+    First->kill();
+    First->waitForFinished();
 }
 
 TEST_F(StartupTest, InstallMarkerIsHeldForTheLifeOfTheProcessAndNotPassedOn)
@@ -280,29 +252,23 @@ TEST_F(StartupTest, InstallMarkerIsHeldForTheLifeOfTheProcessAndNotPassedOn)
     QFile::setPermissions(Runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", Runtime.toUtf8());
     const QString FileName = TInstallMarker::FileName();
-    EXPECT_EQ(FileName, QDir(Runtime).filePath(QStringLiteral("VEY_LUMARA_INSTALL_MUTEX")));
-    const auto TryLock = [&] {
+    EXPECT_EQ(FileName, Runtime + QStringLiteral("/VEY_LUMARA_INSTALL_MUTEX"));
+    const auto InstallerMayRun = [&] {
         const int Handle = ::open(QFile::encodeName(FileName).constData(), O_RDWR | O_CREAT, 0600);
-        const bool Locked = Handle >= 0 && ::flock(Handle, LOCK_EX | LOCK_NB) == 0;
-        if (Handle >= 0)
-            ::close(Handle);
-        return Locked;
+        const bool Free = Handle >= 0 && ::flock(Handle, LOCK_EX | LOCK_NB) == 0;
+        ::close(Handle);
+        return Free;
     };
     {
         TInstallMarker Marker;
         ASSERT_TRUE(Marker.Acquire());
-        EXPECT_FALSE(TryLock()); // an installer finds the client running
-        // A program the client starts does not hold the marker.
-        const TRun Child =
-            RunProgram(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("ls -l /proc/$$/fd")},
-                       QProcessEnvironment(), 10000);
-        EXPECT_FALSE(Child.Output.contains(QStringLiteral("VEY_LUMARA_INSTALL_MUTEX"))) << Child.Output.toStdString();
+        EXPECT_FALSE(InstallerMayRun());
+        // A program the client starts (the installer among them) does not hold it.
+        auto Shell = Start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("ls -l /proc/$$/fd")}, {});
+        EXPECT_FALSE(Finish(*Shell).contains(QStringLiteral("VEY_LUMARA_INSTALL_MUTEX")));
     }
-    EXPECT_TRUE(TryLock());
-    if (OldRuntime.isEmpty())
-        qunsetenv("XDG_RUNTIME_DIR");
-    else
-        qputenv("XDG_RUNTIME_DIR", OldRuntime);
+    EXPECT_TRUE(InstallerMayRun());
+    OldRuntime.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", OldRuntime);
 }
 
 } // namespace
