@@ -100,6 +100,9 @@ TEST_F(MainFormTest, MenusListProfilesInReverseStoreOrderAndStaleCurrentFallsBac
                            QStringLiteral("Пошук сертифікату на сайті"), QStringLiteral("-"),
                            QStringLiteral("Надіслати відгук")}));
     SaveScreenshot(Window.get(), QStringLiteral("main_window_profiles"));
+    ProfileMenu->popup(Window->mapToGlobal(QPoint(10, 50)));
+    SaveScreenshot(ProfileMenu, QStringLiteral("main_window_profile_menu"));
+    ProfileMenu->hide();
     // Every item fits the narrowest window.
     Window->resize(Window->minimumSize());
     QCoreApplication::processEvents();
@@ -202,6 +205,7 @@ TEST_F(MainFormTest, NothingStartsAndClosingIsRefusedWhileWorkRuns)
         TBusySection Busy(Window->Busy(), QStringLiteral("Перевірка цілісності даних. Зачекайте..."));
         EXPECT_TRUE(Window->Blocked());
         EXPECT_TRUE(Child(Window.get(), "LabelMessage")->isVisible());
+        SaveScreenshot(Window.get(), QStringLiteral("main_window_busy"));
         for (const auto& A : Actions)
             EXPECT_FALSE(Action(Window.get(), A.Action)->isEnabled()) << A.Action;
         TryAll();
