@@ -27,8 +27,8 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFrame>
-#include <QHash>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -49,10 +49,12 @@ const QString VerifyFailed = QStringLiteral("Помилка перевірки �
 // Each picture is read once: making an icon from an SVG file parses it.
 QIcon Icon(const QString& Name)
 {
-    static QHash<QString, QIcon> Icons;
-    auto Found = Icons.find(Name);
-    if (Found == Icons.end())
-        Found = Icons.insert(Name, QIcon(QStringLiteral(":/kelvora/icons/%1.svg").arg(Name)));
+    // Kept to the end of the process: icons must not outlive the application
+    // object in the order statics are destroyed.
+    static auto* Icons = new QHash<QString, QIcon>;
+    auto Found = Icons->find(Name);
+    if (Found == Icons->end())
+        Found = Icons->insert(Name, QIcon(QStringLiteral(":/kelvora/icons/%1.svg").arg(Name)));
     return *Found;
 }
 
@@ -161,8 +163,6 @@ QMenu* TqorMainForm::MakeMenu(const char* Name, const QString& Caption, const QS
     QFont Font(QStringLiteral("Courier New"), 9);
     Font.setStyleHint(QFont::TypeWriter);
     Menu->setFont(Font);
-    // Entries follow the state of other windows' work when the menu opens.
-    QObject::connect(Menu, &QMenu::aboutToShow, this, [this] { BlockGUI(FBlockGUI); });
     return Menu;
 }
 
