@@ -11,6 +11,7 @@
 #include "uUtils.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -183,6 +184,67 @@ TEST_F(MainFormTest, PageActionsMakeAFreshPageAndClosingReturnsToTheStartPage)
     }
     Window->close();
     EXPECT_FALSE(Window->isVisible());
+}
+
+// While the window works, the next modal window named Name is handed to Answer once.
+void OnModal(const char* Name, std::function<void(QWidget*)> Answer)
+{
+    auto* Poll = new QTimer;
+    QObject::connect(Poll, &QTimer::timeout, [Poll, Name, Answer] {
+        QWidget* Modal = QApplication::activeModalWidget();
+        if (Modal && Modal->objectName() == QLatin1String(Name)) {
+            Poll->deleteLater();
+            Poll->stop();
+            Answer(Modal);
+        }
+    });
+    Poll->start(20);
+}
+
+TEST_F(MainFormTest, TheMenusDialogsChangeWhatTheWindowShows)
+{
+    auto Window = MakeWindow();
+    // A new profile in the real editor becomes current; editing renames it.
+    const auto Edit = [&](const QString& Name, const char* Action) {
+        OnModal("TProfileEditForm", [&, Name](QWidget* Editor) {
+            Editor->findChild<QLineEdit*>(QStringLiteral("EditName"))->setText(Name);
+            Editor->findChild<QLineEdit*>(QStringLiteral("EditCode"))->setText(QStringLiteral("12345678"));
+            Editor->findChild<QLineEdit*>(QStringLiteral("EditCatalogVey"))->setText(Root() + QStringLiteral("out"));
+            static_cast<QDialog*>(Editor)->accept();
+        });
+        Trigger(Window.get(), Action);
+    };
+    Edit(QStringLiteral("ТОВ \"Альфа\""), "ActionProfileAdd");
+    ASSERT_EQ(Window->Profiles().size(), 1);
+    const int32_t Id = Window->Profiles()[0].second;
+    EXPECT_EQ(Window->CurrentProfileId(), Id);
+    EXPECT_EQ(Window->windowTitle(), QStringLiteral("Kelvora - ТОВ \"Альфа\" (ЄДРПОУ - 12345678)"));
+    Edit(QStringLiteral("ТОВ \"Бета\""), "ActionProfileEdit");
+    EXPECT_EQ(Window->Profiles()[0].first, QStringLiteral("ТОВ \"Бета\""));
+    EXPECT_EQ(Captions(Child<QMenu>(Window.get(), "MenuProfile")->actions()).value(0), QStringLiteral("ТОВ \"Бета\""));
+    const QString Backup = Root() + QStringLiteral("copy.backup");
+    ASSERT_TRUE(CreateBackup()->Backup(Backup, QString(), false));
+
+    // Another database: checked, then its (no) profiles are shown.
+    const QString Other = Root() + QStringLiteral("other.sqlite");
+    TDialogScript::Files({Other});
+    OnModal("TFormDatabaseSelect", [](QWidget* Dialog) {
+        Dialog->findChild<QPushButton*>(QStringLiteral("ButtonChange"))->click();
+        Dialog->findChild<QPushButton*>(QStringLiteral("ButtonOK"))->click();
+    });
+    Trigger(Window.get(), "ActionDatabaseSelect");
+    EXPECT_EQ(GetDatabasePath(), Other);
+    EXPECT_EQ(Window->CurrentProfileId(), -1);
+    EXPECT_TRUE(Child(Window.get(), "PanelStub")->isVisible());
+
+    // The backup restored into it: checked again, the profile is back.
+    TDialogScript::Files({Backup});
+    OnModal("TFormRestore",
+            [](QWidget* Dialog) { Dialog->findChild<QPushButton*>(QStringLiteral("ButtonRestore"))->click(); });
+    Trigger(Window.get(), "ActionRestore");
+    EXPECT_EQ(Window->CurrentProfileId(), Id);
+    EXPECT_FALSE(Window->Blocked());
+    EXPECT_TRUE(Texts(QStringLiteral("error")).isEmpty()) << ShownTexts().join(u'\n').toStdString();
 }
 
 TEST_F(MainFormTest, NothingStartsAndClosingIsRefusedWhileWorkRuns)
