@@ -32,8 +32,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 #include <cstring>
+#include <vector>
 
 using namespace kelvora;
 
