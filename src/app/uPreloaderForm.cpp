@@ -39,19 +39,12 @@ TPreloaderForm::TPreloaderForm(QWidget* Parent) : QWidget(Parent, Qt::FramelessW
     setWindowTitle(QStringLiteral("Kelvora"));
     setFixedSize(400, 260);
 
-    auto* Title = new QLabel(QStringLiteral("Kelvora"), this);
-    Title->setObjectName(QStringLiteral("LabelTitle"));
-    QFont TitleFont = Title->font();
-    TitleFont.setPointSize(24);
-    TitleFont.setBold(true);
-    Title->setFont(TitleFont);
-    Title->setAlignment(Qt::AlignHCenter);
+    // The product's name is part of the picture.
     const auto TextColour = [](QLabel* Label, QColor Colour) {
         QPalette Palette = Label->palette();
         Palette.setColor(QPalette::WindowText, Colour);
         Label->setPalette(Palette);
     };
-    TextColour(Title, Qt::white);
 
     // Labels span the whole width and centre their text, so they stay
     // centred whatever they show.
@@ -65,9 +58,8 @@ TPreloaderForm::TPreloaderForm(QWidget* Parent) : QWidget(Parent, Qt::FramelessW
     TextColour(LabelProgress, Qt::white);
 
     auto* Layout = new QVBoxLayout(this);
-    Layout->setContentsMargins(12, 150, 12, 18);
+    Layout->setContentsMargins(12, 186, 12, 18);
     Layout->setSpacing(2);
-    Layout->addWidget(Title);
     Layout->addWidget(LabelVersion);
     Layout->addStretch(1);
     Layout->addWidget(LabelProgress);
