@@ -5,6 +5,7 @@
 #include "uFactories.h"
 #include "uMainForm.h"
 #include "uPreloaderForm.h"
+#include "uProcessMessages.h"
 #include "uSingleInstance.h"
 
 #include <memory>
@@ -15,6 +16,9 @@ int main(int argc, char* argv[])
 {
     TApplication Application(argc, argv);
     Application.setApplicationName(QStringLiteral("Kelvora"));
+    // Long loops of the engines (reading reports, backups, the database
+    // check) let the windows repaint and take a cancel between their steps.
+    SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
 
     // Another copy runs: it was asked to come forward; this one ends quietly.
     if (HandOverToRunningCopy())
