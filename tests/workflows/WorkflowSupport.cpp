@@ -4,10 +4,8 @@
 #include "uEmailAccount.h"
 #include "uFactories.h"
 #include "uTransportContainer.h"
-#include "uWorkPage.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -84,7 +82,8 @@ void WriteAgencyParams(const QString& Root)
 {
     QString Params = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>\n"
                                     "<param name=\"software_name\">Kelvora</param>\n"
-                                    "<param name=\"software_version\">1.0</param>\n");
+                                    "<param name=\"software_version\">1.0</param>\n"
+                                    "<param name=\"software_revision\">1</param>\n");
     for (const QString& User : AgencyUsers)
         Params += QStringLiteral("<param name=\"email_%1\">%2</param>\n").arg(User, Address(User));
     Params += QStringLiteral("<param name=\"cert_code_pfu\">%1</param>\n<param name=\"cert_code_vey\">%2</param>\n"
@@ -225,28 +224,6 @@ TToolResult RunGateway(const QString& Work)
     for (const QString& User : AgencyUsers)
         Arguments << QStringLiteral("--user") << User;
     return RunTool(QStringLiteral(KELVORA_GATEWAY_TOOL), Arguments, 120000);
-}
-
-TTestMainWindow::TTestMainWindow()
-{
-    setObjectName(QStringLiteral("TqorMainForm"));
-    resize(800, 560);
-}
-
-void TTestMainWindow::Show(TWorkPage* Page)
-{
-    FPage = Page;
-    setCentralWidget(Page);
-    show();
-}
-
-void TTestMainWindow::closeEvent(QCloseEvent* Event)
-{
-    Event->ignore();
-    if (FPage && FPage->CanClose())
-        ++Returns;
-    else
-        ++Refused;
 }
 
 void DoubleClick(QWidget* Widget, const QPoint& At)

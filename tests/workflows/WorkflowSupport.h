@@ -9,13 +9,8 @@
 #include "uProfile.h"
 
 #include <QByteArray>
-#include <QMainWindow>
 #include <QString>
 #include <functional>
-
-namespace kelvora {
-class TWorkPage;
-}
 
 namespace kelvora::test {
 
@@ -60,22 +55,6 @@ QByteArray RawMail(const QString& From, const QList<QPair<QString, QByteArray>>&
 
 // One round of the gateway simulator over the agencies' mailboxes.
 TToolResult RunGateway(const QString& Work);
-
-// The top-level window named as the main window: shows one page and turns a
-// close into a return to the start page when the page allows it.
-class TTestMainWindow : public QMainWindow {
-public:
-    TTestMainWindow();
-    void Show(TWorkPage* Page);
-    int Returns = 0; // closes that the page allowed
-    int Refused = 0; // closes that the page refused
-
-protected:
-    void closeEvent(QCloseEvent* Event) override;
-
-private:
-    TWorkPage* FPage = nullptr;
-};
 
 // A double click as the system delivers it: press, release, double click, release.
 void DoubleClick(QWidget* Widget, const QPoint& At);
