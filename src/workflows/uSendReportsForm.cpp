@@ -201,6 +201,7 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     FList->setRootIsDecorated(false);
     FList->setUniformRowHeights(true);
     FList->setAllColumnsShowFocus(true);
+    FList->setAlternatingRowColors(true);
     FList->setSelectionBehavior(QAbstractItemView::SelectRows);
     FList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     FList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -351,6 +352,7 @@ void TFrameReports::SetProfileId(int Value)
     FTimerAfterSign.stop();
     SetMainAction(ActionProtect);
     FOpened = false;
+    FRunComplete = false;
     // Reading runs in busy sections that serve events; started from the
     // event loop, it runs on the page the main window already shows, not
     // inside the main window's action that made it.
@@ -543,6 +545,8 @@ void TFrameReports::ActionFileDelExecute()
         FStamps.erase(FStamps.begin() + *Row);
         FModel->EndRemove();
     }
+    if (FDocuments.empty() && !FRunComplete)
+        SetHelpContext(HelpEmpty);
 }
 
 // ---------------------------------------------------------------- protection
@@ -654,6 +658,7 @@ void TFrameReports::ActionProtectExecute()
         try {
             End = Protect();
             if (End == reComplete) {
+                FRunComplete = true;
                 SetHelpContext(HelpReports);
                 SetMainAction(FProfile.SignAfterAction == asSendWiaEmail ? ActionSend : ActionSave);
             }

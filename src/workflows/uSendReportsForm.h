@@ -109,6 +109,7 @@ private:
     QString FLastFolder;  // of the file picked last; kept as reports_catalog
     int FHelpContext = 2011;
     bool FOpened = false;
+    bool FRunComplete = false;
     bool FEditEntriesVisible = true;
     QTimer FTimerAfterSign;
 

@@ -1,6 +1,7 @@
 #include "ReportTestSupport.h"
 
 #include "TestPki.h"
+#include "uCodePage.h"
 #include "uEmailAccount.h"
 #include "uSendReportsForm.h"
 
@@ -198,7 +199,7 @@ QByteArray Unwrap(const QByteArray& Data, const char* Layer, QStringList* Transp
     const qsizetype Start = Signature.size() + 4;
     if (QByteArray(Layer) == "TRANSPORTABLE") {
         if (TransportLines)
-            *TransportLines = QString::fromLatin1(Data.mid(Start, Length)).split(QStringLiteral("\r\n"));
+            *TransportLines = FromAnsi(Data.mid(Start, Length)).split(QStringLiteral("\r\n"));
         return Data.mid(Start + Length);
     }
     EXPECT_EQ(Length, quint32(Data.size() - Start)) << Layer;

@@ -15,6 +15,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <ostream>
+
+// Readable texts in test failures.
+inline void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }
+
 namespace kelvora {
 class TFrameReports;
 }
