@@ -234,7 +234,7 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     SaveAll->SetAction(ActionSaveAllReports);
     FButtonSaveAll = SaveAll;
     auto* Cancel = new TActionButton(this);
-    Cancel->setObjectName(QStringLiteral("ButtonCancel"));
+    Cancel->setObjectName(QStringLiteral("ButtonClose"));
     Cancel->SetAction(ActionCloseForm);
     for (QPushButton* Button : {static_cast<QPushButton*>(Main), static_cast<QPushButton*>(SaveAll),
                                 static_cast<QPushButton*>(Cancel), ButtonHelp})

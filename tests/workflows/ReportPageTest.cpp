@@ -8,15 +8,19 @@
 #include "ReportTestSupport.h"
 #include "TestPki.h"
 #include "uCorePath.h"
+#include "uEmailAccount.h"
 #include "uFactories.h"
+#include "uMailAccountEditForm.h"
 #include "uSendReportsForm.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMimeData>
 #include <QPushButton>
@@ -388,6 +392,208 @@ TEST_F(ReportPageTest, FailedRunLosesNothing)
               ReportXml(Names[0]));
     QTest::qWait(200);
     EXPECT_TRUE(Shown("question").isEmpty());
+}
+
+class ReportSendPageTest : public ReportPageTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        QMap<QString, QString> Users;
+        for (const char* User : {"buh", "pfu", "vey", "dks"})
+            Users[QString::fromLatin1(User)] = QStringLiteral("pw-") + QString::fromLatin1(User);
+        gFolder = std::make_unique<QTemporaryDir>();
+        gServers = std::make_unique<TMailServers>(TMailServers::BOTH, gFolder->path(), Users);
+    }
+    static void TearDownTestSuite()
+    {
+        gServers.reset();
+        gFolder.reset();
+    }
+    void SetUp() override
+    {
+        ReportPageTest::SetUp();
+        for (const char* User : {"pfu", "vey", "dks"})
+            gServers->ClearMailbox(QString::fromLatin1(User));
+    }
+    // A profile that sends, its account, and protected reports on the page.
+    void Prepare(int Vey, int Pfu, quint16 SmtpPort, const QString& Password, int VeySize = 600)
+    {
+        TProfile Profile = MakeProfile(Root(), Code, stSignOne, asSendWiaEmail);
+        GiveAccount(Profile, SmtpPort, "buh", Password);
+        for (int I = 1; I <= Vey; ++I)
+            WriteFile("data/reports/" + Code + "/" + VeyName(Code, "J0100108", I),
+                      ReportXml("v" + QString::number(I), VeySize));
+        for (int I = 1; I <= Pfu; ++I)
+            WriteFile("data/reports/" + Code + "/" + PfuName(Code, I), ReportXml("p" + QString::number(I)));
+        Open(Profile);
+    }
+    void SignAll()
+    {
+        const int Count = List()->model()->rowCount();
+        Protect({"12345678-director", "12345678-director"});
+        EXPECT_EQ(Keys->Titles().size(), 1);
+        EXPECT_EQ(LastQuestion(), "Звіти підписані такими ключами: \r\n\r\n1. Директор " + Director +
+                                      "\r\n\r\nВідправити всі звіти (" + QString::number(Count) + ") до установ?");
+    }
+    QList<TFetchedMail> Mails(const char* User)
+    {
+        return FetchMail(gServers->Pop3Port(), QString::fromLatin1(User), "pw-" + QString::fromLatin1(User));
+    }
+    // Tries every way to start more work, once, while the page's busy
+    // indicator shows Message.
+    void TryAgainWhileBusy(int* Tried, const QString& Message)
+    {
+        auto* Timer = new QTimer(Page);
+        QObject::connect(Timer, &QTimer::timeout, Page, [this, Tried, Timer, Message] {
+            auto* Label = Page->findChild<QLabel*>("LabelMessage");
+            if (!Label || !Label->isVisible() || Label->text() != Message)
+                return;
+            Timer->stop();
+            ++*Tried;
+            const QString Picked = Put(VeyName(Code, "J0100108", 99), ReportXml("late"));
+            TDialogScript::Files({Picked});
+            TDialogScript::Folder(Root() + "elsewhere");
+            for (const char* Name :
+                 {"ActionProtect", "ActionSend", "ActionSave", "ActionFileAdd", "ActionFileDel", "ActionSaveAllReports",
+                  "ActionSaveReport", "ActionConfigMailAccount", "ActionCloseForm"})
+                Action(Name)->trigger();
+            QMimeData Mime;
+            Mime.setUrls({QUrl::fromLocalFile(Picked)});
+            QDragEnterEvent Enter(QPoint(5, 5), Qt::CopyAction, &Mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(Page, &Enter);
+            EXPECT_FALSE(Enter.isAccepted());
+            Host->close();
+            EXPECT_EQ(Host->Stack->currentWidget(), Page);
+        });
+        Timer->start(1);
+    }
+    // Edits the SMTP password in the account editor the page opens, as a
+    // user would; false when no editor came up.
+    bool EditAccountOnPage(const QString& Password)
+    {
+        bool Shown = false;
+        QTimer::singleShot(0, Page, [&] {
+            QWidget* Dialog = QApplication::activeModalWidget();
+            if (!Dialog)
+                return;
+            Shown = true;
+            SaveScreenshot(Dialog, "reports-account-editor");
+            if (auto* Edit = Dialog->findChild<QLineEdit*>("EditSMTPPassword"))
+                Edit->setText(Password);
+            for (QPushButton* Button : Dialog->findChildren<QPushButton*>())
+                if (Button->text() == "OK")
+                    Button->click();
+        });
+        Action("ActionConfigMailAccount")->trigger();
+        return Shown;
+    }
+    static std::unique_ptr<QTemporaryDir> gFolder;
+    static std::unique_ptr<TMailServers> gServers;
+};
+std::unique_ptr<QTemporaryDir> ReportSendPageTest::gFolder;
+std::unique_ptr<TMailServers> ReportSendPageTest::gServers;
+
+TEST_F(ReportSendPageTest, FailedLoginThenBatchesToTheAgencies)
+{
+    TDialogScript::Answer(drYes); // send after signing
+    Prepare(12, 3, gServers->SmtpPort(), "wrong");
+    SignAll();
+    ASSERT_TRUE(WaitFor([&] { return !Shown("error").isEmpty() && Page->CanClose(); }));
+    EXPECT_EQ(Shown("error")[0].Text,
+              "Помилка при надсиланні пошти: \r\n\r\nПомилка аутентифікації, неправильне ім'я або пароль.");
+    EXPECT_TRUE(Page->findChild<QLabel*>("LabelMailAccount")->isVisible());
+    EXPECT_EQ(States(), QStringList(15, "Підписаний"));
+    EXPECT_TRUE(Mails("vey").isEmpty());
+    EXPECT_TRUE(Mails("pfu").isEmpty());
+    SaveScreenshot(Host.get(), "reports-send-failed");
+
+    // The password corrected in the account editor: the page's sender is
+    // made afresh and everything goes, in batches.
+    if (!EditAccountOnPage("pw-buh"))
+        GTEST_SKIP() << "no account editor yet";
+    TEmailAccount Account;
+    ASSERT_TRUE(GetDefaultAccount(Page->ProfileId(), Account));
+    EXPECT_EQ(Account.SMTPPassword, "pw-buh");
+    int Tried = 0;
+    TryAgainWhileBusy(&Tried, "Відправка звітів. Зачекайте...");
+    TDialogScript::ClearShown();
+    Action("ActionSend")->trigger();
+    EXPECT_EQ(Tried, 1);
+    EXPECT_EQ(ShownTexts(), QStringList{"info: Звіти (15) успішно відправлені."});
+    EXPECT_EQ(States(), QStringList(15, "Відправлений"));
+    EXPECT_FALSE(Page->findChild<QLabel*>("LabelMailAccount")->isVisible());
+    EXPECT_EQ(Page->findChild<QPushButton*>("ButtonMain")->text(), "Завершити");
+
+    const QList<TFetchedMail> Vey = Mails("vey");
+    ASSERT_EQ(Vey.size(), 2);
+    QList<qsizetype> Sizes = {Vey[0].Names.size(), Vey[1].Names.size()};
+    std::sort(Sizes.begin(), Sizes.end());
+    EXPECT_EQ(Sizes, (QList<qsizetype>{2, 10}));
+    EXPECT_TRUE(Vey[0].From.contains("buh@example.test"));
+    QStringList Header, Signers;
+    EXPECT_TRUE(OpenLayers(Vey[0].Files[0], "gateway-vey", true, &Header, &Signers).startsWith("<?xml"));
+    EXPECT_EQ(Header[4], "RCV_EMAIL=buh@example.test");
+    const QList<TFetchedMail> Pfu = Mails("pfu");
+    ASSERT_EQ(Pfu.size(), 3);
+    for (const TFetchedMail& Mail : Pfu)
+        EXPECT_TRUE(Mail.Names.size() == 1 && Mail.Names[0].endsWith("C.xml")) << Mail.Names.join(',').toStdString();
+    EXPECT_TRUE(Mails("dks").isEmpty());
+    EXPECT_FALSE(ReadFile(Root() + "debug/send_reports.log").contains("pw-buh"));
+    EXPECT_FALSE(ReadFile(Root() + "debug/send_reports.log").contains("wrong"));
+
+    // Sending again sends nothing twice.
+    Action("ActionSend")->trigger();
+    EXPECT_EQ(Mails("vey").size() + Mails("pfu").size(), 5);
+}
+
+TEST_F(ReportSendPageTest, NothingStartsTwiceWhileProtecting)
+{
+    Prepare(40, 0, gServers->SmtpPort(), "pw-buh", 20000);
+    TDialogScript::Files({Work()});
+    Action("ActionFileAdd")->trigger(); // a folder picked: ignored, the working folder read again
+    int Tried = 0;
+    TryAgainWhileBusy(&Tried, "Підписання файлів. Зачекайте...");
+    SignAll();
+    EXPECT_EQ(Tried, 1);
+    EXPECT_EQ(States(), QStringList(40, "Підписаний"));
+    EXPECT_EQ(Shown("question").size(), 1);
+    EXPECT_EQ(Shown("open").size(), 1); // the folder picked before the run
+    EXPECT_TRUE(Shown("folder").isEmpty() && Shown("warning").size() == 1);
+    EXPECT_FALSE(QFileInfo::exists(Root() + "elsewhere"));
+    EXPECT_EQ(Host->Stack->currentWidget(), Page);
+}
+
+// A server that takes the message and drops the connection in the middle.
+TEST_F(ReportSendPageTest, DroppedConnectionMarksNothingSent)
+{
+    QTcpServer Server;
+    ASSERT_TRUE(Server.listen(QHostAddress::LocalHost));
+    QObject::connect(&Server, &QTcpServer::newConnection, &Server, [&] {
+        QTcpSocket* Socket = Server.nextPendingConnection();
+        Socket->write("220 test\r\n");
+        QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [Socket] {
+            while (Socket->canReadLine()) {
+                const QByteArray Line = Socket->readLine();
+                if (Line.startsWith("EHLO"))
+                    Socket->write("250-test\r\n250 AUTH PLAIN\r\n");
+                else if (Line.startsWith("DATA"))
+                    Socket->write("354 go\r\n");
+                else if (Line.startsWith("Content-") || Line.startsWith("--")) {
+                    Socket->abort();
+                    return;
+                } else if (!Line.startsWith("From") && !Line.startsWith("To") && !Line.startsWith("Subject") &&
+                           !Line.startsWith("X-") && !Line.startsWith("MIME") && !Line.startsWith("Date") &&
+                           !Line.startsWith("Message"))
+                    Socket->write(Line.startsWith("AUTH") ? "235 ok\r\n" : "250 ok\r\n");
+            }
+        });
+    });
+    TDialogScript::Answer(drYes);
+    Prepare(2, 1, Server.serverPort(), "pw");
+    SignAll();
+    ASSERT_TRUE(WaitFor([&] { return !Shown("error").isEmpty() && Page->CanClose(); }));
+    EXPECT_EQ(States(), QStringList(3, "Підписаний"));
+    EXPECT_TRUE(Page->findChild<QLabel*>("LabelMailAccount")->isVisible());
 }
 
 } // namespace
