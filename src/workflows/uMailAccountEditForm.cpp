@@ -4,9 +4,6 @@
 
 namespace kelvora {
 
-bool EditEmailAccount(TEmailAccount&, bool, QWidget*)
-{
-    return false;
-}
+bool EditEmailAccount(TEmailAccount&, bool, QWidget*) { return false; }
 
 } // namespace kelvora

@@ -10,6 +10,8 @@
 #include "uTransportContainer.h"
 #include "uUtils.h"
 
+#include <map>
+
 namespace kelvora {
 
 TTransportHeader TransportHeaderOf(const TProtection& Protection, const QString& ReportPath)
@@ -71,7 +73,13 @@ IStreamPtr SignOrFail(const TProtection& Protection, const IStreamPtr& Data, con
     return Signed;
 }
 
-IStreamPtr Encrypt(const TProtection& Protection, TDocumentAgency Agency, const IStreamPtr& Data, const QString& Path)
+// The gateway certificates of one encryption pass, looked up once per
+// agency: the library checks every candidate in its store on each lookup,
+// which costs more than the encryption itself.
+using TGateways = std::map<TDocumentAgency, TCertOwnerInfo>;
+
+IStreamPtr Encrypt(const TProtection& Protection, TDocumentAgency Agency, const IStreamPtr& Data, const QString& Path,
+                   TGateways& Gateways)
 {
     static const QString Missing[] = {
         QString(),
@@ -80,9 +88,14 @@ IStreamPtr Encrypt(const TProtection& Protection, TDocumentAgency Agency, const 
         QStringLiteral("Неможливо зашифрувати звіт. Сертифікат Комітету Статистики не знайдено в сховищі."),
     };
     const QString& Code = Protection.CertCodes[Agency];
-    TCertOwnerInfo Gateway;
-    if (!Protection.Crypto->FindGatewayCert(Code, Gateway))
-        throw Exception(QStringLiteral("Не вдалося знайти сертифікат по коду: %1. %2").arg(Code, Missing[Agency]));
+    auto Found = Gateways.find(Agency);
+    if (Found == Gateways.end()) {
+        TCertOwnerInfo Gateway;
+        if (!Protection.Crypto->FindGatewayCert(Code, Gateway))
+            throw Exception(QStringLiteral("Не вдалося знайти сертифікат по коду: %1. %2").arg(Code, Missing[Agency]));
+        Found = Gateways.emplace(Agency, Gateway).first;
+    }
+    const TCertOwnerInfo& Gateway = Found->second;
     IStreamPtr Result = Protection.Crypto->Encrypt(Gateway.Client, Data);
     if (!Result)
         throw Exception(Protection.Crypto->GetLastError());
@@ -124,6 +137,7 @@ int ApplyProtectionStep(int Step, const std::vector<IDocumentPtr>& Documents, co
                         const std::function<void(size_t Index, bool Processed)>& Visited)
 {
     int Processed = 0;
+    TGateways Gateways;
     for (size_t I = 0; I < Documents.size(); ++I) {
         const IDocumentPtr& Document = Documents[I];
         const TDocumentStatus Status = Document->GetStatus();
@@ -138,8 +152,8 @@ int ApplyProtectionStep(int Step, const std::vector<IDocumentPtr>& Documents, co
         // The library refuses empty data without saying why.
         if (Data->GetSize() == 0)
             throw Exception(QStringLiteral("Файл звіту порожній: ") + Path);
-        IStreamPtr Result =
-            Step == StepEncrypt ? Encrypt(Protection, Agency, Data, Path) : Sign(Protection, Step, Agency, Data, Path);
+        IStreamPtr Result = Step == StepEncrypt ? Encrypt(Protection, Agency, Data, Path, Gateways)
+                                                : Sign(Protection, Step, Agency, Data, Path);
         if (Step == StepOuter && HasLayers(Agency)) {
             const TTransportHeader Header = TransportHeaderOf(Protection, Path);
             Result = TTransportContainer::TransportableHeaderAdd(Result, Header.ClientName, Header.EDRPOUCode,

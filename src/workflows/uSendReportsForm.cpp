@@ -276,7 +276,15 @@ TFrameReports::~TFrameReports()
 
 bool TFrameReports::CanClose() { return !FBusy.Busy(); }
 
-void TFrameReports::ServeEvents() { QCoreApplication::processEvents(); }
+// Between the files of a long loop: often enough for the window to stay
+// alive, seldom enough to cost nothing next to the files.
+void TFrameReports::ServeEvents()
+{
+    if (FServed.isValid() && FServed.elapsed() < 8)
+        return;
+    QCoreApplication::processEvents();
+    FServed.start();
+}
 
 // ---------------------------------------------------------------- looks
 

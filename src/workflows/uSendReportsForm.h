@@ -9,6 +9,7 @@
 #include "uReportProtection.h"
 #include "uWorkPage.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
 #include <vector>
@@ -112,6 +113,7 @@ private:
     bool FRunComplete = false;
     bool FEditEntriesVisible = true;
     QTimer FTimerAfterSign;
+    QElapsedTimer FServed;
 
     TReportListModel* FModel = nullptr;
     QTreeView* FList = nullptr;
