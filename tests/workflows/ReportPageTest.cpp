@@ -319,6 +319,27 @@ TEST_F(ReportPageTest, KeysRefusedQuestionedAndCancelled)
     EXPECT_EQ(ShownTexts(), QStringList{"question: Код ЄДРПО в сертифікаті зчитаного ключа () не співпадає з кодом "
                                         "ЄДРПО профілю (12345678). Наполягаєте на використанні ключа?"});
     EXPECT_EQ(Keys->Titles().mid(4), QStringList(2, "Зчитати ключ цифрової печатки"));
+
+    // The half-signed report saved with its state, once; the second time the
+    // overwrite question (No) keeps the first file.
+    const QString Target = Root() + "saved.xml";
+    List()->selectAll();
+    for (int I = 0; I < 2; ++I) {
+        TDialogScript::Files({Target});
+        Action("ActionSaveReport")->trigger();
+    }
+    EXPECT_EQ(Shown("save")[0].Name, VeyName(Code, "J0100108", 1));
+    EXPECT_EQ(LastQuestion(), "Файл " + Target + " вже існує. Перезаписати його?");
+    EXPECT_TRUE(ReadFile(Target).startsWith(QByteArray("QOR_PROTECTED\0\1", 15)));
+    // No account: nothing is sent. Finishing deletes nothing unprotected and leaves.
+    TDialogScript::ClearShown();
+    Action("ActionSend")->trigger();
+    Action("ActionSave")->trigger();
+    EXPECT_EQ(ShownTexts(), (QStringList{"error: Не знайдено основного облікового запису електронної пошти. "
+                                         "Перевірте установки профілю.",
+                                         "question: Відкрити каталоги з підписаними звітами?"}));
+    EXPECT_EQ(QDir(Work()).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(Host->Stack->currentIndex(), 0);
 }
 
 TEST_F(ReportPageTest, SeparateSigningContinuesInAnotherRoot)
