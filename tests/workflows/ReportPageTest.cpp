@@ -493,7 +493,7 @@ protected:
     bool EditAccountOnPage(const QString& Password)
     {
         bool Shown = false;
-        QTimer::singleShot(0, Page, [&] {
+        QTimer::singleShot(300, Page, [&] {
             QWidget* Dialog = QApplication::activeModalWidget();
             if (!Dialog)
                 return;
