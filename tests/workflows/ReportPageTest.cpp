@@ -16,6 +16,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -289,6 +291,38 @@ TEST_F(ReportPageTest, OneKeyPfuCarriesFourSignaturesAndNoLayer)
     EXPECT_EQ(OpenLayers(File, "gateway-pfu", false, &Header, &Signers), ReportXml("pfu"));
     const QString Person = QStringLiteral("Підприємченко Іван Іванович");
     EXPECT_EQ(Signers, (QStringList{Person, Person, Person, "outer: " + Person}));
+}
+
+// The companion program's report comes in by itself; the key dialog is the
+// library's own, over the page, answered by typing.
+TEST_F(ReportPageTest, CollectedReportSignedWithATypedKey)
+{
+    const TProfile Profile = MakeProfile(Root(), Code, stSignOne);
+    const QString Source = WriteFile("brix/send/" + DksName(Code, 1), ReportXml("dks"));
+    GetConfiguration()->WriteSetting("brix_folder", Root() + "brix");
+    GetConfiguration()->WriteSetting("brix_delete_reports", "-1");
+    Open(Profile);
+    EXPECT_FALSE(QFileInfo::exists(Source));
+    EXPECT_EQ(States(), QStringList{"Не підписаний"});
+    delete Keys; // nothing supplied: the dialog shows
+    QString Title;
+    QTimer::singleShot(300, Page, [&] {
+        QWidget* Dialog = QApplication::activeModalWidget();
+        ASSERT_TRUE(Dialog && Dialog->objectName() == "PFKeyDialog");
+        Title = Dialog->windowTitle();
+        auto* Folder = Dialog->findChild<QLineEdit*>("FolderEdit");
+        Folder->setText(TestPki().Keys);
+        Q_EMIT Folder->editingFinished();
+        auto* Files = Dialog->findChild<QComboBox*>("KeyFileBox");
+        Files->setCurrentIndex(Files->findText("12345678-director.p12"));
+        QTest::keyClicks(Dialog->findChild<QLineEdit*>("PasswordEdit"), QString::fromLatin1(TestPki().Password));
+        SaveScreenshot(Dialog, "reports-key-dialog");
+        Dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    Action("ActionProtect")->trigger();
+    EXPECT_EQ(Title, "Зчитати ключ підприємця");
+    EXPECT_EQ(States(), QStringList{"Підписаний"});
+    EXPECT_FALSE(ReadFile(Root() + "out/DKS/2013-03/" + DksName(Code, 1)).isEmpty());
 }
 
 TEST_F(ReportPageTest, KeysRefusedQuestionedAndCancelled)
