@@ -261,10 +261,15 @@ TEST_F(ReportPageTest, ThreeKeysProtectEveryAgency)
             EXPECT_TRUE(QRegularExpression("^SND_DATE=\\d{14}$").match(Header[7]).hasMatch());
         }
     }
-    // The working copies go when finishing; the agencies' folders open.
+    // The working copies go when finishing, but for one replaced since it
+    // was read (and one already gone); the agencies' folders open.
+    QTest::qWait(20);
+    WriteFile("data/reports/" + Code + "/" + Reports[0].Name, "a newer report");
+    QFile::remove(Work(Reports[1].Name));
     TDialogScript::Answer(drYes);
     Action("ActionSave")->trigger();
-    EXPECT_TRUE(QDir(Work()).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(QDir(Work()).entryList(QDir::Files), QStringList{Reports[0].Name});
+    EXPECT_EQ(LogLines().filter("] оригінальний файл видалено: ").size(), 3);
     QStringList Urls;
     for (const auto& Record : Shown("url"))
         Urls << Record.Text;
