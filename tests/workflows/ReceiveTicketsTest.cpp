@@ -119,9 +119,13 @@ protected:
 
 TEST_F(ReceiveTickets, ReportAnsweredThenReceiptsReceivedOpenedShownAndStored)
 {
+    // Protected and sent by the report page's own steps.
     const QString Name = VeyName(QStringLiteral("J0100114"));
-    Report(Name, {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")});
-    ASSERT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 3);
+    ASSERT_TRUE(ProtectAndSendReports(Profile, {WriteFile(QStringLiteral("reports/") + Name, SampleReport())},
+                                      {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")}));
+    const TToolResult Gateway = RunGateway(Root() + QStringLiteral("gateway"));
+    ASSERT_EQ(Gateway.Code, 0) << Gateway.Output.toStdString();
+    ASSERT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 3) << Gateway.Output.toStdString();
 
     OpenPage(true);
     const QString Base = Name.chopped(4);

@@ -3,6 +3,9 @@
 #include "TestPki.h"
 #include "uEmailAccount.h"
 #include "uFactories.h"
+#include "uReportKeys.h"
+#include "uReportMail.h"
+#include "uReportProtection.h"
 #include "uTransportContainer.h"
 
 #include <QApplication>
@@ -174,6 +177,42 @@ QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, con
             Data, Key.ClientOrg, Key.ClientEDRPOUCode.isEmpty() ? Key.ClientDRFOCode : Key.ClientEDRPOUCode, FileName,
             Email, QStringLiteral("Kelvora"), QStringLiteral("1.0"));
     return BytesOf(Data);
+}
+
+bool ProtectAndSendReports(const TProfile& Profile, const QStringList& Paths, const QStringList& Keys)
+{
+    std::vector<IDocumentPtr> Documents;
+    for (const QString& Path : Paths)
+        Documents.push_back(CreateDocument(Path));
+    TProtection Protection;
+    Protection.Crypto = GetCryptoManager();
+    Protection.Profile = Profile;
+    Protection.ReadParameters();
+    try {
+        for (int Step = StepKey1; Step <= LastKeyStep(Profile.SignType); ++Step) {
+            TKeyRule Rule;
+            if (!KeyRuleOf(Profile.SignType, Step, Rule))
+                continue;
+            SupplyKey(Keys.value(Step - StepKey1));
+            if (!Protection.Crypto->ReadPrivateKeyInfo(Protection.Key, Rule.Title)) {
+                ADD_FAILURE() << Protection.Crypto->GetLastError().toStdString();
+                return false;
+            }
+            ApplyProtectionStep(Step, Documents, Protection, {});
+        }
+        ApplyProtectionStep(StepEncrypt, Documents, Protection, {});
+        ApplyProtectionStep(StepOuter, Documents, Protection, {});
+    } catch (const std::exception& Error) {
+        ADD_FAILURE() << Error.what();
+        return false;
+    }
+    TEmailAccount Account;
+    EXPECT_TRUE(GetDefaultAccount(Profile.Id, Account));
+    TReportSending Sending(CreateReportMailSend(Account), Account.Email);
+    const bool Sent = Sending.Run(Documents, {});
+    EXPECT_TRUE(Sent);
+    EXPECT_EQ(Sending.SentCount(), Paths.size());
+    return Sent;
 }
 
 bool MailReports(const QString& AgencyUser, const QList<QPair<QString, QByteArray>>& Files)

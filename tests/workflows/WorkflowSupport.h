@@ -46,6 +46,12 @@ QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, con
                          const std::function<void(QByteArray&)>& Tamper = {});
 QByteArray SampleReport(const QString& Title = QStringLiteral("Декларація"));
 
+// Protects the files with the report page's protection steps (one key of
+// the demo PKI per signing step of the profile) and sends them with its
+// sending to the agencies' addresses, from the profile's mail account.
+// False, with a test failure, when a step or a mail failed.
+bool ProtectAndSendReports(const TProfile& Profile, const QStringList& Paths, const QStringList& Keys);
+
 // Mails the files (written to a temporary folder under their names) from
 // the enterprise to an agency's mailbox over SMTP; false when it failed.
 bool MailReports(const QString& AgencyUser, const QList<QPair<QString, QByteArray>>& Files);
