@@ -6,9 +6,11 @@
 #include "uStreamImpl.h"
 #include "uZipImpl.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 using namespace kelvora;
 
@@ -92,6 +94,39 @@ TEST_F(ZipArchive, WrittenArchiveIsReadByUnzipAndPythonAndStoresIncompressibleEn
         EXPECT_EQ(Got[1].Content, Noise);
         EXPECT_EQ(Got[2].Name, QStringLiteral("empty.txt"));
         EXPECT_TRUE(Got[2].Content.isEmpty());
+    }
+}
+
+TEST_F(ZipArchive, WriterStreamsLargeFilesDeflatedOrStoredAndReaderGivesThemBack)
+{
+    // Above the size held in memory: deflated (or stored) while streaming.
+    const qint64 Large = TZipWriter::kWholeEntryLimit + 4096;
+    const QString Text = WriteFile(QStringLiteral("big.xml"), QByteArray("<row>1</row>\n").repeated(Large / 13 + 1));
+    const QString Noise = WriteFile(QStringLiteral("big.bin"), RandomBytes(static_cast<int>(Large), 5));
+    const QString Path = Root() + QStringLiteral("streamed.zip");
+    {
+        TZipWriter Writer(Path);
+        Writer.AddFile(QStringLiteral("big.xml"), Text);
+        Writer.AddFile(QStringLiteral("big.bin"), Noise);
+        Writer.AddBytes(QStringLiteral("small.txt"), "small");
+        Writer.Close();
+    }
+    const QString Listing = test::RunTool(QStringLiteral("unzip"), {QStringLiteral("-v"), Path}).Output;
+    EXPECT_TRUE(Listing.contains(QRegularExpression(QStringLiteral("Defl:N.*big\\.xml")))) << Listing.toStdString();
+    EXPECT_TRUE(Listing.contains(QRegularExpression(QStringLiteral("Stored.*big\\.bin")))) << Listing.toStdString();
+    EXPECT_EQ(test::RunTool(QStringLiteral("unzip"), {QStringLiteral("-tq"), Path}).Code, 0);
+
+    TZipReader Reader(Path);
+    ASSERT_EQ(Reader.Entries().size(), 3u);
+    EXPECT_EQ(Reader.Find(QStringLiteral("SMALL.TXT")), &Reader.Entries()[2]);
+    EXPECT_EQ(Reader.Read(Reader.Entries()[2], 5), QByteArray("small"));
+    EXPECT_THROW(Reader.Read(Reader.Entries()[0], 1024), EZipError) << "larger than the limit";
+    for (const auto& [Index, File] : {std::pair{0, Text}, std::pair{1, Noise}}) {
+        QByteArray Out;
+        QBuffer Buffer(&Out);
+        Buffer.open(QIODevice::WriteOnly);
+        Reader.Extract(Reader.Entries()[Index], Buffer);
+        EXPECT_EQ(Out, ReadFile(File)) << Index;
     }
 }
 
