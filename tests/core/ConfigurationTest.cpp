@@ -7,6 +7,7 @@
 #include "uException.h"
 #include "uFactories.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -79,6 +80,15 @@ TEST_F(Configuration, ParamsInWindows1251AreReadByTheirDeclaration)
     WriteFile("config/params.xml", "<?xml version=\"1.0\" encoding=\"windows-1251\"?><p><v name=\"software_name\">" +
                                        ToAnsi(QStringLiteral("Звіт")) + "</v></p>");
     EXPECT_EQ(GetConfiguration()->GetParam("software_name", ""), QStringLiteral("Звіт"));
+}
+
+TEST_F(Configuration, TheShippedParamsNameAnAddressForEveryAgency)
+{
+    // The build puts the shipped configuration into build/config, beside build/tests.
+    const QString Shipped = QCoreApplication::applicationDirPath() + "/../config/params.xml";
+    ASSERT_TRUE(QFile::copy(Shipped, GetConfigFolder() + "params.xml")) << Shipped.toStdString();
+    for (const char* Key : {"email_pfu", "email_vey", "email_dks"})
+        EXPECT_TRUE(GetConfiguration()->GetParam(Key, "").endsWith(".example.org")) << Key;
 }
 
 TEST_F(Configuration, MissingParamsGiveDefaultsAndBrokenParamsFailUntilMended)
