@@ -184,7 +184,7 @@ TEST_F(MailRealServersTest, SentAttachmentsArriveByteForByte)
     Files[QStringLiteral("звіт за квартал.xml")] = QStringLiteral("<?xml version=\"1.0\"?><звіт/>\r\n.\r\n").toUtf8();
     QByteArray Binary(300000, '\0');
     for (int I = 0; I < Binary.size(); ++I)
-        Binary[I] = static_cast<char>((I * 7919) >> 3);
+        Binary[I] = static_cast<char>((quint32(I) * 7919u) >> 3); // unsigned: wraps without overflow
     Files[QStringLiteral("report.p7s")] = Binary;
     Files[QStringLiteral("empty-line.txt")] = "\r\n";
     QStringList Paths;
