@@ -186,13 +186,20 @@ TEST_F(ZipArchive, EmptyArchiveWritesNothingAndAFullOneReplacesAReadOnlyFile)
     CreateZipArchive()->SaveToFile(Root() + QStringLiteral("none.zip"));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("none.zip")));
 
-    QFile::setPermissions(Path, QFileDevice::ReadOwner);
+    QFile::setPermissions(Path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
     auto Archive = CreateZipArchive();
     Archive->AddStream(QStringLiteral("x"), StreamOf("new"));
     Archive->SaveToFile(Path);
     auto Loaded = CreateZipArchive();
     Loaded->LoadFromFile(Path);
     EXPECT_EQ(ItemBytes(Loaded->FindItem(QStringLiteral("x"))), QByteArray("new"));
+    // The replaced file's permissions stay, read-only cleared; a new archive
+    // (a debug pack holds the logs) is its owner's only.
+    const auto Owner =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    EXPECT_EQ(QFile::permissions(Path), Owner | QFileDevice::ReadGroup);
+    Archive->SaveToFile(Root() + QStringLiteral("new.zip"));
+    EXPECT_EQ(QFile::permissions(Root() + QStringLiteral("new.zip")), Owner);
 }
 
 TEST_F(ZipArchive, FindsItemsIgnoringCaseAndDecodesTextByByteOrderMark)
