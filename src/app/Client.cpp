@@ -1,63 +1,49 @@
-// The program's entry. Until the windows exist it does the start-up checks
-// (folders, configuration, the database revision, the crypto library) and
-// says what it found.
+// The program's entry: one copy at a time, the preloader's start-up checks,
+// the installer marker, then the main window until it closes.
 
-#include "uCorePath.h"
-#include "uDataVerify.h"
-#include "uException.h"
+#include "uApplication.h"
 #include "uFactories.h"
-#include "uProfile.h"
+#include "uMainForm.h"
+#include "uPreloaderForm.h"
+#include "uProcessMessages.h"
+#include "uSingleInstance.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
-#include <QTextStream>
+#include <memory>
 
 using namespace kelvora;
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication Application(argc, argv);
-    QTextStream Out(stdout);
+    TApplication Application(argc, argv);
+    Application.setApplicationName(QStringLiteral("Kelvora"));
+    // Long loops of the engines (reading reports, backups, the database
+    // check) let the windows repaint and take a cancel between their steps.
+    SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+
+    // Another copy runs: it was asked to come forward; this one ends quietly.
+    if (HandOverToRunningCopy())
+        return 0;
+
+    RunGuarded([] { RunPreloader(); });
+
+    TInstallMarker Marker;
+    Marker.Acquire();
+
     int Code = 0;
-    // Each check reports its own failure and start-up goes on, as the
-    // preloader does.
-    auto Check = [&](const QString& Prefix, auto&& Work) {
-        try {
-            Work();
-        } catch (const std::exception& E) {
-            Out << Prefix << QString::fromUtf8(E.what()) << "\n";
-            Code = 1;
+    {
+        std::unique_ptr<TqorMainForm> MainForm;
+        RunGuarded([&] {
+            MainForm = std::make_unique<TqorMainForm>();
+            MainForm->show();
+        });
+        if (MainForm) {
+            TInstanceServer Server(MainForm.get());
+            Server.Listen();
+            Code = Application.exec();
         }
-    };
-    Out << "Kelvora " << KELVORA_VERSION << "\n";
-    Check(QStringLiteral("Помилка: "), [&] {
-        Out << "Коренева папка: " << GetRootFolder() << "\n";
-        Out << "Папка даних: " << GetDataFolder() << "\n";
-        Out << "Папка налаштувань: " << GetConfigFolder() << "\n";
-        Out << "Папка журналів: " << GetDebugFolder() << "\n";
-        const QString Params = GetConfigFolder() + QStringLiteral("params.xml");
-        if (!QFileInfo::exists(Params)) {
-            Out << "Параметри встановлення відсутні: " << Params << "\n";
-            return;
-        }
-        IConfigurationPtr Configuration = GetConfiguration();
-        Out << "Параметри встановлення: " << Params << "\n";
-        Out << "  Продукт: " << Configuration->GetParam(QStringLiteral("software_name"), QString()) << " "
-            << Configuration->GetParam(QStringLiteral("software_version"), QString()) << ", ревізія "
-            << Configuration->GetParam(QStringLiteral("software_revision"), QString()) << "\n";
-    });
-    Check(QStringLiteral("Помилка перевірки цілісності даних: "), [&] {
-        Out << "База даних: " << GetDatabasePath() << "\n";
-        VerifyDatabase();
-        TProfiles Profiles;
-        GetProfiles(Profiles);
-        Out << "  Ревізія: " << GetDatabaseRevision() << ", профілів: " << Profiles.size() << "\n";
-    });
-    Check(QString(), [&] {
-        ICryptoManagerPtr Crypto = GetCryptoManager();
-        Out << "Криптобібліотеку завантажено; сховище сертифікатів: " << Crypto->GetFileStorePath() << "\n";
-    });
-    Out.flush();
-    ReleaseProcessObjects();
+    }
+    // After the main window is gone: releasing the crypto manager finalises
+    // and unloads the crypto library.
+    RunGuarded([] { ReleaseProcessObjects(); });
     return Code;
 }

@@ -2,7 +2,15 @@
 
 namespace kelvora {
 
+namespace {
+int gOpenSections = 0;
+}
+
+int TBusyCounter::OpenSections() { return gOpenSections; }
+
 TBusyCounter::TBusyCounter(QWidget* Owner) : FOwner(Owner) {}
+
+TBusyCounter::~TBusyCounter() { gOpenSections -= FCount; }
 
 ISplashPtr TBusyCounter::Splash()
 {
@@ -15,6 +23,7 @@ ISplashPtr TBusyCounter::Splash()
 
 void TBusyCounter::Enter(const QString& Message)
 {
+    ++gOpenSections;
     if (FCount++ == 0 && OnBlockChanged)
         OnBlockChanged(true);
     if (!Message.isEmpty())
@@ -23,7 +32,10 @@ void TBusyCounter::Enter(const QString& Message)
 
 void TBusyCounter::Leave()
 {
-    if (FCount == 0 || --FCount > 0)
+    if (FCount == 0)
+        return;
+    --gOpenSections;
+    if (--FCount > 0)
         return;
     if (FSplash && FSplash->IsVisible())
         FSplash->Hide();

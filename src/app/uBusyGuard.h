@@ -27,7 +27,13 @@ class TBusyCounter {
 public:
     // Owner: the window the indicator sits in (the indicator is made on first use).
     explicit TBusyCounter(QWidget* Owner);
+    ~TBusyCounter();
+    TBusyCounter(const TBusyCounter&) = delete;
+    TBusyCounter& operator=(const TBusyCounter&) = delete;
     bool Busy() const { return FCount > 0; }
+    // Sections open in any counter of the program: windows whose actions
+    // reach shared data refuse them while another window works.
+    static int OpenSections();
     int Count() const { return FCount; }
     ISplashPtr Splash(); // made on first use
     std::function<void(bool Blocked)> OnBlockChanged;

@@ -2,9 +2,62 @@
 
 // The agreement on the recognition of electronic documents.
 
-class QWidget;
+#include "uDocument1391001.h"
+
+#include <QDialog>
+
+class QDateEdit;
+class QLineEdit;
 
 namespace kelvora {
+
+// The agreement dialog: the parties, the agreement's text and the signature
+// block; "Зберегти" writes the document into the report page's working
+// folder of the profile.
+class TFormReport1391001 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormReport1391001(QWidget* Owner = nullptr);
+
+    // Reads the profile; Exception when there is none.
+    void SetProfileId(int Value);
+    // True: the form of a private person; set before the dialog is shown.
+    void SetIndividualPerson(bool Value) { FIndividualPerson = Value; }
+
+    // The fields as typed.
+    TData1391001 Data() const;
+    // Where the last save wrote the document.
+    QString DocumentPath() const { return FDocumentPath; }
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    void ActionSaveExecute();
+    void Fill(const TData1391001& Data);
+    QLineEdit* AddEdit(const char* Name, const QString& Hint = QString());
+    QDateEdit* AddDate(const char* Name);
+
+    bool FIndividualPerson = false;
+    TProfile FProfile;
+    bool FShown = false;
+    QString FDocumentPath;
+
+    QLineEdit* EditHNUM;
+    QDateEdit* DateTimePicker1;
+    QLineEdit* EditHQEM;
+    QLineEdit* EditQEMORIG;
+    QLineEdit* EditHBOSQEM;
+    QLineEdit* EditHTIN;
+    QLineEdit* EditHBOS;
+    QLineEdit* EditH01G1S1;
+    QLineEdit* EditHNAME;
+    QLineEdit* EditHTINQEM;
+    QLineEdit* EditHLOCQEM;
+    QLineEdit* EditHLOC;
+    QDateEdit* DateTimePicker2;
+    QDateEdit* DateTimePicker3;
+};
 
 // Opens the agreement dialog for the profile, as a private person or as a
 // legal entity; true when it closed with OK (the document was written).

@@ -1,10 +1,70 @@
 #pragma once
 
-// The backup dialog.
+// The backup dialog: what a backup holds, whether the reports and receipts
+// go with it, a comment, and the save itself.
 
-class QWidget;
+#include "uBusyGuard.h"
+
+#include <QDialog>
+#include <QPlainTextEdit>
+
+class QCheckBox;
+class QPushButton;
 
 namespace kelvora {
+
+// The comment box: shows a grey italic prompt while it holds no comment of
+// the user's. The prompt goes when the box gets the focus and comes back
+// when the box is left empty.
+class TCommentEdit : public QPlainTextEdit {
+public:
+    explicit TCommentEdit(QWidget* Parent);
+    static QString Placeholder();
+    bool PlaceholderShown() const { return FPlaceholderShown; }
+    // The user's comment, lines separated by CR LF; empty while the prompt
+    // shows or when the text equals the prompt.
+    QString Comment() const;
+
+protected:
+    void focusInEvent(QFocusEvent* Event) override;
+    void focusOutEvent(QFocusEvent* Event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
+
+private:
+    void ShowPlaceholder();
+    void HidePlaceholder();
+    bool FPlaceholderShown = false;
+};
+
+class TFormBackup : public QDialog {
+public:
+    explicit TFormBackup(QWidget* Owner);
+
+    QCheckBox* CheckBoxFiles() const { return FCheckBoxFiles; }
+    TCommentEdit* MemoComment() const { return FMemoComment; }
+    QPushButton* ButtonBackup() const { return FButtonBackup; }
+    QPushButton* ButtonCancel() const { return FButtonCancel; }
+    bool Busy() const { return FBusy.Busy(); }
+
+    // "Створити копію...": asks for the file and writes the backup.
+    void ActionBackupExecute();
+
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+
+private:
+    TBusyCounter FBusy;
+    QCheckBox* FCheckBoxFiles;
+    TCommentEdit* FMemoComment;
+    QPushButton* FButtonBackup;
+    QPushButton* FButtonCancel;
+};
+
+// The help page of the backup dialog (F1).
+constexpr int kBackupHelpContext = 1040;
 
 void ShowBackupForm(QWidget* Owner = nullptr);
 

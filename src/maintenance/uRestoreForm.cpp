@@ -1,12 +1,179 @@
 #include "uRestoreForm.h"
 
-// Placeholder until the dialog is built.
+#include "uDateTime.h"
+#include "uDialogs.h"
+#include "uFactories.h"
+#include "uProcessMessages.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 namespace kelvora {
 
-bool ShowRestoreForm(const QString&, QWidget*)
+namespace {
+
+int ProgramRevision()
 {
-    return false;
+    bool Ok = false;
+    const int Value = GetConfiguration()->GetParam(QStringLiteral("software_revision"), QString()).trimmed().toInt(&Ok);
+    return Ok ? Value : 0;
+}
+
+QLabel* NewLabel(const QString& Name, const QString& Text)
+{
+    auto* Label = new QLabel(Text);
+    Label->setObjectName(Name);
+    Label->setTextFormat(Qt::PlainText);
+    return Label;
+}
+
+} // namespace
+
+int32_t BackupReportCount(const TBackupInfo& Info)
+{
+    // Backups of the current layout count their file list among the files.
+    if (Info.Revision > 0 && Info.FilesCount > 0)
+        return Info.FilesCount - 1;
+    return Info.FilesCount;
+}
+
+TFormRestore::TFormRestore(const QString& FileName, QWidget* Owner)
+    : QDialog(Owner ? Owner : ApplicationMainWindow()), FFileName(FileName), FBusy(this)
+{
+    setObjectName(QStringLiteral("TFormRestore"));
+    setWindowTitle(QStringLiteral("Відновлення резервної копії даних"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    CreateBackup()->GetInfo(FileName, FInfo);
+    const bool HasComment = !FInfo.Comment.isEmpty();
+    const bool Newer = ProgramRevision() < FInfo.Revision;
+
+    auto* Layout = new QVBoxLayout(this);
+    Layout->setContentsMargins(14, 12, 14, 12);
+    Layout->setSpacing(5);
+    QLabel* Title = NewLabel(QStringLiteral("LabelTitle"), QStringLiteral("Дані про резервну копію"));
+    QFont Bold = Title->font();
+    Bold.setBold(true);
+    Title->setFont(Bold);
+    Layout->addWidget(Title);
+    // A long path may wrap after any folder delimiter.
+    QString Breakable = QFileInfo(FileName).absoluteFilePath();
+    Breakable.replace(u'/', QStringLiteral("/\u200B"));
+    QLabel* Location =
+        NewLabel(QStringLiteral("LabelFileName"), QStringLiteral("Розташування файлу: %1").arg(Breakable));
+    Location->setWordWrap(true);
+    Location->setToolTip(QFileInfo(FileName).absoluteFilePath());
+    Layout->addWidget(Location);
+    Layout->addWidget(NewLabel(QStringLiteral("LabelFilesCount"),
+                               QStringLiteral("Звітів та квитанцій: %1").arg(BackupReportCount(FInfo))));
+    Layout->addWidget(
+        NewLabel(QStringLiteral("LabelCreationDate"),
+                 QStringLiteral("Дата створення копії: %1")
+                     .arg(QDateTimeFromDateTime(FInfo.CreationDate).date().toString(QStringLiteral("dd.MM.yyyy")))));
+    QLabel* CommentCaption = NewLabel(QStringLiteral("LabelComment"), QStringLiteral("Коментар"));
+    Layout->addWidget(CommentCaption);
+    FMemoComment = new QPlainTextEdit;
+    FMemoComment->setObjectName(QStringLiteral("MemoComment"));
+    FMemoComment->setReadOnly(true);
+    FMemoComment->setPlainText(QString(FInfo.Comment).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    FMemoComment->setFixedHeight(80);
+    Layout->addWidget(FMemoComment);
+    CommentCaption->setVisible(HasComment);
+    FMemoComment->setVisible(HasComment);
+    Layout->addStretch(1);
+
+    FLabelWarning = NewLabel(
+        QStringLiteral("LabelWarning"),
+        Newer
+            ? QStringLiteral("Резервна копія містить дані, версія яких вища за програмну. Оновіть програму для роботи "
+                             "з цими даними.")
+            : QStringLiteral("Зверніть увагу! При відновленні з резервної копії поточні налаштування профілів "
+                             "підприємств будуть втрачені"));
+    FLabelWarning->setWordWrap(true);
+    QPalette Warning = FLabelWarning->palette();
+    Warning.setColor(QPalette::WindowText, QColor(0xA0, 0, 0));
+    FLabelWarning->setPalette(Warning);
+    Layout->addWidget(FLabelWarning);
+
+    auto* Buttons = new QHBoxLayout;
+    Buttons->addStretch(1);
+    FButtonRestore = new QPushButton(QStringLiteral("Відновити дані"));
+    FButtonRestore->setObjectName(QStringLiteral("ButtonRestore"));
+    FButtonRestore->setEnabled(!Newer);
+    FButtonCancel = new QPushButton(QStringLiteral("Скасувати"));
+    FButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+    FButtonCancel->setDefault(true);
+    Buttons->addWidget(FButtonRestore);
+    Buttons->addWidget(FButtonCancel);
+    Layout->addLayout(Buttons);
+
+    QObject::connect(FButtonRestore, &QPushButton::clicked, this, [this] { ActionRestoreExecute(); });
+    QObject::connect(FButtonCancel, &QPushButton::clicked, this, [this] { reject(); });
+    FBusy.OnBlockChanged = [this, Newer](bool Blocked) {
+        FButtonRestore->setEnabled(!Blocked && !Newer);
+        FButtonCancel->setEnabled(!Blocked);
+    };
+
+    setFixedSize(480, HasComment ? 300 : 190);
+}
+
+void TFormRestore::ActionRestoreExecute()
+{
+    if (FBusy.Busy() || !FButtonRestore->isEnabled())
+        return;
+    bool Done = false;
+    QString Error;
+    {
+        // The restore lets events run between files, so the indicator stays
+        // alive and the blocked dialog is repainted.
+        SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+        TBusySection Busy(FBusy, QStringLiteral("Відновлення даних. Зачекайте..."));
+        IBackupPtr Backup = CreateBackup();
+        Done = Backup->Restore(FFileName);
+        Error = Backup->GetError();
+    }
+    if (Done && Error.isEmpty())
+        ShowInfo(QStringLiteral("Дані успішно відновлено з резервної копії."), this);
+    else if (Done)
+        ShowWarning(QStringLiteral("Не всі дані відновлено з резервної копії: \r\n\r\n") + Error, this);
+    else
+        ShowError(QStringLiteral("Помилка при відновленні з резервної копії:\r\n%1").arg(Error), this);
+    accept();
+}
+
+void TFormRestore::reject()
+{
+    if (!FBusy.Busy())
+        QDialog::reject();
+}
+
+void TFormRestore::closeEvent(QCloseEvent* Event)
+{
+    if (FBusy.Busy())
+        Event->ignore();
+    else
+        QDialog::closeEvent(Event);
+}
+
+void TFormRestore::keyPressEvent(QKeyEvent* Event)
+{
+    if (Event->key() == Qt::Key_F1) {
+        ShowHelp(kRestoreHelpContext);
+        return;
+    }
+    QDialog::keyPressEvent(Event);
+}
+
+bool ShowRestoreForm(const QString& FileName, QWidget* Owner)
+{
+    TFormRestore Form(FileName, Owner);
+    return Form.exec() == QDialog::Accepted;
 }
 
 } // namespace kelvora

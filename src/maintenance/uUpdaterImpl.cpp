@@ -18,6 +18,8 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QSaveFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QUrl>
 
 namespace kelvora {
@@ -50,6 +52,28 @@ private:
     bool& FFlag;
 };
 
+// The CA certificates of "update_ca_file"; none when unset or unreadable.
+QList<QSslCertificate> UpdateCaCertificates()
+{
+    QString Path = GetConfiguration()->GetParam(QStringLiteral("update_ca_file"), QString()).trimmed();
+    if (Path.isEmpty())
+        return {};
+    if (QDir::isRelativePath(Path))
+        Path = GetConfigFolder() + Path;
+    QFile File(Path);
+    if (!File.open(QIODevice::ReadOnly)) {
+        UpdaterLog(QStringLiteral("не вдалося прочитати сертифікати з ") + Path);
+        return {};
+    }
+    const QByteArray Content = File.readAll();
+    QList<QSslCertificate> Result = QSslCertificate::fromData(Content, QSsl::Pem);
+    if (Result.isEmpty())
+        Result = QSslCertificate::fromData(Content, QSsl::Der);
+    return Result;
+}
+
+bool IsHttps(const QUrl& Url) { return Url.scheme().compare(QStringLiteral("https"), Qt::CaseInsensitive) == 0; }
+
 Exception ClientFailure(const QString& Text, int Code)
 {
     UpdaterLog(QStringLiteral("помилка завантаження: %1 (%2)").arg(Text, QString::number(Code)));
@@ -65,6 +89,13 @@ QString InstallerCommandLine()
 }
 
 void SetQuitApplicationHook(std::function<void()> Hook) { gQuitApplication = std::move(Hook); }
+
+bool UpdatesOverHttpAllowed()
+{
+    const QString Value = GetConfiguration()->GetParam(QStringLiteral("update_allow_http"), QString()).trimmed();
+    return Value == QStringLiteral("1") || Value.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0 ||
+           Value.compare(QStringLiteral("yes"), Qt::CaseInsensitive) == 0;
+}
 
 QString TUpdater::UpdatesFolder()
 {
@@ -139,7 +170,8 @@ bool TUpdater::CheckForUpdate()
         throw Exception(QStringLiteral("В конфігурації програми не вказано URL апдейту."));
     }
     FDownloadUpdate = false;
-    Download(Url, UpdatesFolder() + QStringLiteral("update.xml"));
+    FDescriptionSecure = false;
+    FDescriptionSecure = Download(Url, UpdatesFolder() + QStringLiteral("update.xml"));
     TUpdateInfo Info;
     GetUpdateInfo(Info);
     if (Info.Revision == -1) {
@@ -167,7 +199,10 @@ void TUpdater::DownloadUpdate()
     if (Info.Revision == -1)
         throw Exception(QStringLiteral("Не знайдено інформації про апдейт. Завантаження неможливе."));
     FDownloadUpdate = true;
-    Download(Info.FileURL, InstallerPath(Info));
+    const QString Installer = InstallerPath(Info);
+    FSecureInstaller.clear();
+    if (Download(Info.FileURL, Installer))
+        FSecureInstaller = Installer;
 }
 
 void TUpdater::InstallUpdate()
@@ -180,6 +215,20 @@ void TUpdater::InstallUpdate()
     if (!QFileInfo(Installer).isFile()) {
         UpdaterLog(QStringLiteral("інсталяційний файл не знайдено: ") + Installer);
         throw Exception(QStringLiteral("Не знайдено інсталяційний файл апдейту."));
+    }
+    // Whoever can change what travels over plain HTTP can change both the
+    // installer and the hash that vouches for it.
+    if (FDescriptionSecure && FSecureInstaller == Installer) {
+        UpdaterLog(QStringLiteral("опис оновлення та інсталяційний файл отримано через HTTPS з перевіреним "
+                                  "сертифікатом сервера"));
+    } else if (UpdatesOverHttpAllowed()) {
+        UpdaterLog(QStringLiteral("інсталяція оновлення, отриманого без перевіреного HTTPS: дозволено параметром "
+                                  "update_allow_http"));
+    } else {
+        UpdaterLog(QStringLiteral("інсталяцію відхилено: опис оновлення або інсталяційний файл отримано не через "
+                                  "HTTPS з перевіреним сертифікатом сервера"));
+        throw Exception(QStringLiteral("Оновлення отримано незахищеним з'єднанням, тому його не можна інсталювати. "
+                                       "Оновлення приймаються лише через HTTPS з перевіреним сертифікатом сервера."));
     }
     const QString Hash = FileMD5(Installer);
     if (Hash != Info.Hash) {
@@ -226,7 +275,7 @@ bool TUpdater::IsBusy() { return FBusy; }
 
 void TUpdater::SetDownloadEvent(TProgressEvent Event) { FDownloadEvent = std::move(Event); }
 
-void TUpdater::Download(const QString& Url, const QString& FileName)
+bool TUpdater::Download(const QString& Url, const QString& FileName)
 {
     FTerminated = false;
     if (QFileInfo::exists(FileName))
@@ -247,6 +296,15 @@ void TUpdater::Download(const QString& Url, const QString& FileName)
     Request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     Request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("Kelvora/%1").arg(QStringLiteral(KELVORA_VERSION)));
+    // The server's certificate and name are always verified; the update
+    // server's own CA may be trusted beside the system's.
+    QSslConfiguration Tls = QSslConfiguration::defaultConfiguration();
+    Tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (const QList<QSslCertificate> Extra = UpdateCaCertificates(); !Extra.isEmpty())
+        Tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + Extra);
+    Request.setSslConfiguration(Tls);
+    // Never from HTTPS down to HTTP.
+    Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     std::unique_ptr<QNetworkReply> Reply(Manager.get(Request));
     FReply = Reply.get();
 
@@ -288,6 +346,12 @@ void TUpdater::Download(const QString& Url, const QString& FileName)
         UpdaterLog(QStringLiteral("файл успішно завантажено з %1 в %2, розмір %3")
                        .arg(Url, FileName, QString::number(Body.size())));
     }
+    // Qt fails an HTTPS answer whose certificate does not verify, so an
+    // answer that started and ended on HTTPS is a verified one.
+    const bool Secure = IsHttps(QUrl(Url)) && IsHttps(Reply->url());
+    UpdaterLog(Secure ? QStringLiteral("з'єднання HTTPS, сертифікат сервера перевірено: ") + Reply->url().toString()
+                      : QStringLiteral("з'єднання HTTP без шифрування: ") + Reply->url().toString());
+    return Secure;
 }
 
 } // namespace kelvora

@@ -2,6 +2,13 @@
 
 // The self-updater: fetches the release description (update.xml) and the
 // installer over HTTP, checks the installer's MD5 and starts it.
+//
+// An installer is started only when the description and the installer both
+// came over HTTPS with a verified server certificate in this run; the
+// installation parameter "update_allow_http" ("1") allows plain HTTP (a
+// local test server). "update_ca_file" names CA certificates (PEM or DER; a
+// relative path is taken from the configuration folder) trusted for the
+// update server beside the system's own.
 
 #include "uInterfaces.h"
 
@@ -27,18 +34,24 @@ private:
     // The "update" folder of the data folder, made when missing.
     QString UpdatesFolder();
     QString InstallerPath(const TUpdateInfo& Info);
-    void Download(const QString& Url, const QString& FileName);
+    // True when the answer came over HTTPS with a verified certificate.
+    bool Download(const QString& Url, const QString& FileName);
 
     bool FDownloadUpdate = false;
     TProgressEvent FDownloadEvent;
     bool FBusy = false;
     bool FTerminated = false;
-    QPointer<QNetworkReply> FReply; // the running request, if any
+    QPointer<QNetworkReply> FReply;  // the running request, if any
+    bool FDescriptionSecure = false; // the last update.xml came over verified HTTPS
+    QString FSecureInstaller;        // the installer last downloaded over verified HTTPS
 };
 
 // The installer's command line: silent install into the program's root
 // folder, its log in the debug folder.
 QString InstallerCommandLine();
+
+// "update_allow_http" is set: updates fetched over plain HTTP may be installed.
+bool UpdatesOverHttpAllowed();
 
 // What InstallUpdate calls, after starting the installer, to end the program.
 // The window code sets it; until then the application's event loop is ended.

@@ -51,7 +51,8 @@ protected:
         if (!UpdateUrl.isEmpty())
             Xml += "<param name=\"update_url\">" + UpdateUrl.toUtf8() + "</param>";
         Xml += "<param name=\"software_revision\">" + SoftwareRevision.toUtf8() + "</param>";
-        Xml += "<param name=\"revision\">" + Revision.toUtf8() + "</param></params>";
+        Xml += "<param name=\"revision\">" + Revision.toUtf8() + "</param>";
+        Xml += "<param name=\"update_allow_http\">1</param></params>"; // the test server speaks plain HTTP
         WriteFile(QStringLiteral("config/params.xml"), Xml);
     }
 

@@ -1,0 +1,78 @@
+#include "uApplication.h"
+
+#include "uBugReportForm.h"
+#include "uException.h"
+
+static void InitKelvoraResources() { Q_INIT_RESOURCE(kelvora); }
+
+namespace kelvora {
+
+namespace {
+
+const QString UnknownFailure = QStringLiteral("Невідома помилка програми.");
+
+TExceptionHandler& Handler()
+{
+    static TExceptionHandler Current;
+    return Current;
+}
+
+void Deliver(const std::exception& E)
+{
+    // The handler itself must not end the program either.
+    try {
+        if (Handler())
+            Handler()(E);
+        else
+            HandleUncaughtException(E);
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+TExceptionHandler SetUncaughtExceptionHandler(TExceptionHandler NewHandler)
+{
+    TExceptionHandler Previous = std::move(Handler());
+    Handler() = std::move(NewHandler);
+    return Previous;
+}
+
+bool RunGuarded(const std::function<void()>& Work)
+{
+    try {
+        Work();
+        return true;
+    } catch (const std::exception& E) {
+        Deliver(E);
+    } catch (...) {
+        Deliver(Exception(UnknownFailure));
+    }
+    return false;
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* Receiver, QEvent* Event)
+{
+    // Every event passes here: no function object is made for it.
+    try {
+        return QApplication::notify(Receiver, Event);
+    } catch (const std::exception& E) {
+        Deliver(E);
+    } catch (...) {
+        Deliver(Exception(UnknownFailure));
+    }
+    return false;
+}
+
+void InitResources()
+{
+    static const bool Done = [] {
+        InitKelvoraResources();
+        return true;
+    }();
+    (void)Done;
+}
+
+} // namespace kelvora

@@ -1,0 +1,38 @@
+#pragma once
+
+// The program's application object and the program-wide exception hook.
+// Qt has no application-wide exception event: an exception that escapes an
+// event handler is caught where the event is delivered (notify), and work
+// that runs outside event delivery (start-up) is wrapped in RunGuarded. Every
+// exception caught there goes to the uncaught-exception handler (the problem
+// report) and the program goes on.
+
+#include <QApplication>
+
+#include <exception>
+#include <functional>
+
+namespace kelvora {
+
+using TExceptionHandler = std::function<void(const std::exception&)>;
+
+// The handler of exceptions that no action caught; HandleUncaughtException
+// (exception log and problem report) unless replaced. An empty handler puts
+// the default back; the previous one is returned.
+TExceptionHandler SetUncaughtExceptionHandler(TExceptionHandler Handler);
+
+// Runs Work; any exception that escapes it goes to the handler. True when
+// Work ended normally. Never raises.
+bool RunGuarded(const std::function<void()>& Work);
+
+class TApplication : public QApplication {
+public:
+    TApplication(int& argc, char** argv);
+    bool notify(QObject* Receiver, QEvent* Event) override;
+};
+
+// Registers the program's pictures and icons (":/kelvora/..."); they live in a
+// static library, whose resources are not registered by themselves.
+void InitResources();
+
+} // namespace kelvora

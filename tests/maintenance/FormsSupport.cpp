@@ -1,0 +1,76 @@
+#include "FormsSupport.h"
+
+#include "uCorePath.h"
+#include "uFactories.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace kelvora::test {
+
+void WriteParams(const QList<QPair<QString, QString>>& Params)
+{
+    ReleaseProcessObjects();
+    QByteArray Xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>\n";
+    for (const auto& [Name, Value] : Params)
+        Xml += "  <param name=\"" + Name.toUtf8() + "\">" + Value.toHtmlEscaped().toUtf8() + "</param>\n";
+    Xml += "</params>\n";
+    QFile File(GetConfigFolder() + QStringLiteral("params.xml"));
+    if (File.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        File.write(Xml);
+    ReleaseProcessObjects();
+}
+
+QStringList ZipEntryNames(const QString& Path)
+{
+    auto Archive = CreateZipArchive();
+    Archive->LoadFromFile(Path);
+    QStringList Names;
+    auto Items = Archive->GetItems();
+    for (Items->First(); !Items->Eof(); Items->Next())
+        Names << Items->CurrentAs<IArchiveItem>()->GetName();
+    return Names;
+}
+
+void WhenModal(const QString& Name, std::function<void(QWidget*)> Action)
+{
+    auto* Timer = new QTimer(QCoreApplication::instance());
+    Timer->setInterval(10);
+    auto Turns = std::make_shared<int>(0);
+    QObject::connect(Timer, &QTimer::timeout, Timer, [Timer, Name, Action, Turns] {
+        if (++*Turns > 1000) { // 10 s: the window never came
+            Timer->stop();
+            Timer->deleteLater();
+            return;
+        }
+        QWidget* Modal = QApplication::activeModalWidget();
+        if (!Modal || Modal->objectName() != Name || !Modal->isVisible())
+            return;
+        Timer->stop();
+        Timer->deleteLater();
+        Action(Modal);
+    });
+    Timer->start();
+}
+
+void TypeText(QWidget* Widget, const QString& Text)
+{
+    for (const QChar Ch : Text) {
+        if (Ch == u'\n')
+            QTest::keyClick(Widget, Qt::Key_Return);
+        else
+            QTest::sendKeyEvent(QTest::Click, Widget, Qt::Key_unknown, QString(Ch), Qt::NoModifier);
+    }
+}
+
+void ClickLink(QWidget* Label)
+{
+    // The link is the label's whole text, which starts at its left edge.
+    QTest::mouseClick(Label, Qt::LeftButton, Qt::NoModifier, QPoint(6, Label->height() / 2));
+}
+
+} // namespace kelvora::test
