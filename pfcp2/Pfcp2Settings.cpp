@@ -13,11 +13,17 @@ namespace pfcp2 {
 
 namespace {
 
-QStringList ReadLines(const QString& FileName)
+// Readable is false when the file exists but cannot be read.
+QStringList ReadLines(const QString& FileName, bool* Readable = nullptr)
 {
     QFile File(FileName);
-    if (!File.open(QIODevice::ReadOnly))
+    if (Readable)
+        *Readable = true;
+    if (!File.open(QIODevice::ReadOnly)) {
+        if (Readable)
+            *Readable = !QFileInfo::exists(FileName);
         return {};
+    }
     QString Text = QString::fromUtf8(File.readAll());
     Text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QStringList Lines = Text.split(u'\n');
@@ -73,7 +79,10 @@ QString ReadSetting(const QString& Section, const QString& Name)
 bool WriteSetting(const QString& Section, const QString& Name, const QString& Value)
 {
     const QString FileName = SettingsFilePath();
-    QStringList Lines = ReadLines(FileName);
+    bool Readable = true;
+    QStringList Lines = ReadLines(FileName, &Readable);
+    if (!Readable)
+        return false; // writing now would drop the keys that could not be read
     const QString Entry = Name + u'=' + Value;
     qsizetype SectionEnd = -1;
     bool InSection = false, Written = false;
@@ -99,11 +108,14 @@ bool WriteSetting(const QString& Section, const QString& Name, const QString& Va
     }
     if (!QDir().mkpath(QFileInfo(FileName).absolutePath()))
         return false;
+    // Renamed over the old file only when all of it was written: a full disk
+    // keeps the old settings. The explicit flush: commit alone does not see a
+    // failure of the last buffered write.
     QSaveFile File(FileName);
     if (!File.open(QIODevice::WriteOnly))
         return false;
-    File.write((Lines.join(QStringLiteral("\n")) + u'\n').toUtf8());
-    return File.commit();
+    const QByteArray Bytes = (Lines.join(QStringLiteral("\n")) + u'\n').toUtf8();
+    return File.write(Bytes) == Bytes.size() && File.flush() && File.commit();
 }
 
 QString FileStoreFolder()
@@ -118,7 +130,8 @@ QString FileStoreFolder()
     std::error_code Error;
     const auto Size = fs::file_size(Path, Error);
     const auto Time = Error ? 0 : fs::last_write_time(Path, Error).time_since_epoch().count();
-    const std::string Key = Path + '|' + std::to_string(Error ? -1 : static_cast<long long>(Size)) + '|' + std::to_string(Time);
+    const std::string Key =
+        Path + '|' + std::to_string(Error ? -1 : static_cast<long long>(Size)) + '|' + std::to_string(Time);
     std::lock_guard<std::mutex> Guard(Lock);
     if (Key != Seen) {
         Value = ReadSetting(QString::fromLatin1(FileStoreSection), QString::fromLatin1(PathValue));

@@ -5,6 +5,7 @@
 #include "uDateTime.h"
 #include "uException.h"
 #include "uFactories.h"
+#include "uUtils.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -35,10 +36,42 @@ xmlNode* AddChild(xmlNode* Parent, const char* Name)
     return xmlNewChild(Parent, nullptr, reinterpret_cast<const xmlChar*>(Name), nullptr);
 }
 
+// Value with every character that XML 1.0 does not allow (control
+// characters other than TAB, CR and LF, lone surrogates, U+FFFE and U+FFFF)
+// replaced by U+FFFD: written raw, one of them would make the whole log
+// unreadable, and every later exception would be lost with it.
+QString XmlSafe(const QString& Value)
+{
+    QString Result;
+    Result.reserve(Value.size());
+    for (qsizetype I = 0; I < Value.size(); ++I) {
+        const char16_t Ch = Value[I].unicode();
+        if (QChar::isHighSurrogate(Ch) && I + 1 < Value.size() && Value[I + 1].isLowSurrogate()) {
+            Result += Value[I];
+            Result += Value[++I];
+        } else if ((Ch < 0x20 && Ch != u'\t' && Ch != u'\n' && Ch != u'\r') || QChar::isSurrogate(Ch) || Ch == 0xFFFE ||
+                   Ch == 0xFFFF) {
+            Result += QChar(QChar::ReplacementCharacter);
+        } else {
+            Result += Value[I];
+        }
+    }
+    return Result;
+}
+
 void SetAttribute(xmlNode* Node, const char* Name, const QString& Value)
 {
     xmlSetProp(Node, reinterpret_cast<const xmlChar*>(Name),
-               reinterpret_cast<const xmlChar*>(Value.toUtf8().constData()));
+               reinterpret_cast<const xmlChar*>(XmlSafe(Value).toUtf8().constData()));
+}
+
+// Moves a log that cannot be read aside, under a name of its own (never
+// deleting it: it holds the history), so that a fresh one can begin.
+void MoveAside(const QString& FileName)
+{
+    const QString Aside = UniqueFileName(FileName + QStringLiteral(".damaged"));
+    if (!QFile::rename(FileName, Aside))
+        throw EInOutError(QStringLiteral("Cannot rename file \"%1\" to \"%2\"").arg(FileName, Aside));
 }
 
 // "key: value" (cpuinfo, meminfo) or "KEY=value" (os-release) lines of a
@@ -192,10 +225,15 @@ TExceptionLogger::TExceptionLogger(const QString& FileName) : FFileName(FileName
         // is indented afresh when it is written back.
         FXmlDoc.reset(xmlReadMemory(Content.constData(), static_cast<int>(Content.size()), nullptr, nullptr,
                                     XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-        if (!FXmlDoc || !xmlDocGetRootElement(FXmlDoc.get()))
-            throw Exception(QStringLiteral("The exception log \"%1\" cannot be read").arg(FFileName));
-        FFileOpened = true;
-    } else {
+        File.close();
+        const xmlNode* Root = FXmlDoc ? xmlDocGetRootElement(FXmlDoc.get()) : nullptr;
+        if (Root && xmlStrcmp(Root->name, reinterpret_cast<const xmlChar*>("Exceptions")) == 0) {
+            FFileOpened = true;
+            return;
+        }
+        MoveAside(FFileName);
+    }
+    {
         FXmlDoc.reset(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
         xmlDocSetRootElement(FXmlDoc.get(), xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("Exceptions")));
         Save();
@@ -240,9 +278,15 @@ void TExceptionLogger::Save()
     const QByteArray Bytes(reinterpret_cast<const char*>(Buffer), Size);
     xmlFree(Buffer);
     // Written beside the old file and renamed over it: a failed write never
-    // costs the history already logged.
+    // costs the history already logged. (The explicit flush: commit alone
+    // does not see a failure of the last buffered write.) A new log is its
+    // owner's only, as messages and paths may tell about the user's work; an
+    // existing one keeps its permissions.
+    const bool Existed = QFileInfo::exists(FFileName);
     QSaveFile File(FFileName);
-    if (!File.open(QIODevice::WriteOnly) || File.write(Bytes) != Bytes.size() || !File.commit())
+    if (!File.open(QIODevice::WriteOnly) ||
+        (!Existed && !File.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser)) ||
+        File.write(Bytes) != Bytes.size() || !File.flush() || !File.commit())
         throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(FFileName, File.errorString()));
 }
 

@@ -1,21 +1,45 @@
 #include "uIniFile.h"
 
+#include "uCodePage.h"
 #include "uException.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 #include <QStringList>
 
 namespace kelvora {
 
 namespace {
 
-QStringList ReadLines(const QString& FileName)
+// How long a writer waits for another process's write to end.
+constexpr int kLockWaitMs = 10000;
+
+// UTF-8 when the bytes are valid UTF-8, else windows-1251.
+QString DecodeSettings(const QByteArray& Bytes)
+{
+    QStringDecoder Utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString Text = Utf8.decode(Bytes);
+    return Utf8.hasError() ? FromAnsi(Bytes) : Text;
+}
+
+// The file's lines; none when it does not exist. Strict: a file that exists
+// but cannot be read raises, so that a write never replaces it with a file
+// that lacks its keys.
+QStringList ReadLines(const QString& FileName, bool Strict)
 {
     QFile File(FileName);
-    if (!File.open(QIODevice::ReadOnly))
+    if (!File.open(QIODevice::ReadOnly)) {
+        if (Strict && QFileInfo::exists(FileName))
+            throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, File.errorString()));
         return {};
-    QString Text = QString::fromUtf8(File.readAll());
+    }
+    const QByteArray Bytes = File.readAll();
+    if (Strict && File.error() != QFileDevice::NoError)
+        throw EInOutError(QStringLiteral("Cannot read file \"%1\". %2").arg(FileName, File.errorString()));
+    QString Text = DecodeSettings(Bytes);
     if (Text.startsWith(QChar(0xFEFF)))
         Text.remove(0, 1);
     Text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -49,7 +73,7 @@ bool KeyIs(const QString& Line, const QString& Key, QString* Value = nullptr)
 QString TIniFile::ReadString(const QString& Section, const QString& Key) const
 {
     bool InSection = false;
-    for (const QString& Line : ReadLines(FFileName)) {
+    for (const QString& Line : ReadLines(FFileName, false)) {
         const QString Name = SectionOf(Line);
         if (!Name.isNull()) {
             InSection = Name.compare(Section, Qt::CaseInsensitive) == 0;
@@ -64,7 +88,12 @@ QString TIniFile::ReadString(const QString& Section, const QString& Key) const
 
 void TIniFile::WriteString(const QString& Section, const QString& Key, const QString& Value) const
 {
-    QStringList Lines = ReadLines(FFileName);
+    // Read, change and write back under one lock: two processes writing at
+    // once would otherwise each write back the file without the other's key.
+    QLockFile Lock(FFileName + QStringLiteral(".lock"));
+    if (!Lock.tryLock(kLockWaitMs))
+        throw EInOutError(QStringLiteral("Cannot lock file \"%1\"").arg(FFileName));
+    QStringList Lines = ReadLines(FFileName, true);
     // A line break inside a value would end the entry and start another one.
     QString OneLine = Value;
     OneLine.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(u'\r', u' ').replace(u'\n', u' ');
@@ -97,12 +126,19 @@ void TIniFile::WriteString(const QString& Section, const QString& Key, const QSt
         Lines.insert(SectionEnd, Entry);
     }
 
+    // Written beside the old file and renamed over it only when every byte
+    // reached the disk: a full disk leaves the old file, not half a new one.
     QSaveFile File(FFileName);
     if (!File.open(QIODevice::WriteOnly))
         throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(FFileName, File.errorString()));
-    File.write((Lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
-    if (!File.commit())
-        throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(FFileName, File.errorString()));
+    const QByteArray Bytes = (Lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
+    // The explicit flush: commit alone does not see a failure of the last
+    // buffered write.
+    if (File.write(Bytes) != Bytes.size() || !File.flush() || !File.commit()) {
+        const QString Reason = File.errorString();
+        File.cancelWriting();
+        throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(FFileName, Reason));
+    }
 }
 
 } // namespace kelvora

@@ -87,8 +87,8 @@ bool FindFiles(const QString& Folder, QStringList* List, const QString& Masks, i
     if (!List || Folder.isEmpty() || !Dir.exists())
         return false;
     if (Depth != 1) {
-        for (const QString& Sub : Dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System | QDir::NoSymLinks,
-                                                kSystemOrder))
+        for (const QString& Sub : Dir.entryList(
+                 QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System | QDir::NoSymLinks, kSystemOrder))
             FindFiles(JoinPath(Folder, Sub), List, Masks, Depth - 1);
     }
     for (const QString& Name : Dir.entryList(kAllFiles, kSystemOrder))
@@ -110,9 +110,14 @@ bool ListSubfolders(const QString& Folder, QStringList* List)
 
 int32_t GetFileSize(const QString& Path)
 {
+    // A name that exists is taken as it is: "b[1].backup" is a file, not a
+    // set of names.
     const QFileInfo Info(Path);
+    if (Info.exists())
+        return static_cast<int32_t>(Info.size());
     const QDir Dir = Info.absoluteDir();
-    const QFileInfoList Entries = Dir.entryInfoList({Info.fileName()}, kAllFiles | QDir::Dirs | QDir::NoDotAndDotDot, kSystemOrder);
+    const QFileInfoList Entries =
+        Dir.entryInfoList({Info.fileName()}, kAllFiles | QDir::Dirs | QDir::NoDotAndDotDot, kSystemOrder);
     return Entries.isEmpty() ? -1 : static_cast<int32_t>(Entries.first().size());
 }
 
@@ -150,7 +155,9 @@ bool CopyFiles(const QString& SourceFolder, const QString& TargetFolder)
                 return false;
             if (!QFile::copy(Source, Target))
                 return false;
-            Log(QStringLiteral("Скопійовано файл з \"%1\" до \"%2\"").arg(Source, Target), QStringLiteral("copy_files"));
+            // The copy is done: a log that cannot be written does not undo it.
+            TryLog(QStringLiteral("Скопійовано файл з \"%1\" до \"%2\"").arg(Source, Target),
+                   QStringLiteral("copy_files"));
         }
         return true;
     } catch (const std::exception&) {
@@ -208,7 +215,8 @@ bool MatchesAnyMask(const QString& Name, const QString& Masks)
 
 QString RegexGroup(const QString& Text, const QString& Pattern, int Index)
 {
-    const QRegularExpression Regex(Pattern, QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+    const QRegularExpression Regex(Pattern,
+                                   QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
     const QRegularExpressionMatch Match = Regex.match(Text);
     if (!Match.hasMatch() || Index < 0 || Index > Match.lastCapturedIndex())
         return QString();

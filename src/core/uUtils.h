@@ -16,7 +16,8 @@ namespace kelvora {
 bool FindFiles(const QString& Folder, QStringList* List, const QString& Masks, int Depth);
 // Clears List and fills it with the subfolders that are not hidden.
 bool ListSubfolders(const QString& Folder, QStringList* List);
-// Size of the first entry Path names (wildcards allowed); -1 when none.
+// Size of the entry Path names; when there is none, of the first entry that
+// Path names as a wildcard; -1 when none.
 int32_t GetFileSize(const QString& Path);
 // Last-write time in local time; 0 when the file does not exist.
 TDateTime GetFileDate(const QString& FileName);

@@ -44,10 +44,7 @@ bool TMaiReceive::Configure(TPop3Client::TSettings& Settings)
     return true;
 }
 
-void TMaiReceive::ReadHeaderFrom()
-{
-    FHeaderFrom = DecodeHeaderText(RawHeaderValue(FMessageBuffer, "From")).toLower();
-}
+void TMaiReceive::ReadHeaderFrom() { FHeaderFrom = DecodeHeaderText(RawHeaderValue(FMessageBuffer, "From")).toLower(); }
 
 void TMaiReceive::Connect(const TPop3Client::TSettings& Settings)
 {
@@ -113,6 +110,15 @@ bool TMaiReceive::Walk()
     TPop3Client::TSettings Settings;
     if (!Configure(Settings))
         return false;
+    // A mask that even an empty sender matches ("**" when the agency's
+    // address is not set) would hand every message of the mailbox to the
+    // handler: refused before connecting.
+    if (MatchesAnyMask(QString(), FFromMask)) {
+        FErrorCode = MAIL_ERROR_SENDER_MASK;
+        FErrorMessage = QStringLiteral("Sender address not specified.");
+        AddSessionLine(QStringLiteral("Error: ") + FErrorMessage);
+        return false;
+    }
     Connect(Settings);
     AddSessionLine(QStringLiteral("Open command"));
     if (!FPop3Client->Open())
@@ -189,18 +195,25 @@ QString TMaiReceive::GetErrorText()
         return QString();
     if (FErrorCode == MAIL_ERROR_CERTIFICATE)
         return CertificateErrorText(FErrorMessage);
-    FErrorMessage = FErrorMessage.toLower();
-    if (FErrorMessage.contains(QLatin1String("mailbox unknown")))
+    if (FErrorCode == MAIL_ERROR_SENDER_MASK)
+        return QStringLiteral("Не задано адресу, з якої надходять квитанції (параметр email_vey встановлення): "
+                              "пошту не отримано.");
+    // Compared in lower case; the stored message stays as the server gave it.
+    const QString Message = FErrorMessage.toLower();
+    if (Message.contains(QLatin1String("mailbox unknown")))
         return QStringLiteral("На сервері відсутня дана поштова скринька.");
-    if (FErrorMessage.contains(QLatin1String("unable to lock mailbox")) ||
-        FErrorMessage.contains(QLatin1String("unable to lock maildrop")))
+    if (Message.contains(QLatin1String("unable to lock mailbox")) ||
+        Message.contains(QLatin1String("unable to lock maildrop")))
         return QStringLiteral("Поштова скринька заблокована. Спробуйте пізніше.");
-    if (FErrorMessage.contains(QLatin1String("invalid password")) || FErrorMessage.contains(QLatin1String("invalid login")))
+    // "[AUTH]" is the response code of RFC 3206 for a refused login
+    // (Dovecot: "-ERR [AUTH] Authentication failed.").
+    if (Message.contains(QLatin1String("invalid password")) || Message.contains(QLatin1String("invalid login")) ||
+        Message.contains(QLatin1String("[auth]")))
         return QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.");
-    if (FErrorMessage.contains(QLatin1String("no such message")))
+    if (Message.contains(QLatin1String("no such message")))
         return QStringLiteral("Повідомлення не знайдене на сервері.");
     if (FErrorCode <= 1000)
-        return QStringLiteral("Помилка POP3 протоколу (%1): %2").arg(FErrorCode).arg(FErrorMessage);
+        return QStringLiteral("Помилка POP3 протоколу (%1): %2").arg(FErrorCode).arg(Message);
     return SocketErrorText();
 }
 

@@ -29,8 +29,9 @@ void TMailSend::Send(const QString& MailTo, const QString& MailFrom, const QStri
     try {
         TSmtpClient::TSettings Settings;
         if (Configure(Settings)) {
-            TOutgoingMail Mail{FMailFrom, FMailTo, FSubject, FMessage.join(QStringLiteral("\r\n")), FAttachmentsList,
-                               QStringLiteral("QOR Client")};
+            TOutgoingMail Mail{FMailFrom,        FMailTo,
+                               FSubject,         FMessage.join(QStringLiteral("\r\n")),
+                               FAttachmentsList, QStringLiteral("QOR Client")};
             QByteArray Message;
             try {
                 // Composed before connecting: a file that cannot be read stops
@@ -141,11 +142,19 @@ QString TMailSend::GetErrorText()
     if (FTerminatedByUser)
         return QString();
     switch (FErrorCode) {
-    case MAIL_ERROR_CERTIFICATE: return CertificateErrorText(FErrorMessage);
-    case 451: return QStringLiteral("Сервер тимчасово заблокував доступ. Спробуйте пізніше.");
-    case 530: return QStringLiteral("Доступ заборонено.");
-    case 535: return QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.");
-    default: break;
+    case MAIL_ERROR_CERTIFICATE:
+        return CertificateErrorText(FErrorMessage);
+    case 451:
+        return QStringLiteral("Сервер тимчасово заблокував доступ. Спробуйте пізніше.");
+    case 530:
+        return QStringLiteral("Доступ заборонено.");
+    case 535:
+        return QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.");
+    case MAIL_ERROR_NO_MECHANISM:
+        return QStringLiteral("Помилка аутентифікації: сервер не пропонує жодного способу входу, який підтримує "
+                              "програма.");
+    default:
+        break;
     }
     if (FErrorCode > 1000)
         return SocketErrorText();

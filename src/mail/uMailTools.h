@@ -12,17 +12,19 @@ namespace kelvora {
 // Error codes of a mail conversation besides the servers' own reply codes and
 // the socket numbers (above 1000).
 enum TMailErrorCode : int {
-    MAIL_ERROR_ATTACHMENT = 1,     // an attached file cannot be read
-    MAIL_ERROR_HOST = 2,           // no host given
-    MAIL_ERROR_PORT = 3,           // no port given, or not a port number
-    MAIL_ERROR_USER = 4,           // no user name given
-    MAIL_ERROR_PASSWORD = 5,       // no password given
-    MAIL_ERROR_TLS = 6,            // the TLS handshake failed for another reason
-    MAIL_ERROR_CERTIFICATE = 7,    // the server's certificate could not be verified
-    MAIL_ERROR_BAD_REPLY = 8,      // the server broke the protocol (reply too long, garbage)
-    MAIL_ERROR_NEGATIVE = 500,     // a POP3 server answered -ERR
+    MAIL_ERROR_ATTACHMENT = 1,       // an attached file cannot be read
+    MAIL_ERROR_HOST = 2,             // no host given
+    MAIL_ERROR_PORT = 3,             // no port given, or not a port number
+    MAIL_ERROR_USER = 4,             // no user name given
+    MAIL_ERROR_PASSWORD = 5,         // no password given
+    MAIL_ERROR_TLS = 6,              // the TLS handshake failed for another reason
+    MAIL_ERROR_CERTIFICATE = 7,      // the server's certificate could not be verified
+    MAIL_ERROR_BAD_REPLY = 8,        // the server broke the protocol (reply too long, garbage)
+    MAIL_ERROR_NO_MECHANISM = 9,     // a login is set, but the server offers no way to log in that we know
+    MAIL_ERROR_SENDER_MASK = 10,     // the sender mask would take every message (no agency address)
+    MAIL_ERROR_NEGATIVE = 500,       // a POP3 server answered -ERR
     MAIL_ERROR_COMMAND_SYNTAX = 501, // a command would hold a line break; never sent
-    MAIL_ERROR_ABORTED = 426       // the conversation was cancelled
+    MAIL_ERROR_ABORTED = 426         // the conversation was cancelled
 };
 
 // Windows Sockets numbers for the failures a connection reports, so that the

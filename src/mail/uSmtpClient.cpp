@@ -75,7 +75,8 @@ bool TSmtpClient::ReadReply(TReply& Reply)
         const int Code = Line.left(3).toInt(&Ok);
         const bool Last = Line.size() == 3 || (Line.size() > 3 && Line.at(3) == ' ');
         if (!Ok || Code < 100 || Code > 599 || (!Last && Line.at(3) != '-') || (Reply.Code && Code != Reply.Code)) {
-            FConnection.Break(MAIL_ERROR_BAD_REPLY, QStringLiteral("Unexpected reply: %1").arg(QString::fromUtf8(Line.left(200))));
+            FConnection.Break(MAIL_ERROR_BAD_REPLY,
+                              QStringLiteral("Unexpected reply: %1").arg(QString::fromUtf8(Line.left(200))));
             return false;
         }
         if (Total > kMaxReplyLength) {
@@ -165,17 +166,22 @@ bool TSmtpClient::Open()
 bool TSmtpClient::Authenticate()
 {
     const bool Encrypted = FSettings.Secure != SECURE_NONE;
-    const QStringList Preference = Encrypted
-        ? QStringList{"PLAIN", "LOGIN", "CRAM-SHA1", "CRAM-MD5"}
-        : QStringList{"CRAM-SHA1", "CRAM-MD5", "PLAIN", "LOGIN"};
+    const QStringList Preference = Encrypted ? QStringList{"PLAIN", "LOGIN", "CRAM-SHA1", "CRAM-MD5"}
+                                             : QStringList{"CRAM-SHA1", "CRAM-MD5", "PLAIN", "LOGIN"};
     QString Mechanism;
     for (const QString& Name : Preference)
         if (FMechanisms.contains(Name)) {
             Mechanism = Name;
             break;
         }
-    if (Mechanism.isEmpty())
-        return true; // nothing to authenticate with; the server decides at MAIL FROM
+    if (Mechanism.isEmpty()) {
+        // A login was asked for: going on without one would report a test
+        // as passed, or a send as made, by a login that never happened.
+        Done(MAIL_ERROR_NO_MECHANISM,
+             QStringLiteral("The server offers no supported authentication mechanism (offered: %1).")
+                 .arg(FMechanisms.isEmpty() ? QStringLiteral("none") : FMechanisms.join(u' ')));
+        return false;
+    }
 
     const QByteArray User = FSettings.UserName.toUtf8();
     const QByteArray Password = FSettings.Password.toUtf8();
@@ -195,8 +201,8 @@ bool TSmtpClient::Challenge(const QByteArray& Mechanism, bool Sha1)
     if (!Command("AUTH " + Mechanism, {334}))
         return false;
     const QByteArray Nonce = QByteArray::fromBase64(FReply.Lines.value(0).trimmed().toLatin1());
-    const QByteArray Digest = QMessageAuthenticationCode::hash(Nonce, FSettings.Password.toUtf8(),
-                                                               Sha1 ? QCryptographicHash::Sha1 : QCryptographicHash::Md5);
+    const QByteArray Digest = QMessageAuthenticationCode::hash(
+        Nonce, FSettings.Password.toUtf8(), Sha1 ? QCryptographicHash::Sha1 : QCryptographicHash::Md5);
     const QByteArray Answer = FSettings.UserName.toUtf8() + ' ' + Digest.toHex();
     return Command(Answer.toBase64(), {235}, kSecret);
 }

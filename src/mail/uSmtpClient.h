@@ -28,7 +28,9 @@ public:
     std::function<void(const QString& Line)> OnLine;
     std::function<void(int Code, const QString& Text)> OnRequestDone;
 
-    // Connects, greets, upgrades to TLS and authenticates as the settings say.
+    // Connects, greets, upgrades to TLS and authenticates as the settings say;
+    // with a password set, a server that offers no mechanism we know fails
+    // with MAIL_ERROR_NO_MECHANISM.
     bool Open();
     // MAIL FROM, RCPT TO and DATA with Message (CR LF line ends).
     bool SendMail(const QString& From, const QString& To, const QByteArray& Message);

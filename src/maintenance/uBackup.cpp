@@ -16,11 +16,16 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
-#include <QSaveFile>
+#include <QStorageInfo>
+#include <QTemporaryFile>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <map>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace kelvora {
 
@@ -31,8 +36,16 @@ const QString kInfoEntry = QStringLiteral("info.txt");
 const QString kCommentEntry = QStringLiteral("comment.txt");
 const QString kDatabaseEntry = QStringLiteral("database.sqlite");
 const QString kReportMasks = QStringLiteral("*.xml;*.rpl");
+const QString kNoDatabase = QStringLiteral("Файл бази даних не знайдено в архіві");
+const QString kDamagedDatabase = QStringLiteral("Файл бази даних в архіві пошкоджено");
 
-void BackupLog(const QString& Text) { Log(Text, QStringLiteral("backup")); }
+// info.txt, files.txt and comment.txt are a few hundred kilobytes at most;
+// anything far larger is no backup of this program.
+constexpr qint64 kTextEntryLimit = 64 * 1024 * 1024;
+
+// The backup's log lines are best effort: an unwritable debug folder must not
+// stop a backup or a restore half-way.
+void BackupLog(const QString& Text) { TryLog(Text, QStringLiteral("backup")); }
 
 QString MessageOf(const std::exception& E)
 {
@@ -72,19 +85,11 @@ QString Utf8MD5(const QString& Text)
     return QString::fromLatin1(QCryptographicHash::hash(Text.toUtf8(), QCryptographicHash::Md5).toHex().toUpper());
 }
 
-QByteArray ItemContent(const IArchiveItemPtr& Item)
-{
-    if (auto Own = std::dynamic_pointer_cast<TArchiveItem>(Item))
-        return Own->Content();
-    auto Copy = CreateStream();
-    Item->SaveToStream(Copy);
-    return StreamBytes(Copy);
-}
-
-// Writes a restored report. A file already there is replaced by renaming the
-// complete new one over it, so that a failed write leaves the old content;
-// a new file is written in place and removed again when the write fails.
-void WriteRestoredFile(const QString& Path, const QByteArray& Content, QString& MadeFolder)
+// Writes a restored report from its archive entry. A file already there is
+// replaced by renaming the complete new one over it, so that a failed write
+// leaves the old content; a new file is written in place and removed again
+// when the write fails.
+void WriteRestoredFile(TZipReader& Archive, const TZipReader::TEntry& Entry, const QString& Path, QString& MadeFolder)
 {
     const QString Folder = QFileInfo(Path).absolutePath();
     if (Folder != MadeFolder) {
@@ -97,11 +102,14 @@ void WriteRestoredFile(const QString& Path, const QByteArray& Content, QString& 
     QFile File(Target);
     if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(Target, File.errorString()));
-    if (File.write(Content) != Content.size() || !File.flush()) {
-        const QString Reason = File.errorString();
+    try {
+        Archive.Extract(Entry, File);
+        if (!File.flush())
+            throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, File.errorString()));
+    } catch (...) {
         File.close();
         File.remove();
-        throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Reason));
+        throw;
     }
     File.close();
     if (Replacing && std::rename(QFile::encodeName(Target).constData(), QFile::encodeName(Path).constData()) != 0) {
@@ -111,19 +119,137 @@ void WriteRestoredFile(const QString& Path, const QByteArray& Content, QString& 
     }
 }
 
-// The database is written whole and flushed to disk before it replaces the
-// current one: a failed restore must not leave the user without a database.
-void WriteDatabase(const QString& Path, const QByteArray& Content)
+// A database file: SQLite's header and a clean integrity check. Opened
+// read-only, so that nothing is added to the file being checked.
+void CheckDatabase(const QString& Path)
 {
-    const QString Folder = QFileInfo(Path).absolutePath();
-    if (!QDir().mkpath(Folder))
-        throw EInOutError(QStringLiteral("Cannot create folder \"%1\"").arg(Folder));
-    QSaveFile File(Path);
-    if (!File.open(QIODevice::WriteOnly) || File.write(Content) != Content.size() || !File.commit())
-        throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, File.errorString()));
-    // A journal left by a crash belongs to the replaced file; SQLite would
-    // otherwise roll it back into the restored one.
-    QFile::remove(Path + QStringLiteral("-journal"));
+    QFile File(Path);
+    if (!File.open(QIODevice::ReadOnly) || File.read(16) != QByteArray("SQLite format 3\0", 16))
+        throw Exception(kDamagedDatabase);
+    File.close();
+    sqlite3* Db = nullptr;
+    bool Sound = false;
+    if (sqlite3_open_v2(QFile::encodeName(Path).constData(), &Db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* Check = nullptr;
+        if (sqlite3_prepare_v2(Db, "PRAGMA integrity_check", -1, &Check, nullptr) == SQLITE_OK &&
+            sqlite3_step(Check) == SQLITE_ROW)
+            Sound = qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(Check, 0)), "ok") == 0;
+        sqlite3_finalize(Check);
+    }
+    sqlite3_close(Db);
+    if (!Sound)
+        throw Exception(kDamagedDatabase);
+}
+
+// The output folders of the profiles in a database file, cleaned; none when
+// it has no PROFILE table.
+QStringList OutputFolders(const QString& DatabaseFile)
+{
+    QStringList Folders;
+    sqlite3* Db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(DatabaseFile).constData(), &Db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* Select = nullptr;
+        if (sqlite3_prepare_v2(Db, "select CATALOG_OUT_PFU, CATALOG_OUT_VEY, CATALOG_OUT_DKS from PROFILE", -1, &Select,
+                               nullptr) == SQLITE_OK)
+            while (sqlite3_step(Select) == SQLITE_ROW)
+                for (int Column = 0; Column < 3; ++Column) {
+                    const QString Folder =
+                        QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(Select, Column)));
+                    if (IsPlainAbsolutePath(Folder))
+                        Folders << QDir::cleanPath(Folder);
+                }
+        sqlite3_finalize(Select);
+    }
+    sqlite3_close(Db);
+    Folders.removeDuplicates();
+    return Folders;
+}
+
+// Why a restore must not write Path, or empty when it may: a report file
+// (by the masks) inside one of the output folders, reached through no
+// symbolic link below that folder.
+QString RefusalOf(const QString& Path, const QStringList& Folders)
+{
+    if (!IsPlainAbsolutePath(Path))
+        return QStringLiteral("недопустимий шлях файлу");
+    if (!MatchesAnyMask(ExtractFileName(Path), kReportMasks))
+        return QStringLiteral("файл не є звітом чи квитанцією");
+    const QString Clean = QDir::cleanPath(Path);
+    for (const QString& Folder : Folders) {
+        const QString Prefix = Folder.endsWith(u'/') ? Folder : Folder + u'/';
+        if (!Clean.startsWith(Prefix))
+            continue;
+        QString Step = Folder;
+        for (const QString& Part : Clean.mid(Prefix.size()).split(u'/', Qt::SkipEmptyParts)) {
+            Step = Step.endsWith(u'/') ? Step + Part : Step + u'/' + Part;
+            if (QFileInfo(Step).isSymLink())
+                return QStringLiteral("шлях веде через символьне посилання");
+        }
+        return QString();
+    }
+    return QStringLiteral("файл лежить поза вихідними каталогами профілів");
+}
+
+// The nearest folder of Path that exists.
+QString ExistingFolderOf(const QString& Path)
+{
+    QFileInfo Info(QFileInfo(Path).absolutePath());
+    while (!Info.exists() && !Info.isRoot())
+        Info = QFileInfo(Info.absolutePath());
+    return Info.absoluteFilePath();
+}
+
+// Fails before anything is written when the entries, as their sizes are
+// declared, do not fit into the free space of the disks they go to.
+void CheckFreeSpace(const std::vector<std::pair<QString, quint64>>& Targets)
+{
+    std::map<QString, std::pair<QStorageInfo, quint64>> Disks;
+    for (const auto& [Path, Size] : Targets) {
+        const QStorageInfo Disk(ExistingFolderOf(Path));
+        if (!Disk.isValid())
+            continue;
+        auto& Need = Disks[Disk.rootPath()];
+        Need.first = Disk;
+        Need.second += Size;
+    }
+    for (const auto& [Root, Need] : Disks) {
+        const qint64 Free = Need.first.bytesAvailable();
+        if (Free >= 0 && Need.second > static_cast<quint64>(Free))
+            throw Exception(QStringLiteral("Недостатньо місця на диску %1: для відновлення потрібно %2 байт, "
+                                           "вільно %3 байт")
+                                .arg(Root)
+                                .arg(Need.second)
+                                .arg(Free));
+    }
+}
+
+// Names in Folder (and, Depth levels down, in its subfolders) that the file
+// system holds but that cannot be written as text in the system's encoding:
+// the folder listing leaves them out, so the report file they may be is
+// named here instead. ParentBad: Folder's own name is such a name.
+void FindUndecodableReports(const QByteArray& Folder, int Depth, bool ParentBad, QStringList& Names)
+{
+    DIR* Dir = opendir(Folder.constData());
+    if (!Dir)
+        return;
+    while (const dirent* Entry = readdir(Dir)) {
+        const QByteArray Name(Entry->d_name);
+        if (Name == "." || Name == "..")
+            continue;
+        const QByteArray Path = Folder.endsWith('/') ? Folder + Name : Folder + '/' + Name;
+        struct stat Info {};
+        if (lstat(Path.constData(), &Info) != 0)
+            continue;
+        const QString Decoded = QFile::decodeName(Name);
+        const bool Bad = ParentBad || QFile::encodeName(Decoded) != Name;
+        if (S_ISDIR(Info.st_mode)) {
+            if (Depth > 1)
+                FindUndecodableReports(Path, Depth - 1, Bad, Names);
+        } else if (Bad && MatchesAnyMask(Decoded, kReportMasks)) {
+            Names << QFile::decodeName(Path);
+        }
+    }
+    closedir(Dir);
 }
 
 // An existing backup is replaced by the complete new archive in one step.
@@ -164,17 +290,34 @@ const QStringList& TDatabaseBackup::FilesList()
 {
     if (!FFilesListReady) {
         QStringList List;
+        QStringList Skipped;
         const IQueryResultsPtr Rows = CreateQuery(QString())->Select(
             QStringLiteral("select CATALOG_OUT_PFU, CATALOG_OUT_VEY, CATALOG_OUT_DKS from PROFILE"));
         for (; Rows && !Rows->Eof(); Rows->Next())
             for (const char* Column : {"CATALOG_OUT_PFU", "CATALOG_OUT_VEY", "CATALOG_OUT_DKS"}) {
                 const QString Folder = Rows->GetValue(QString::fromLatin1(Column)).ToString();
-                if (!Folder.isEmpty() && QFileInfo(Folder).isDir())
-                    FindFiles(Folder, &List, kReportMasks, 2); // the subfolders' files, then the folder's own
+                if (Folder.isEmpty() || !QFileInfo(Folder).isDir())
+                    continue;
+                QStringList Found;
+                FindFiles(Folder, &Found, kReportMasks, 2); // the subfolders' files, then the folder's own
+                for (const QString& Path : Found) {
+                    // Only regular files: a FIFO or a device would block or never
+                    // end, a dangling link cannot be read; a line break would
+                    // split the path's line in files.txt.
+                    if (Path.contains(u'\r') || Path.contains(u'\n') || !QFileInfo(Path).isFile())
+                        Skipped << Path;
+                    else
+                        List << Path;
+                }
+                FindUndecodableReports(QFile::encodeName(Folder), 2, false, Skipped);
             }
         FFilesList = List;
+        Skipped.removeDuplicates();
+        FSkippedFiles = Skipped;
         FFilesListReady = true;
         BackupLog(QStringLiteral("кількість файлів для бекапу %1 ").arg(FFilesList.size()));
+        for (const QString& Path : FSkippedFiles)
+            BackupLog(QStringLiteral("файл %1 не можна додати в архів").arg(Path));
     }
     return FFilesList;
 }
@@ -184,7 +327,12 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
     FError.clear();
     BackupLog(QStringLiteral("----бекап у файл: %1").arg(FileName));
     try {
-        auto Archive = CreateZipArchive();
+        // Written under another name first: an existing backup is replaced
+        // only by a complete archive. The files are read while the archive
+        // is written, one at a time.
+        const QString Temporary = FileName + QStringLiteral(".zip");
+        TZipWriter Archive(Temporary);
+        Archive.SetAfterEntry(ProcessMessages);
         int Entries = 0;
         if (IncludeFiles && !FilesList().isEmpty()) {
             QStringList Lines;
@@ -199,7 +347,7 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
                     Name = TextMD5(Path);
                     if (PathOfName.contains(Name))
                         Name = Utf8MD5(Path);
-                    Archive->AddStream(Name, CreateStreamFromFile(Path));
+                    Archive.AddFile(Name, Path);
                     NameOfPath.insert(Path, Name);
                     PathOfName.insert(Name, Path);
                     ++Entries;
@@ -208,7 +356,7 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
                 BackupLog(QStringLiteral("файл %1 додано в архів (хеш %2) ").arg(Path, Name));
                 ProcessMessages();
             }
-            Archive->AddStream(kFilesEntry, StreamOf(EncodeTextLines(Lines)));
+            Archive.AddBytes(kFilesEntry, EncodeTextLines(Lines));
             ++Entries;
             BackupLog(QStringLiteral("файл %1 додано в архів").arg(kFilesEntry));
             ProcessMessages();
@@ -226,19 +374,23 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
         if (!Revision.isEmpty())
             Info << QStringLiteral("revision=") + Revision;
         Info << QStringLiteral("files=%1").arg(Entries);
-        Archive->AddStream(kInfoEntry, StreamOf(EncodeTextLines(Info)));
+        Archive.AddBytes(kInfoEntry, EncodeTextLines(Info));
         BackupLog(QStringLiteral("інформацію додано в архів: %1").arg(CommaText(Info)));
 
-        const IStreamPtr Database = CreateStreamFromFile(GetDatabasePath());
-        Archive->AddStream(kDatabaseEntry, Database);
-        BackupLog(
-            QStringLiteral("базу даних (%1) додано в архів (%2 bytes)").arg(kDatabaseEntry).arg(Database->GetSize()));
+        const QString DatabasePath = GetDatabasePath();
+        if (!QFileInfo(DatabasePath).isFile())
+            throw EInOutError(QStringLiteral("Cannot open file \"%1\"").arg(DatabasePath));
+        Archive.AddFile(kDatabaseEntry, DatabasePath);
+        BackupLog(QStringLiteral("базу даних (%1) додано в архів (%2 bytes)")
+                      .arg(kDatabaseEntry)
+                      .arg(QFileInfo(DatabasePath).size()));
         ProcessMessages();
 
-        // Written under another name first: an existing backup is replaced
-        // only by a complete archive.
-        const QString Temporary = FileName + QStringLiteral(".zip");
-        Archive->SaveToFile(Temporary);
+        Archive.Close();
+        // The backup holds the mail passwords: a new one is its owner's only,
+        // one that replaces a backup keeps that file's permissions.
+        SetArchivePermissions(Temporary,
+                              QFileInfo::exists(FileName) ? QFile::permissions(FileName) : QFile::Permissions());
         BackupLog(QStringLiteral("архів успішно збережено в %1.zip (%2 bytes)")
                       .arg(FileName, QString::number(GetFileSize(Temporary))));
         if (QFileInfo::exists(FileName))
@@ -247,6 +399,9 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
         ReplaceFile(Temporary, FileName);
         BackupLog(QStringLiteral("архів переіменовано в %1 (%2 bytes)")
                       .arg(FileName, QString::number(GetFileSize(FileName))));
+        if (IncludeFiles && !FSkippedFiles.isEmpty())
+            FError = QStringLiteral("Не вдалося додати до резервної копії файли: %1")
+                         .arg(QStringLiteral("\r\n") + FSkippedFiles.join(QStringLiteral("\r\n")));
         return true;
     } catch (const std::exception& E) {
         FError = MessageOf(E);
@@ -262,12 +417,48 @@ bool TDatabaseBackup::Restore(const QString& FileName)
         if (!QFileInfo::exists(FileName))
             throw Exception(QStringLiteral("Файл не знайдено: %1").arg(FileName));
         BackupLog(QStringLiteral("----відновлення: %1").arg(FileName));
-        // The archive is read whole into memory at once: the chosen file is
-        // neither changed nor held open while the restore writes.
-        auto Archive = CreateZipArchive();
-        Archive->LoadFromFile(FileName);
-        RestoreFiles(Archive);
-        RestoreDatabase(Archive);
+        // The archive is read in place, read-only, entry by entry.
+        TZipReader Archive(FileName);
+        const std::vector<TPlannedFile> Plan = PlanFiles(Archive);
+        const TZipReader::TEntry* Database = Archive.Find(kDatabaseEntry);
+        if (!Database)
+            throw Exception(kNoDatabase);
+
+        // The archive's own database is checked, and tells where its reports
+        // may go, before anything is written.
+        const QString DatabasePath = GetDatabasePath();
+        const QString DatabaseFolder = QFileInfo(DatabasePath).absolutePath();
+        CheckFreeSpace({{DatabasePath, Database->Size}});
+        if (!QDir().mkpath(DatabaseFolder))
+            throw EInOutError(QStringLiteral("Cannot create folder \"%1\"").arg(DatabaseFolder));
+        QTemporaryFile Restored(DatabasePath + QStringLiteral(".XXXXXX"));
+        if (!Restored.open())
+            throw EInOutError(
+                QStringLiteral("Cannot create file \"%1\". %2").arg(Restored.fileTemplate(), Restored.errorString()));
+        Archive.Extract(*Database, Restored);
+        if (!Restored.flush())
+            throw EInOutError(
+                QStringLiteral("Cannot write file \"%1\". %2").arg(Restored.fileName(), Restored.errorString()));
+        Restored.close();
+        CheckDatabase(Restored.fileName());
+        RestoreFiles(Archive, Plan, OutputFolders(Restored.fileName()));
+
+        // Flushed to disk before it replaces the current database: a failed
+        // restore must not leave the user without one. A shared database
+        // keeps its permissions; a new one stays its owner's only.
+        BackupLog(QStringLiteral("файл бази даних (%1) зчитано з архіву").arg(kDatabaseEntry));
+        if (QFileInfo::exists(DatabasePath))
+            Restored.setPermissions(QFile::permissions(DatabasePath));
+        if (std::rename(QFile::encodeName(Restored.fileName()).constData(),
+                        QFile::encodeName(DatabasePath).constData()) != 0)
+            throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2")
+                                  .arg(DatabasePath, QString::fromLocal8Bit(std::strerror(errno))));
+        Restored.setAutoRemove(false);
+        // A journal left by a crash belongs to the replaced file; SQLite would
+        // otherwise roll it back into the restored one.
+        QFile::remove(DatabasePath + QStringLiteral("-journal"));
+        BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)")
+                      .arg(DatabasePath, QString::number(GetFileSize(DatabasePath))));
         BackupLog(QStringLiteral("архів успішно відновлено: ") + FileName);
         return true;
     } catch (const std::exception& E) {
@@ -277,68 +468,66 @@ bool TDatabaseBackup::Restore(const QString& FileName)
     }
 }
 
-void TDatabaseBackup::RestoreFiles(const IZipArchivePtr& Archive)
+std::vector<TDatabaseBackup::TPlannedFile> TDatabaseBackup::PlanFiles(TZipReader& Archive)
 {
-    if (!Archive->FindItem(kFilesEntry)) {
-        Log(QStringLiteral("файл %1 не знайдено в архіві").arg(kFilesEntry), QStringLiteral("general"));
-        return;
-    }
-    const QStringList Lines = Archive->GetItemText(kFilesEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    BackupLog(QStringLiteral("зчитано %1, кількість файлів %2").arg(kFilesEntry).arg(Lines.size()));
-
-    // Every line is checked before anything is written: an archive that names
-    // a missing entry or a path outside plain absolute paths writes nothing.
-    struct TPlannedFile {
-        QString Path;
-        IArchiveItemPtr Item;
-    };
-    // Entries by name, letter case ignored, the first of a name winning (as
-    // FindItem does, without a scan of thousands of entries per line).
-    QHash<QString, IArchiveItemPtr> ByName;
-    auto Items = Archive->GetItems();
-    for (Items->First(); !Items->Eof(); Items->Next())
-        if (auto Entry = Items->CurrentAs<IArchiveItem>(); Entry && !ByName.contains(Entry->GetName().toCaseFolded()))
-            ByName.insert(Entry->GetName().toCaseFolded(), Entry);
     std::vector<TPlannedFile> Plan;
+    const TZipReader::TEntry* List = Archive.Find(kFilesEntry);
+    if (!List) {
+        TryLog(QStringLiteral("файл %1 не знайдено в архіві").arg(kFilesEntry), QStringLiteral("general"));
+        return Plan;
+    }
+    const QStringList Lines =
+        DecodeTextLines(Archive.Read(*List, kTextEntryLimit)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    BackupLog(QStringLiteral("зчитано %1, кількість файлів %2").arg(kFilesEntry).arg(Lines.size()));
+    // Every line is checked before anything is written: an archive that
+    // names a missing entry writes nothing.
     for (const QString& Line : Lines) {
         const qsizetype Eq = Line.indexOf(u'=');
         const QString Name = Eq < 0 ? Line : Line.left(Eq);
         const QString Path = Eq < 0 ? QString() : Line.mid(Eq + 1);
-        IArchiveItemPtr Item = ByName.value(Name.toCaseFolded());
-        if (!Item)
+        const TZipReader::TEntry* Entry = Archive.Find(Name);
+        if (!Entry)
             throw Exception(QStringLiteral("Файл %1 не знайдено в архіві").arg(Name));
-        if (!IsPlainAbsolutePath(Path))
-            throw Exception(QStringLiteral("Недопустимий шлях файлу в архіві: \"%1\"").arg(Path));
-        Plan.push_back({QDir::cleanPath(Path), Item});
+        Plan.push_back({Path, Entry});
     }
+    return Plan;
+}
 
+void TDatabaseBackup::RestoreFiles(TZipReader& Archive, const std::vector<TPlannedFile>& Plan,
+                                   const QStringList& Folders)
+{
+    // Only report files, and only inside the output folders that the
+    // archive's own profiles name: a crafted archive may list any path.
     QStringList Failed;
-    QString MadeFolder;
+    std::vector<const TPlannedFile*> Accepted;
+    std::vector<std::pair<QString, quint64>> Sizes;
     for (const TPlannedFile& File : Plan) {
-        try {
-            WriteRestoredFile(File.Path, ItemContent(File.Item), MadeFolder);
-            BackupLog(QStringLiteral("файл відновлено %1").arg(File.Path));
-        } catch (const std::exception& E) {
-            BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(File.Path, MessageOf(E)));
+        const QString Refusal = RefusalOf(File.Path, Folders);
+        if (Refusal.isEmpty()) {
+            Accepted.push_back(&File);
+            Sizes.emplace_back(File.Path, File.Entry->Size);
+        } else {
+            BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(File.Path, Refusal));
             Failed << File.Path;
+        }
+    }
+    CheckFreeSpace(Sizes);
+
+    QString MadeFolder;
+    for (const TPlannedFile* File : Accepted) {
+        const QString Path = QDir::cleanPath(File->Path);
+        try {
+            WriteRestoredFile(Archive, *File->Entry, Path, MadeFolder);
+            BackupLog(QStringLiteral("файл відновлено %1").arg(Path));
+        } catch (const std::exception& E) {
+            BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(Path, MessageOf(E)));
+            Failed << Path;
         }
         ProcessMessages();
     }
     if (!Failed.isEmpty())
         FError = QStringLiteral("Не вдалося відновити файли: %1")
                      .arg(QStringLiteral("\r\n") + Failed.join(QStringLiteral("\r\n")));
-}
-
-void TDatabaseBackup::RestoreDatabase(const IZipArchivePtr& Archive)
-{
-    const IArchiveItemPtr Item = Archive->FindItem(kDatabaseEntry);
-    if (!Item)
-        throw Exception(QStringLiteral("Файл бази даних не знайдено в архіві"));
-    const QByteArray Content = ItemContent(Item);
-    BackupLog(QStringLiteral("файл бази даних (%1) зчитано з архіву").arg(kDatabaseEntry));
-    const QString Path = GetDatabasePath();
-    WriteDatabase(Path, Content);
-    BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)").arg(Path, QString::number(GetFileSize(Path))));
 }
 
 void TDatabaseBackup::GetInfo(const QString& FileName, TBackupInfo& Info)
@@ -348,21 +537,26 @@ void TDatabaseBackup::GetInfo(const QString& FileName, TBackupInfo& Info)
         Info.FilesCount = static_cast<int32_t>(FilesList().size());
         Info.Revision = NumberOr(GetConfiguration()->GetParam(QStringLiteral("software_revision"), QString()), 0);
     } else {
-        auto Archive = CreateZipArchive();
-        Archive->LoadFromFile(FileName);
-        const QStringList Lines = Archive->GetItemText(kInfoEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        // Only the three text entries are read: the reports and the database
+        // may be large, and a hostile archive may inflate to far more.
+        TZipReader Archive(FileName);
+        auto Text = [&](const QString& Name) {
+            const TZipReader::TEntry* Entry = Archive.Find(Name);
+            return Entry ? DecodeTextLines(Archive.Read(*Entry, kTextEntryLimit)) : QString();
+        };
+        const QStringList Lines = Text(kInfoEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         Info.Revision = NumberOr(GetListValue(Lines, QStringLiteral("revision")), 0);
         Info.Comment = GetListValue(Lines, QStringLiteral("comment")).replace(u'\t', QStringLiteral("\r\n"));
         Info.FilesCount = NumberOr(GetListValue(Lines, QStringLiteral("files")), 0);
         Info.CreationDate = GetFileDate(FileName);
         Info.BackupSize = GetFileSize(FileName);
         if (Info.Revision == 0) {
-            if (!Archive->FindItem(kFilesEntry))
+            if (!Archive.Find(kFilesEntry))
                 throw Exception(QStringLiteral("Файл %1 не знайдено в архіві").arg(kFilesEntry));
-            Info.FilesCount = static_cast<int32_t>(
-                Archive->GetItemText(kFilesEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size());
-            if (Archive->FindItem(kCommentEntry))
-                Info.Comment = Archive->GetItemText(kCommentEntry);
+            Info.FilesCount =
+                static_cast<int32_t>(Text(kFilesEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size());
+            if (Archive.Find(kCommentEntry))
+                Info.Comment = Text(kCommentEntry);
         }
     }
     BackupLog(QStringLiteral("інформація про бекап %1: [розмір %2 bytes, кількість файлів %3, дата створення %4, %5]")

@@ -5,8 +5,10 @@
 // restore from it.
 
 #include "uInterfaces.h"
+#include "uZipImpl.h"
 
 #include <QStringList>
+#include <vector>
 
 namespace kelvora {
 
@@ -18,13 +20,22 @@ public:
     QString GetError() override;
 
 private:
-    // The report and receipt files to include, computed on first need.
+    // A line of files.txt: where its archive entry goes.
+    struct TPlannedFile {
+        QString Path;
+        const TZipReader::TEntry* Entry = nullptr;
+    };
+
+    // The report and receipt files to include (regular files only), computed
+    // on first need; FSkippedFiles are those that cannot be archived.
     const QStringList& FilesList();
-    void RestoreFiles(const IZipArchivePtr& Archive);
-    void RestoreDatabase(const IZipArchivePtr& Archive);
+    // Raises when files.txt names an entry the archive lacks.
+    std::vector<TPlannedFile> PlanFiles(TZipReader& Archive);
+    void RestoreFiles(TZipReader& Archive, const std::vector<TPlannedFile>& Plan, const QStringList& Folders);
 
     QString FError;
     QStringList FFilesList;
+    QStringList FSkippedFiles;
     bool FFilesListReady = false;
 };
 

@@ -107,7 +107,8 @@ void TDocumentName::ExtractFields()
                 FEDRPOCode.chop(1);
             FDocumentType = FName.mid(34, 3);
             FDateTime = EncodeDate(StrToInt(FName.mid(24, 4)), StrToInt(FName.mid(22, 2)), StrToInt(FName.mid(20, 2)));
-            FDateTime += EncodeTime(StrToInt(FName.mid(28, 2)), StrToInt(FName.mid(30, 2)), StrToInt(FName.mid(32, 2)), 0);
+            FDateTime +=
+                EncodeTime(StrToInt(FName.mid(28, 2)), StrToInt(FName.mid(30, 2)), StrToInt(FName.mid(32, 2)), 0);
         } else {
             const bool Vey = FAgency == daVEY;
             FEDRPOCode = FName.mid(Vey ? 4 : 5, 10);
@@ -119,7 +120,9 @@ void TDocumentName::ExtractFields()
             FDateTime = EncodeDate(Year, Month, 1);
         }
     } catch (const Exception& E) {
-        Log(QStringLiteral("помилка при розборі імені %1: %2").arg(FName, E.Message()), QStringLiteral("parse_filename"));
+        // Best effort: a name is parsed whether or not the debug folder can be written.
+        TryLog(QStringLiteral("помилка при розборі імені %1: %2").arg(FName, E.Message()),
+               QStringLiteral("parse_filename"));
     }
 }
 

@@ -86,11 +86,17 @@ IStreamPtr AddLayer(const IStreamPtr& Stream, const TLayer& Layer, QByteArrayVie
         const qsizetype SignatureSize = static_cast<qsizetype>(qstrlen(Layer.Signature)) + 1;
         QByteArray Result(Layer.HeaderSize + Text.size() + Inner.size(), Qt::Uninitialized);
         char* Out = Result.data();
-        std::memcpy(Out, Layer.Signature, SignatureSize);
-        std::memcpy(Out + SignatureSize, Extra.data(), Extra.size());
+        // An empty part may have no storage at all (a null pointer), which
+        // memcpy must never be given, even for zero bytes.
+        auto Put = [](char* To, const char* From, qsizetype Size) {
+            if (Size > 0)
+                std::memcpy(To, From, static_cast<size_t>(Size));
+        };
+        Put(Out, Layer.Signature, SignatureSize);
+        Put(Out + SignatureSize, Extra.data(), Extra.size());
         PutLength(Result, SignatureSize + Extra.size(), Text.isNull() ? Inner.size() : Text.size());
-        std::memcpy(Out + Layer.HeaderSize, Text.constData(), Text.size());
-        std::memcpy(Out + Layer.HeaderSize + Text.size(), Inner.constData(), Inner.size());
+        Put(Out + Layer.HeaderSize, Text.constData(), Text.size());
+        Put(Out + Layer.HeaderSize + Text.size(), Inner.constData(), Inner.size());
         return StreamOf(Result);
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory(QString::fromUtf8(kNoMemory));

@@ -52,8 +52,9 @@ void VerifyDatabase(const TConversionSteps& Steps)
     const int DatabaseRevision = GetDatabaseRevision();
     if (DatabaseRevision < 1)
         throw Exception(QStringLiteral("Не вдалося отримати ревізію бази даних."));
-    Log(QStringLiteral("ревізія бази даних: %1, ревізія програми: %2").arg(DatabaseRevision).arg(ProgramRevision),
-        QStringLiteral("data_verify"));
+    // Best effort: the check's outcome does not depend on the debug folder.
+    TryLog(QStringLiteral("ревізія бази даних: %1, ревізія програми: %2").arg(DatabaseRevision).arg(ProgramRevision),
+           QStringLiteral("data_verify"));
     if (DatabaseRevision == ProgramRevision)
         return;
     if (ProgramRevision < DatabaseRevision)

@@ -1,6 +1,7 @@
 #include "uEmailAccount.h"
 
 #include "uFactories.h"
+#include "uQueryImpl.h"
 
 namespace kelvora {
 
@@ -28,7 +29,23 @@ TEmailAccount ReadAccount(const IQueryResultsPtr& Row)
     return Account;
 }
 
+bool UpdateEmailAccountWith(IQuery& Query, const TEmailAccount& Account)
+{
+    Query.Exec(
+        QStringLiteral("update EMAIL_ACCOUNT set USER_EMAIL=?1, POP_HOST=?2, POP_PORT=?3, POP_SECURE=?4, "
+                       "POP_USER=?5, POP_PASSWORD=?6, SMTP_HOST=?7, SMTP_PORT=?8, SMTP_SECURE=?9, SMTP_USER=?10, "
+                       "SMTP_PASSWORD=?11 where ID=?12"),
+        {Account.Email, Account.POPHost, Account.POPPort, int32_t(Account.POPSecure), Account.POPUser,
+         Account.POPPassword, Account.SMTPHost, Account.SMTPPort, int32_t(Account.SMTPSecure), Account.SMTPUser,
+         Account.SMTPPassword, Account.Id});
+    return true;
+}
+
 } // namespace
+
+// Adding and deleting run their statements in one transaction: a failure
+// half-way leaves no account with an empty address and no profile pointing at
+// a deleted account.
 
 bool GetDefaultAccount(int32_t ProfileId, TEmailAccount& Account)
 {
@@ -60,32 +77,31 @@ bool GetEmailAccounts(TEmailAccounts& Accounts)
 
 bool AddEmailAccount(TEmailAccount& Account)
 {
-    const IQueryResultsPtr Row = CreateQuery(QString())->Insert(
-        QStringLiteral("insert into EMAIL_ACCOUNT(USER_EMAIL) values (:1)"), {QString()});
-    const int32_t Id = Row ? Row->GetValue(QStringLiteral("ID")).ToInt() : 0;
-    if (Id == 0)
-        return false;
-    Account.Id = Id;
-    return UpdateEmailAccount(Account);
+    TEmailAccount Stored = Account;
+    bool Result = false;
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        const IQueryResultsPtr Row =
+            Query.Insert(QStringLiteral("insert into EMAIL_ACCOUNT(USER_EMAIL) values (:1)"), {QString()});
+        Stored.Id = Row ? Row->GetValue(QStringLiteral("ID")).ToInt() : 0;
+        if (Stored.Id != 0)
+            Result = UpdateEmailAccountWith(Query, Stored);
+    });
+    if (Result)
+        Account.Id = Stored.Id;
+    return Result;
 }
 
 bool UpdateEmailAccount(const TEmailAccount& Account)
 {
-    CreateQuery(QString())->Exec(
-        QStringLiteral("update EMAIL_ACCOUNT set USER_EMAIL=?1, POP_HOST=?2, POP_PORT=?3, POP_SECURE=?4, "
-                       "POP_USER=?5, POP_PASSWORD=?6, SMTP_HOST=?7, SMTP_PORT=?8, SMTP_SECURE=?9, SMTP_USER=?10, "
-                       "SMTP_PASSWORD=?11 where ID=?12"),
-        {Account.Email, Account.POPHost, Account.POPPort, int32_t(Account.POPSecure), Account.POPUser,
-         Account.POPPassword, Account.SMTPHost, Account.SMTPPort, int32_t(Account.SMTPSecure), Account.SMTPUser,
-         Account.SMTPPassword, Account.Id});
-    return true;
+    return UpdateEmailAccountWith(*CreateQuery(QString()), Account);
 }
 
 bool DeleteEmailAccount(int32_t Id)
 {
-    const IQueryPtr Query = CreateQuery(QString());
-    Query->Exec(QStringLiteral("delete from EMAIL_ACCOUNT where ID=:1"), {Id});
-    Query->Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=NULL where DEFAULT_ACCOUNT=:1"), {Id});
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        Query.Exec(QStringLiteral("delete from EMAIL_ACCOUNT where ID=:1"), {Id});
+        Query.Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=NULL where DEFAULT_ACCOUNT=:1"), {Id});
+    });
     return true;
 }
 

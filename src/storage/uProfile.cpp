@@ -1,6 +1,7 @@
 #include "uProfile.h"
 
 #include "uFactories.h"
+#include "uQueryImpl.h"
 
 namespace kelvora {
 
@@ -46,7 +47,30 @@ QString AfterSignText(TAfterSignAction Value)
     return QString();
 }
 
+bool UpdateProfileWith(IQuery& Query, int32_t Id, const TProfile& Profile)
+{
+    Query.Exec(QStringLiteral("update PROFILE set NAME=:1, CODE=:2, SIGN_TYPE=:3, SIGN_AFTER_ACTION=:4, "
+                              "SIGN_SEPARATE=:5, CATALOG_OUT_PFU=:6, CATALOG_OUT_VEY=:7, CATALOG_OUT_DKS=:8 "
+                              "where id=:9"),
+               {Profile.Name, Profile.Code, int32_t(Profile.SignType), int32_t(Profile.SignAfterAction),
+                int32_t(Profile.SignSeparate ? 1 : 0), Profile.CatalogOutPfu, Profile.CatalogOutVey,
+                Profile.CatalogOutDks, Id});
+    // Only an account that exists may become the default one.
+    const IQueryResultsPtr Account =
+        Query.Select(QStringLiteral("select * from EMAIL_ACCOUNT where id=:1"), {Profile.DefaultAccountId});
+    const int32_t AccountId = Account ? Profile.DefaultAccountId : 0;
+    if (AccountId != 0)
+        Query.Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=:1 where id=:2"), {AccountId, Id});
+    else
+        Query.Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=NULL where id=:1"), {Id});
+    return true;
+}
+
 } // namespace
+
+// The operations of several statements run in one transaction each: a
+// failure half-way leaves the database as it was, never a nameless profile
+// or receipts without their profile.
 
 bool GetProfile(int32_t Id, TProfile& Profile)
 {
@@ -72,37 +96,30 @@ bool GetProfiles(TProfiles& Profiles)
 
 bool AddProfile(TProfile& Profile)
 {
-    const IQueryResultsPtr Row =
-        CreateQuery(QString())->Insert(QStringLiteral("insert into PROFILE(NAME) values(NULL)"));
-    Profile.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
-    return UpdateProfile(Profile.Id, Profile);
+    TProfile Stored = Profile;
+    bool Result = false;
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        const IQueryResultsPtr Row = Query.Insert(QStringLiteral("insert into PROFILE(NAME) values(NULL)"));
+        Stored.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+        Result = UpdateProfileWith(Query, Stored.Id, Stored);
+    });
+    Profile.Id = Stored.Id; // only once the row is there for good
+    return Result;
 }
 
 bool UpdateProfile(int32_t Id, const TProfile& Profile)
 {
-    const IQueryPtr Query = CreateQuery(QString());
-    Query->Exec(QStringLiteral("update PROFILE set NAME=:1, CODE=:2, SIGN_TYPE=:3, SIGN_AFTER_ACTION=:4, "
-                               "SIGN_SEPARATE=:5, CATALOG_OUT_PFU=:6, CATALOG_OUT_VEY=:7, CATALOG_OUT_DKS=:8 "
-                               "where id=:9"),
-                {Profile.Name, Profile.Code, int32_t(Profile.SignType), int32_t(Profile.SignAfterAction),
-                 int32_t(Profile.SignSeparate ? 1 : 0), Profile.CatalogOutPfu, Profile.CatalogOutVey,
-                 Profile.CatalogOutDks, Id});
-    // Only an account that exists may become the default one.
-    const IQueryResultsPtr Account =
-        Query->Select(QStringLiteral("select * from EMAIL_ACCOUNT where id=:1"), {Profile.DefaultAccountId});
-    const int32_t AccountId = Account ? Profile.DefaultAccountId : 0;
-    if (AccountId != 0)
-        Query->Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=:1 where id=:2"), {AccountId, Id});
-    else
-        Query->Exec(QStringLiteral("update PROFILE set DEFAULT_ACCOUNT=NULL where id=:1"), {Id});
-    return true;
+    bool Result = false;
+    RunInTransaction(QString(), [&](IQuery& Query) { Result = UpdateProfileWith(Query, Id, Profile); });
+    return Result;
 }
 
 bool DeleteProfile(int32_t Id)
 {
-    const IQueryPtr Query = CreateQuery(QString());
-    Query->Exec(QStringLiteral("delete from PROFILE where ID=:1"), {Id});
-    Query->Exec(QStringLiteral("delete from TICKET where ID_PROFILE=:1"), {Id});
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        Query.Exec(QStringLiteral("delete from PROFILE where ID=:1"), {Id});
+        Query.Exec(QStringLiteral("delete from TICKET where ID_PROFILE=:1"), {Id});
+    });
     return true;
 }
 

@@ -3,8 +3,12 @@
 #include "uCorePath.h"
 #include "uStreamImpl.h"
 
+#include <QFile>
 #include <QIODevice>
+#include <cerrno>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace kelvora {
 
@@ -20,19 +24,22 @@ struct TTableDefinition {
 };
 
 // Column order and declared types are part of the file format: other
-// installations and older program versions read these tables.
+// installations and older program versions read these tables. (SQLite keeps
+// the statement from the table's name on, so the stored schema does not show
+// the "IF NOT EXISTS".)
 const TTableDefinition kTables[] = {
     {"email_account",
-     "CREATE TABLE EMAIL_ACCOUNT ([ID] INTEGER PRIMARY KEY NOT NULL, USER_EMAIL TEXT, POP_HOST TEXT, "
+     "CREATE TABLE IF NOT EXISTS EMAIL_ACCOUNT ([ID] INTEGER PRIMARY KEY NOT NULL, USER_EMAIL TEXT, POP_HOST TEXT, "
      "POP_PORT TEXT, POP_SECURE INTEGER, POP_USER TEXT, POP_PASSWORD TEXT, SMTP_HOST TEXT, SMTP_PORT TEXT, "
      "SMTP_SECURE INTEGER, SMTP_USER TEXT, SMTP_PASSWORD TEXT)"},
-    {"profile", "CREATE TABLE PROFILE (ID INTEGER PRIMARY KEY NOT NULL, NAME TEXT, CODE TEXT, SIGN_TYPE INTEGER, "
-                "SIGN_AFTER_ACTION INTEGER, SIGN_SEPARATE INTEGER, CATALOG_OUT_PFU TEXT, CATALOG_OUT_VEY TEXT, "
-                "CATALOG_OUT_DKS TEXT, DEFAULT_ACCOUNT INTEGER)"},
-    {"ticket",
-     "CREATE TABLE TICKET (ID INTEGER PRIMARY KEY NOT NULL, ID_PROFILE INTEGER, FILE_NAME TEXT, CONTENT TEXT, "
-     "RECEIVED FLOAT, AGENCY INTEGER)"},
-    {"settings", "CREATE TABLE SETTINGS (PARAM TEXT, VALUE TEXT)"},
+    {"profile",
+     "CREATE TABLE IF NOT EXISTS PROFILE (ID INTEGER PRIMARY KEY NOT NULL, NAME TEXT, CODE TEXT, SIGN_TYPE INTEGER, "
+     "SIGN_AFTER_ACTION INTEGER, SIGN_SEPARATE INTEGER, CATALOG_OUT_PFU TEXT, CATALOG_OUT_VEY TEXT, "
+     "CATALOG_OUT_DKS TEXT, DEFAULT_ACCOUNT INTEGER)"},
+    {"ticket", "CREATE TABLE IF NOT EXISTS TICKET (ID INTEGER PRIMARY KEY NOT NULL, ID_PROFILE INTEGER, FILE_NAME "
+               "TEXT, CONTENT TEXT, "
+               "RECEIVED FLOAT, AGENCY INTEGER)"},
+    {"settings", "CREATE TABLE IF NOT EXISTS SETTINGS (PARAM TEXT, VALUE TEXT)"},
 };
 const char* const kTableLookup = "select 1 from sqlite_master where type='table' and lower(name)=?1";
 const char* const kFirstRevision = "insert into SETTINGS (PARAM, VALUE) values ('revision', '1')";
@@ -44,11 +51,25 @@ QString LastMessage(sqlite3* Db) { return QString::fromUtf8(sqlite3_errmsg(Db));
     throw ESQLiteException::Failure(Operation, Code, SQL, LastMessage(Db));
 }
 
+// A new database file is made readable by its owner only: it holds the mail
+// passwords. An existing file keeps its permissions (a shared database stays
+// shared), and so do the journals SQLite makes beside it.
+void CreateOwnerOnlyFile(const QString& Path)
+{
+    const QByteArray Name = QFile::encodeName(Path);
+    const int File = ::open(Name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (File >= 0)
+        ::close(File);
+    // Any failure (the file exists, the folder is missing) is left to SQLite,
+    // which reports it in its own words.
+}
+
 // One open database file; closed when it goes out of scope, also on errors.
 class TConnection {
 public:
     explicit TConnection(const QString& Path)
     {
+        CreateOwnerOnlyFile(Path);
         const int Code =
             sqlite3_open_v2(Path.toUtf8().constData(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (Code != SQLITE_OK) {
@@ -250,8 +271,38 @@ Variant CellValue(sqlite3_stmt* Stmt, int Column, TColumnKind Kind)
 
 // ---------------------------------------------------------------- schema
 
-void EnsureSchema(sqlite3* Db)
+// Runs one statement without parameters or rows.
+void RunStatement(sqlite3* Db, const char* SQL) { TStatement(Db, QString::fromLatin1(SQL)).Run(); }
+
+// A write transaction on one connection: rolled back unless committed.
+class TTransaction {
+public:
+    // IMMEDIATE takes the write lock at once (waiting out the busy timeout):
+    // what is read inside stays true until the commit.
+    explicit TTransaction(sqlite3* Db) : FDb(Db) { RunStatement(Db, "BEGIN IMMEDIATE"); }
+    ~TTransaction()
+    {
+        if (!FCommitted)
+            sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    TTransaction(const TTransaction&) = delete;
+    TTransaction& operator=(const TTransaction&) = delete;
+
+    void Commit()
+    {
+        RunStatement(FDb, "COMMIT");
+        FCommitted = true;
+    }
+
+private:
+    sqlite3* FDb;
+    bool FCommitted = false;
+};
+
+// The tables of kTables that the file lacks.
+std::vector<const TTableDefinition*> MissingTables(sqlite3* Db)
 {
+    std::vector<const TTableDefinition*> Missing;
     TStatement Lookup(Db, QString::fromLatin1(kTableLookup));
     for (const TTableDefinition& Table : kTables) {
         sqlite3_reset(Lookup.Stmt());
@@ -261,10 +312,25 @@ void EnsureSchema(sqlite3* Db)
             continue;
         if (Code != SQLITE_DONE)
             Lookup.FailStep(QStringLiteral("Could not retrieve data"), Code);
-        TStatement(Db, QString::fromLatin1(Table.Create)).Run();
-        if (qstrcmp(Table.Name, "settings") == 0)
-            TStatement(Db, QString::fromLatin1(kFirstRevision)).Run();
+        Missing.push_back(&Table);
     }
+    return Missing;
+}
+
+// Creates the missing tables, SETTINGS with its revision row, in one
+// transaction: a file has all of it or none, and two processes opening a new
+// shared database at once do not both create a table.
+void EnsureSchema(sqlite3* Db)
+{
+    if (MissingTables(Db).empty())
+        return; // every open but the first: no write lock taken
+    TTransaction Transaction(Db);
+    for (const TTableDefinition* Table : MissingTables(Db)) {
+        RunStatement(Db, Table->Create);
+        if (qstrcmp(Table->Name, "settings") == 0)
+            RunStatement(Db, kFirstRevision);
+    }
+    Transaction.Commit();
 }
 
 class TOpenDatabase : public TConnection {
@@ -273,6 +339,81 @@ public:
     {
         EnsureSchema(Db());
     }
+};
+
+// ---------------------------------------------------------------- statements
+
+void ExecOn(sqlite3* Db, const QString& SQL, const QueryParams& Params)
+{
+    TStatement Statement(Db, SQL);
+    Bind(Db, Statement.Stmt(), Params);
+    Statement.Run();
+}
+
+IQueryResultsPtr InsertOn(sqlite3* Db, const QString& SQL, const QueryParams& Params)
+{
+    ExecOn(Db, SQL, Params);
+    const Variant Id(int64_t(sqlite3_last_insert_rowid(Db)));
+    std::vector<TQueryResults::TRecord> Records(1, TQueryResults::TRecord{Id});
+    return std::make_shared<TQueryResults>(QStringList{QStringLiteral("ID")}, std::move(Records));
+}
+
+IQueryResultsPtr SelectOn(sqlite3* Db, const QString& SQL, const QueryParams& Params)
+{
+    TStatement Statement(Db, SQL);
+    sqlite3_stmt* const Stmt = Statement.Stmt();
+    Bind(Db, Stmt, Params);
+
+    QStringList Names;
+    std::vector<TColumnKind> Kinds;
+    std::vector<TQueryResults::TRecord> Records;
+    for (;;) {
+        const int Code = sqlite3_step(Stmt);
+        if (Code == SQLITE_DONE)
+            break;
+        if (Code == SQLITE_BUSY)
+            Statement.FailStep(QStringLiteral("Could not prepare SQL statement"), Code);
+        if (Code != SQLITE_ROW)
+            Statement.FailStep(QStringLiteral("Could not retrieve data"), Code);
+        const int Count = sqlite3_column_count(Stmt);
+        if (Records.empty()) {
+            // The first row fixes the names and kinds for the whole result.
+            for (int Column = 0; Column < Count; ++Column) {
+                Names << QString::fromUtf8(sqlite3_column_name(Stmt, Column));
+                Kinds.push_back(ColumnKind(Stmt, Column));
+            }
+        }
+        TQueryResults::TRecord& Record = Records.emplace_back();
+        Record.reserve(Count);
+        for (int Column = 0; Column < Count; ++Column)
+            Record.push_back(CellValue(Stmt, Column, Kinds[Column]));
+    }
+    if (Records.empty())
+        return nullptr;
+    return std::make_shared<TQueryResults>(Names, std::move(Records));
+}
+
+// The statements of one transaction, on its connection.
+class TTransactionQuery : public IQuery {
+public:
+    explicit TTransactionQuery(sqlite3* Db) : FDb(Db) {}
+
+    IQueryResultsPtr Exec(const QString& SQL, const QueryParams& Params) override
+    {
+        ExecOn(FDb, SQL, Params);
+        return nullptr;
+    }
+    IQueryResultsPtr Insert(const QString& SQL, const QueryParams& Params) override
+    {
+        return InsertOn(FDb, SQL, Params);
+    }
+    IQueryResultsPtr Select(const QString& SQL, const QueryParams& Params) override
+    {
+        return SelectOn(FDb, SQL, Params);
+    }
+
+private:
+    sqlite3* FDb;
 };
 
 } // namespace
@@ -357,57 +498,31 @@ Variant TQueryResults::GetValue(const QString& Name)
 IQueryResultsPtr TQuery::Exec(const QString& SQL, const QueryParams& Params)
 {
     TOpenDatabase Database(FDatabasePath);
-    TStatement Statement(Database.Db(), SQL);
-    Bind(Database.Db(), Statement.Stmt(), Params);
-    Statement.Run();
+    ExecOn(Database.Db(), SQL, Params);
     return nullptr;
 }
 
 IQueryResultsPtr TQuery::Insert(const QString& SQL, const QueryParams& Params)
 {
     TOpenDatabase Database(FDatabasePath);
-    TStatement Statement(Database.Db(), SQL);
-    Bind(Database.Db(), Statement.Stmt(), Params);
-    Statement.Run();
-    const Variant Id(int64_t(sqlite3_last_insert_rowid(Database.Db())));
-    std::vector<TQueryResults::TRecord> Records(1, TQueryResults::TRecord{Id});
-    return std::make_shared<TQueryResults>(QStringList{QStringLiteral("ID")}, std::move(Records));
+    return InsertOn(Database.Db(), SQL, Params);
 }
 
 IQueryResultsPtr TQuery::Select(const QString& SQL, const QueryParams& Params)
 {
     TOpenDatabase Database(FDatabasePath);
-    TStatement Statement(Database.Db(), SQL);
-    sqlite3_stmt* const Stmt = Statement.Stmt();
-    Bind(Database.Db(), Stmt, Params);
+    return SelectOn(Database.Db(), SQL, Params);
+}
 
-    QStringList Names;
-    std::vector<TColumnKind> Kinds;
-    std::vector<TQueryResults::TRecord> Records;
-    for (;;) {
-        const int Code = sqlite3_step(Stmt);
-        if (Code == SQLITE_DONE)
-            break;
-        if (Code == SQLITE_BUSY)
-            Statement.FailStep(QStringLiteral("Could not prepare SQL statement"), Code);
-        if (Code != SQLITE_ROW)
-            Statement.FailStep(QStringLiteral("Could not retrieve data"), Code);
-        const int Count = sqlite3_column_count(Stmt);
-        if (Records.empty()) {
-            // The first row fixes the names and kinds for the whole result.
-            for (int Column = 0; Column < Count; ++Column) {
-                Names << QString::fromUtf8(sqlite3_column_name(Stmt, Column));
-                Kinds.push_back(ColumnKind(Stmt, Column));
-            }
-        }
-        TQueryResults::TRecord& Record = Records.emplace_back();
-        Record.reserve(Count);
-        for (int Column = 0; Column < Count; ++Column)
-            Record.push_back(CellValue(Stmt, Column, Kinds[Column]));
-    }
-    if (Records.empty())
-        return nullptr;
-    return std::make_shared<TQueryResults>(Names, std::move(Records));
+// ---------------------------------------------------------------- transactions
+
+void RunInTransaction(const QString& DatabasePath, const std::function<void(IQuery& Query)>& Work)
+{
+    TOpenDatabase Database(DatabasePath);
+    TTransaction Transaction(Database.Db());
+    TTransactionQuery Query(Database.Db());
+    Work(Query);
+    Transaction.Commit();
 }
 
 } // namespace kelvora

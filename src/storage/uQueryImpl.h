@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 namespace kelvora {
@@ -66,5 +67,11 @@ public:
 private:
     QString FDatabasePath;
 };
+
+// Runs Work with a query whose statements share one connection and one write
+// transaction on the database DatabasePath (empty: the configured one): all
+// of them are committed when Work returns, none when it raises (the error
+// goes on to the caller). For the stores' operations of several statements.
+void RunInTransaction(const QString& DatabasePath, const std::function<void(IQuery& Query)>& Work);
 
 } // namespace kelvora

@@ -1,10 +1,13 @@
+#include "FullDisk.h"
 #include "TestRoot.h"
+#include "Workers.h"
 #include "uCodePage.h"
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uException.h"
 #include "uFactories.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -79,6 +82,15 @@ TEST_F(Configuration, ParamsInWindows1251AreReadByTheirDeclaration)
     EXPECT_EQ(GetConfiguration()->GetParam("software_name", ""), QStringLiteral("Звіт"));
 }
 
+TEST_F(Configuration, TheShippedParamsNameAnAddressForEveryAgency)
+{
+    // The build puts the shipped configuration into build/config, beside build/tests.
+    const QString Shipped = QCoreApplication::applicationDirPath() + "/../config/params.xml";
+    ASSERT_TRUE(QFile::copy(Shipped, GetConfigFolder() + "params.xml")) << Shipped.toStdString();
+    for (const char* Key : {"email_pfu", "email_vey", "email_dks"})
+        EXPECT_TRUE(GetConfiguration()->GetParam(Key, "").endsWith(".example.org")) << Key;
+}
+
 TEST_F(Configuration, MissingParamsGiveDefaultsAndBrokenParamsFailUntilMended)
 {
     EXPECT_EQ(GetConfiguration()->GetParam("software_name", "x"), "x");
@@ -128,6 +140,55 @@ TEST_F(Configuration, UnwritableSettingsFail)
     EXPECT_EQ(GetConfiguration()->ReadSetting("a"), "");
 }
 
+TEST_F(Configuration, AShortWriteKeepsTheOldSettingsAndFails)
+{
+    auto Config = GetConfiguration();
+    Config->WriteSetting("database", "/db.sqlite");
+    for (int I = 0; I < 100; ++I)
+        Config->WriteSetting(QStringLiteral("key_%1").arg(I), QString(40, u'x'));
+    const QByteArray Before = ReadFile(Root() + "data/settings.ini");
+    {
+        test::TFullDisk Full(1024);
+        EXPECT_THROW(Config->WriteSetting("profile_current", "2"), EInOutError);
+    }
+    EXPECT_EQ(ReadFile(Root() + "data/settings.ini"), Before);
+    EXPECT_EQ(Config->ReadSetting("database"), "/db.sqlite");
+}
+
+TEST_F(Configuration, SettingsOfAnOlderWindowsInstallationAreReadAsWindows1251)
+{
+    WriteFile("data/settings.ini", "[main]\r\nbrix_folder=" + ToAnsi(QStringLiteral("C:\\Звіти")) + "\r\n");
+    auto Config = GetConfiguration();
+    EXPECT_EQ(Config->ReadSetting("brix_folder"), QStringLiteral("C:\\Звіти"));
+    Config->WriteSetting("profile_current", "1"); // written back as UTF-8
+    EXPECT_EQ(ReadFile(Root() + "data/settings.ini"),
+              QStringLiteral("[main]\r\nbrix_folder=C:\\Звіти\r\nprofile_current=1\r\n").toUtf8());
+}
+
+constexpr int kWriters = 3;
+constexpr int kKeysPerWriter = 100;
+
+// The body of one concurrent writer (started by the test below).
+TEST(SettingsWriter, DISABLED_WritesItsKeys)
+{
+    const int Number = test::WorkerNumber();
+    ASSERT_GE(Number, 0);
+    test::WaitForStartLine();
+    for (int I = 0; I < kKeysPerWriter; ++I)
+        GetConfiguration()->WriteSetting(QStringLiteral("w%1_%2").arg(Number).arg(I), QString::number(I));
+}
+
+TEST_F(Configuration, ConcurrentWritersKeepEachOthersKeys)
+{
+    QString Output;
+    ASSERT_TRUE(test::RunWorkers("SettingsWriter.DISABLED_WritesItsKeys", kWriters, Root().chopped(1), &Output))
+        << Output.toStdString();
+    for (int Number = 0; Number < kWriters; ++Number)
+        for (int I = 0; I < kKeysPerWriter; ++I)
+            ASSERT_EQ(GetConfiguration()->ReadSetting(QStringLiteral("w%1_%2").arg(Number).arg(I)), QString::number(I))
+                << Number << "/" << I;
+}
+
 using ActivityLog = test::FreshRoot;
 
 TEST_F(ActivityLog, LinesAreStampedUtf8WithoutBomAndAppended)
@@ -136,8 +197,9 @@ TEST_F(ActivityLog, LinesAreStampedUtf8WithoutBomAndAppended)
     Log(QStringLiteral("Перший рядок"), "send_reports");
     SetFakeClock(QDateTime(QDate(2013, 3, 2), QTime(23, 59, 59, 999)));
     Log("second", "send_reports");
-    EXPECT_EQ(ReadFile(Root() + "debug/send_reports.log"),
-              QStringLiteral("[2013-03-02 09:05:03.007] Перший рядок\r\n[2013-03-02 23:59:59.999] second\r\n").toUtf8());
+    EXPECT_EQ(
+        ReadFile(Root() + "debug/send_reports.log"),
+        QStringLiteral("[2013-03-02 09:05:03.007] Перший рядок\r\n[2013-03-02 23:59:59.999] second\r\n").toUtf8());
 }
 
 TEST_F(ActivityLog, DebugFolderIsMadeAgainAndUnwritableLogFails)

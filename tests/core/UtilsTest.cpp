@@ -57,6 +57,7 @@ TEST_F(Files, SizeDateAndForcedDeletion)
     EXPECT_EQ(GetFileSize(Path), 1234);
     EXPECT_EQ(GetFileSize(Root() + "s/*.xml"), 1234);
     EXPECT_EQ(GetFileSize(Root() + "s/*.rpl"), -1);
+    EXPECT_EQ(GetFileSize(WriteFile("s/b[1].backup", "12345")), 5) << "a name that exists is no wildcard";
     EXPECT_GT(GetFileDate(Path), 40000.0);
     EXPECT_EQ(GetFileDate(Root() + "s/none"), 0.0);
 
@@ -83,9 +84,10 @@ TEST_F(Files, CopyFilesCopiesOwnFilesReplacesAndLogs)
     EXPECT_EQ(ReadFile(Root() + "dst/deep/b.xml"), "b");
     EXPECT_FALSE(QFileInfo::exists(Root() + "dst/deep/c.xml"));
     const QByteArray LogText = ReadFile(Root() + "debug/copy_files.log");
-    EXPECT_TRUE(LogText.contains(QStringLiteral("Скопійовано файл з \"%1\" до \"%2\"")
-                                     .arg(Root() + "src" + PathDelim() + "a.xml", Root() + "dst/deep" + PathDelim() + "a.xml")
-                                     .toUtf8()));
+    EXPECT_TRUE(
+        LogText.contains(QStringLiteral("Скопійовано файл з \"%1\" до \"%2\"")
+                             .arg(Root() + "src" + PathDelim() + "a.xml", Root() + "dst/deep" + PathDelim() + "a.xml")
+                             .toUtf8()));
 
     QDir().mkpath(Root() + "empty");
     EXPECT_TRUE(CopyFiles(Root() + "empty", Root() + "made/for/it"));
@@ -93,6 +95,11 @@ TEST_F(Files, CopyFilesCopiesOwnFilesReplacesAndLogs)
 
     WriteFile("blocker", "file");
     EXPECT_FALSE(CopyFiles(Root() + "src", Root() + "blocker/sub"));
+
+    // Copied is copied, whether or not the log line can be written.
+    QDir(Root() + "debug").removeRecursively();
+    WriteFile("debug", "a file where the folder belongs");
+    EXPECT_TRUE(CopyFiles(Root() + "src", Root() + "again"));
 }
 
 TEST_F(Files, UniqueFileNameCountsPastExistingCopies)

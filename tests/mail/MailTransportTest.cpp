@@ -5,6 +5,7 @@
 #include "MailTestSupport.h"
 #include "uException.h"
 #include "uFactories.h"
+#include "uMailReceiveImpl.h"
 #include "uMailSendImpl.h"
 #include "uMailTools.h"
 #include "uSmtpClient.h"
@@ -74,7 +75,8 @@ class MailTransportTest : public test::FreshRoot {};
 
 TEST_F(MailTransportTest, NewTransportDefaultsAndSessionFormat)
 {
-    for (const IMailTransportPtr& Transport : {IMailTransportPtr(CreateMailSend()), IMailTransportPtr(CreateMailReceive())}) {
+    for (const IMailTransportPtr& Transport :
+         {IMailTransportPtr(CreateMailSend()), IMailTransportPtr(CreateMailReceive())}) {
         EXPECT_EQ(Transport->GetTimeOut(), 30);
         EXPECT_EQ(Transport->GetSecure(), SECURE_NONE);
         EXPECT_TRUE(Transport->GetHost().isEmpty());
@@ -174,7 +176,8 @@ TEST_F(MailTransportTest, SmtpHostIsTrimmedAndNoPasswordMeansNoAuth)
     Send->SetPort(QStringLiteral(" %1 ").arg(Peer.Port()));
     SendOne(Send);
     EXPECT_EQ(Send->GetErrorCode(), 0) << Send->GetSession().toStdString();
-    EXPECT_TRUE(Send->GetSession().startsWith(QStringLiteral("Host: 127.0.0.1:%1, Login: %2").arg(Peer.Port()).arg(kUser)));
+    EXPECT_TRUE(
+        Send->GetSession().startsWith(QStringLiteral("Host: 127.0.0.1:%1, Login: %2").arg(Peer.Port()).arg(kUser)));
     EXPECT_FALSE(Peer.ReceivedCommand("AUTH"));
     EXPECT_TRUE(Peer.ReceivedCommand("MAIL FROM:<" + kUser.toUtf8() + ">"));
     EXPECT_TRUE(Peer.ReceivedCommand("RCPT TO:<to@agency.test>"));
@@ -201,7 +204,7 @@ TEST_F(MailTransportTest, LineBreaksInTheLoginCannotSmugglePop3Commands)
     TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test")}));
     const IMailReceivePtr Receive = Pop3To(Peer);
     Receive->SetUserLogin(QStringLiteral("user\r\nDELE 1"));
-    EXPECT_FALSE(Receive->Receive(QStringLiteral("*")));
+    EXPECT_FALSE(Receive->Receive(QStringLiteral("*@*")));
     EXPECT_EQ(Receive->GetErrorCode(), 501) << Receive->GetSession().toStdString();
     EXPECT_FALSE(Peer.ReceivedCommand("USER"));
     EXPECT_FALSE(Peer.ReceivedCommand("DELE"));
@@ -216,22 +219,27 @@ TEST_F(MailTransportTest, SmtpRefusalsGiveTheirTexts)
         QString Text;
     };
     const TCase Cases[] = {
-        {"MAIL FROM", "451 4.7.1 try later\r\n", 451, QStringLiteral("Сервер тимчасово заблокував доступ. Спробуйте пізніше.")},
+        {"MAIL FROM", "451 4.7.1 try later\r\n", 451,
+         QStringLiteral("Сервер тимчасово заблокував доступ. Спробуйте пізніше.")},
         {"MAIL FROM", "530 5.7.0 auth first\r\n", 530, QStringLiteral("Доступ заборонено.")},
-        {"AUTH", "535 5.7.8 bad credentials\r\n", 535, QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.")},
-        {"RCPT TO", "550 5.1.1 no such user\r\n", 550, QStringLiteral("Помилка SMTP протоколу (550): 5.1.1 no such user")},
+        {"AUTH", "535 5.7.8 bad credentials\r\n", 535,
+         QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.")},
+        {"RCPT TO", "550 5.1.1 no such user\r\n", 550,
+         QStringLiteral("Помилка SMTP протоколу (550): 5.1.1 no such user")},
     };
     for (const TCase& Case : Cases) {
         TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN", [&](const QByteArray& Line) -> TMailPeer::TAnswer {
-            if (Line.startsWith(Case.Command))
-                return {Case.Reply};
-            return {};
-        }));
+                           if (Line.startsWith(Case.Command))
+                               return {Case.Reply};
+                           return {};
+                       }));
         const IMailSendPtr Send = SmtpTo(Peer);
         SendOne(Send);
         EXPECT_EQ(Send->GetErrorCode(), Case.Code);
         EXPECT_EQ(Send->GetErrorText(), Case.Text);
-        EXPECT_EQ(CountLines(Send->GetSession(), QStringLiteral("Error: ") + QString::fromUtf8(Case.Reply.mid(4).trimmed())), 1)
+        EXPECT_EQ(
+            CountLines(Send->GetSession(), QStringLiteral("Error: ") + QString::fromUtf8(Case.Reply.mid(4).trimmed())),
+            1)
             << Send->GetSession().toStdString();
         // The refused conversation still says goodbye.
         EXPECT_EQ(Peer.Received().last(), "QUIT");
@@ -239,15 +247,39 @@ TEST_F(MailTransportTest, SmtpRefusalsGiveTheirTexts)
     }
 }
 
+TEST_F(MailTransportTest, SmtpLoginWithoutAMechanismWeKnowFails)
+{
+    // With a password set, a server offering only mechanisms we lack (or
+    // none) must not pass for a server that took the login.
+    for (const QByteArray& Offered : {QByteArray("XOAUTH2 NTLM"), QByteArray()}) {
+        TMailPeer Peer("220 peer\r\n", [&](const QByteArray& Line) -> TMailPeer::TAnswer {
+            if (Line.startsWith("EHLO"))
+                return {Offered.isEmpty() ? "250 peer\r\n" : "250-peer\r\n250 AUTH " + Offered + "\r\n"};
+            if (Line == "QUIT")
+                return {"221 bye\r\n", TMailPeer::Close};
+            return {"250 ok\r\n"};
+        });
+        const IMailSendPtr Send = SmtpTo(Peer);
+        Send->TestConnection();
+        EXPECT_EQ(Send->GetErrorCode(), MAIL_ERROR_NO_MECHANISM) << Send->GetSession().toStdString();
+        EXPECT_EQ(Send->GetErrorText(), QStringLiteral("Помилка аутентифікації: сервер не пропонує жодного способу "
+                                                       "входу, який підтримує програма."));
+        SendOne(Send);
+        EXPECT_EQ(Send->GetErrorCode(), MAIL_ERROR_NO_MECHANISM);
+        EXPECT_FALSE(Peer.ReceivedCommand("MAIL"));
+        EXPECT_EQ(Peer.Received().last(), "QUIT");
+    }
+}
+
 TEST_F(MailTransportTest, SmtpFirstFailureIsKept)
 {
     TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN", [](const QByteArray& Line) -> TMailPeer::TAnswer {
-        if (Line.startsWith("AUTH"))
-            return {"535 5.7.8 bad credentials\r\n"};
-        if (Line == "QUIT")
-            return {"451 4.3.0 cannot even say goodbye\r\n", TMailPeer::Close};
-        return {};
-    }));
+                       if (Line.startsWith("AUTH"))
+                           return {"535 5.7.8 bad credentials\r\n"};
+                       if (Line == "QUIT")
+                           return {"451 4.3.0 cannot even say goodbye\r\n", TMailPeer::Close};
+                       return {};
+                   }));
     const IMailSendPtr Send = SmtpTo(Peer);
     SendOne(Send);
     EXPECT_EQ(Send->GetErrorCode(), 535);
@@ -256,24 +288,26 @@ TEST_F(MailTransportTest, SmtpFirstFailureIsKept)
 
 TEST_F(MailTransportTest, SmtpChallengeMechanismsOnPlainConnections)
 {
-    for (const auto& [Mechanism, Algorithm] :
-         {std::pair{QByteArray("CRAM-MD5"), QCryptographicHash::Md5}, std::pair{QByteArray("CRAM-SHA1"), QCryptographicHash::Sha1}}) {
+    for (const auto& [Mechanism, Algorithm] : {std::pair{QByteArray("CRAM-MD5"), QCryptographicHash::Md5},
+                                               std::pair{QByteArray("CRAM-SHA1"), QCryptographicHash::Sha1}}) {
         const QByteArray Nonce = "<1896.697170952@peer.test>";
         bool Expecting = false;
         bool Verified = false;
-        TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN LOGIN " + Mechanism, [&](const QByteArray& Line) -> TMailPeer::TAnswer {
-            if (Line == "AUTH " + Mechanism) {
-                Expecting = true;
-                return {"334 " + Nonce.toBase64() + "\r\n"};
-            }
-            if (Expecting) {
-                Expecting = false;
-                const QByteArray Digest = QMessageAuthenticationCode::hash(Nonce, kPassword.toUtf8(), Algorithm).toHex();
-                Verified = QByteArray::fromBase64(Line) == kUser.toUtf8() + ' ' + Digest;
-                return {Verified ? "235 ok\r\n" : "535 wrong\r\n"};
-            }
-            return {};
-        }));
+        TMailPeer Peer("220 peer\r\n",
+                       SmtpScript("PLAIN LOGIN " + Mechanism, [&](const QByteArray& Line) -> TMailPeer::TAnswer {
+                           if (Line == "AUTH " + Mechanism) {
+                               Expecting = true;
+                               return {"334 " + Nonce.toBase64() + "\r\n"};
+                           }
+                           if (Expecting) {
+                               Expecting = false;
+                               const QByteArray Digest =
+                                   QMessageAuthenticationCode::hash(Nonce, kPassword.toUtf8(), Algorithm).toHex();
+                               Verified = QByteArray::fromBase64(Line) == kUser.toUtf8() + ' ' + Digest;
+                               return {Verified ? "235 ok\r\n" : "535 wrong\r\n"};
+                           }
+                           return {};
+                       }));
         const IMailSendPtr Send = SmtpTo(Peer);
         Send->TestConnection();
         EXPECT_EQ(Send->GetErrorCode(), 0) << Send->GetSession().toStdString();
@@ -329,16 +363,16 @@ TEST_F(MailTransportTest, SmtpBrokenServersEndWithAnErrorNotAHang)
 TEST_F(MailTransportTest, SmtpBareLineFeedsAndOldServers)
 {
     TMailPeer Peer("220 peer\n", SmtpScript("PLAIN", [](const QByteArray& Line) -> TMailPeer::TAnswer {
-        if (Line.startsWith("EHLO"))
-            return {"502 what?\n"};
-        if (Line.startsWith("HELO"))
-            return {"250 hi\n"};
-        return {};
-    }));
-    const IMailSendPtr Send = SmtpTo(Peer);
+                       if (Line.startsWith("EHLO"))
+                           return {"502 what?\n"};
+                       if (Line.startsWith("HELO"))
+                           return {"250 hi\n"};
+                       return {};
+                   }));
+    const IMailSendPtr Send = SmtpTo(Peer, QString()); // no login: an old server offers none
     SendOne(Send);
     EXPECT_EQ(Send->GetErrorCode(), 0) << Send->GetSession().toStdString();
-    EXPECT_FALSE(Peer.ReceivedCommand("AUTH")); // nothing offered, nothing tried
+    EXPECT_FALSE(Peer.ReceivedCommand("AUTH"));
     EXPECT_TRUE(Peer.ReceivedCommand("DATA"));
 }
 
@@ -359,10 +393,10 @@ TEST_F(MailTransportTest, SmtpRefusedConnection)
 TEST_F(MailTransportTest, SmtpTerminateDuringDataReturnsAtOnce)
 {
     TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN", [](const QByteArray& Line) -> TMailPeer::TAnswer {
-        if (Line == ".")
-            return {QByteArray(), TMailPeer::Stall}; // the server never confirms the message
-        return {};
-    }));
+                       if (Line == ".")
+                           return {QByteArray(), TMailPeer::Stall}; // the server never confirms the message
+                       return {};
+                   }));
     const IMailSendPtr Send = SmtpTo(Peer, kPassword, 30);
     Peer.OnLine = [&](const QByteArray& Line) {
         if (Line == ".")
@@ -424,23 +458,37 @@ TEST_F(MailTransportTest, Pop3NegativeRepliesGiveTheirTexts)
     };
     const TCase Cases[] = {
         {"PASS", "-ERR invalid password\r\n", QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.")},
-        {"PASS", "-ERR [IN-USE] Unable to lock maildrop\r\n", QStringLiteral("Поштова скринька заблокована. Спробуйте пізніше.")},
+        {"PASS", "-ERR [IN-USE] Unable to lock maildrop\r\n",
+         QStringLiteral("Поштова скринька заблокована. Спробуйте пізніше.")},
         {"USER", "-ERR Mailbox unknown\r\n", QStringLiteral("На сервері відсутня дана поштова скринька.")},
         {"RETR", "-ERR no such message\r\n", QStringLiteral("Повідомлення не знайдене на сервері.")},
         {"STAT", "-ERR Something ELSE\r\n", QStringLiteral("Помилка POP3 протоколу (500): something else")},
+        {"PASS", "-ERR [AUTH] Authentication failed.\r\n",
+         QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.")},
+    };
+    // Reading the text leaves the stored message as the server gave it.
+    struct TPeek : TMaiReceive {
+        using TMailBase::FErrorMessage;
     };
     for (const TCase& Case : Cases) {
-        TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test")}, [&](const QByteArray& Line) -> TMailPeer::TAnswer {
-            if (Line.startsWith(Case.Command))
-                return {Case.Reply};
-            return {};
-        }));
-        const IMailReceivePtr Receive = Pop3To(Peer);
-        Receive->Receive(QStringLiteral("*"));
+        TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test")},
+                                                         [&](const QByteArray& Line) -> TMailPeer::TAnswer {
+                                                             if (Line.startsWith(Case.Command))
+                                                                 return {Case.Reply};
+                                                             return {};
+                                                         }));
+        const auto Peek = std::make_shared<TPeek>();
+        const IMailReceivePtr Receive = Peek;
+        test::Point(Receive, QStringLiteral("127.0.0.1"), Peer.Port(), SECURE_NONE, kUser, kPassword, 10);
+        Receive->Receive(QStringLiteral("*@*"));
         EXPECT_EQ(Receive->GetErrorCode(), 500) << Case.Reply.constData();
+        const QString Stored = Peek->FErrorMessage;
         EXPECT_EQ(Receive->GetErrorText(), Case.Text);
+        EXPECT_EQ(Peek->FErrorMessage, Stored);
+        EXPECT_TRUE(Stored.contains(QString::fromLatin1(Case.Reply.mid(5).trimmed()))) << Stored.toStdString();
         EXPECT_EQ(CountLines(Receive->GetSession(), QStringLiteral("Quit command")), 1);
-        EXPECT_EQ(CountLines(Receive->GetSession(), QStringLiteral("> PASS *********")), Case.Command == "USER" ? 0 : 1);
+        EXPECT_EQ(CountLines(Receive->GetSession(), QStringLiteral("> PASS *********")),
+                  Case.Command == "USER" ? 0 : 1);
         test::ExpectNoSecrets(Receive->GetSession(), kUser, kPassword);
     }
 }
@@ -450,7 +498,7 @@ TEST_F(MailTransportTest, Pop3ValidationLastCheckWins)
     const IMailReceivePtr Receive = CreateMailReceive();
     Receive->SetHost(QStringLiteral("127.0.0.1"));
     Receive->SetPort(QStringLiteral("110"));
-    EXPECT_FALSE(Receive->Receive(QStringLiteral("*")));
+    EXPECT_FALSE(Receive->Receive(QStringLiteral("*@*")));
     EXPECT_EQ(Receive->GetErrorCode(), 5);
     EXPECT_EQ(Receive->GetSession(), QStringLiteral("Host: 127.0.0.1: 110 (SECURE_NONE), Login: , Timeout: 30\r\n"
                                                     "Error: Password not specified.\r\n"));
@@ -464,7 +512,8 @@ TEST_F(MailTransportTest, Pop3ValidationLastCheckWins)
 
 TEST_F(MailTransportTest, Pop3MaskMatchesDecodedSenders)
 {
-    const QByteArray Encoded = "=?utf-8?B?" + QStringLiteral("Податкова інспекція").toUtf8().toBase64() + "?= <Tax@Agency.test>";
+    const QByteArray Encoded =
+        "=?utf-8?B?" + QStringLiteral("Податкова інспекція").toUtf8().toBase64() + "?= <Tax@Agency.test>";
     TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("Someone <someone@else.test>"), Message(Encoded),
                                                       Message("\"Tax\" <tax@agency.test>", "..dotted\r\n.")}));
     const IMailReceivePtr Receive = Pop3To(Peer);
@@ -484,9 +533,18 @@ TEST_F(MailTransportTest, Pop3MaskMatchesDecodedSenders)
     EXPECT_EQ(CountLines(Receive->GetSession(), QStringLiteral("Retr command")), 2);
     EXPECT_FALSE(Peer.ReceivedCommand("RETR 1"));
 
-    Seen.clear();
-    EXPECT_TRUE(Receive->Receive(QStringLiteral("**")));
-    EXPECT_EQ(Seen.size(), 3);
+    // A mask that takes every sender (no agency address: "**") is refused
+    // before connecting.
+    for (const QString& Everyone : {QStringLiteral("**"), QStringLiteral("*"), QStringLiteral("\"*\" *x@y*")}) {
+        Seen.clear();
+        const int Commands = Peer.Received().size();
+        EXPECT_FALSE(Receive->Receive(Everyone));
+        EXPECT_TRUE(Seen.isEmpty());
+        EXPECT_EQ(Peer.Received().size(), Commands) << "nothing sent";
+        EXPECT_EQ(Receive->GetErrorCode(), MAIL_ERROR_SENDER_MASK);
+        EXPECT_EQ(Receive->GetErrorText(), QStringLiteral("Не задано адресу, з якої надходять квитанції (параметр "
+                                                          "email_vey встановлення): пошту не отримано."));
+    }
 }
 
 TEST_F(MailTransportTest, Pop3BrokenServersEndWithAnErrorNotAHang)
@@ -506,17 +564,18 @@ TEST_F(MailTransportTest, Pop3BrokenServersEndWithAnErrorNotAHang)
         {"status without a count", "STAT", {"+OK many\r\n"}, MAIL_ERROR_BAD_REPLY},
     };
     for (const TCase& Case : Cases) {
-        TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test")}, [&](const QByteArray& Line) -> TMailPeer::TAnswer {
-            if (Line.startsWith(Case.Command))
-                return Case.Answer;
-            return {};
-        }));
+        TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test")},
+                                                         [&](const QByteArray& Line) -> TMailPeer::TAnswer {
+                                                             if (Line.startsWith(Case.Command))
+                                                                 return Case.Answer;
+                                                             return {};
+                                                         }));
         const IMailReceivePtr Receive = Pop3To(Peer, 1);
         bool Handled = false;
         Receive->SetOnMessage([&](const IMailMessagePtr&, bool&) { Handled = true; });
         QElapsedTimer Clock;
         Clock.start();
-        Receive->Receive(QStringLiteral("*"));
+        Receive->Receive(QStringLiteral("*@*"));
         EXPECT_LT(Clock.elapsed(), 3000) << Case.Name;
         if (Case.Code)
             EXPECT_EQ(Receive->GetErrorCode(), Case.Code) << Case.Name << "\n" << Receive->GetSession().toStdString();
@@ -530,12 +589,13 @@ TEST_F(MailTransportTest, Pop3BrokenServersEndWithAnErrorNotAHang)
 
 TEST_F(MailTransportTest, Pop3TerminateDuringRetrReturnsAtOnceWithoutQuit)
 {
-    TMailPeer Peer("+OK ready\r\n", test::Pop3Script({Message("tax@agency.test"), Message("tax@agency.test")},
-                                                     [](const QByteArray& Line) -> TMailPeer::TAnswer {
-                                                         if (Line == "RETR 2")
-                                                             return {"+OK\r\nFrom: tax@agency.test\r\n", TMailPeer::Stall};
-                                                         return {};
-                                                     }));
+    TMailPeer Peer("+OK ready\r\n",
+                   test::Pop3Script({Message("tax@agency.test"), Message("tax@agency.test")},
+                                    [](const QByteArray& Line) -> TMailPeer::TAnswer {
+                                        if (Line == "RETR 2")
+                                            return {"+OK\r\nFrom: tax@agency.test\r\n", TMailPeer::Stall};
+                                        return {};
+                                    }));
     const IMailReceivePtr Receive = Pop3To(Peer, 30);
     Peer.OnLine = [&](const QByteArray& Line) {
         if (Line == "RETR 2") // the user presses cancel while the message comes in
@@ -548,7 +608,7 @@ TEST_F(MailTransportTest, Pop3TerminateDuringRetrReturnsAtOnceWithoutQuit)
     });
     QElapsedTimer Clock;
     Clock.start();
-    EXPECT_TRUE(Receive->Receive(QStringLiteral("*")));
+    EXPECT_TRUE(Receive->Receive(QStringLiteral("*@*")));
     EXPECT_LT(Clock.elapsed(), 2000);
     EXPECT_EQ(Handled, 1);
     EXPECT_TRUE(Peer.ReceivedCommand("DELE 1"));
@@ -569,7 +629,7 @@ TEST_F(MailTransportTest, Pop3HandlerErrorReachesTheCallerAfterClosing)
         Delete = true;
         throw Exception(QStringLiteral("disk full"));
     });
-    EXPECT_THROW(Receive->Receive(QStringLiteral("*")), Exception);
+    EXPECT_THROW(Receive->Receive(QStringLiteral("*@*")), Exception);
     EXPECT_FALSE(Receive->GetInProgress());
     EXPECT_FALSE(Peer.ReceivedCommand("DELE"));
     EXPECT_FALSE(Peer.ReceivedCommand("RETR 2"));

@@ -6,6 +6,7 @@
 #include "uExceptionLog.h"
 #include "uXmlDocument.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <libxml/tree.h>
 #include <stdexcept>
@@ -159,15 +160,38 @@ TEST_F(ExceptionLog, StackBelongsToTheCaughtExceptionNotToLaterThrows)
     }
 }
 
-TEST_F(ExceptionLog, ThreadNamingSignalIsNotLoggedAndAnUnreadableLogIsLeftAlone)
+TEST_F(ExceptionLog, ThreadNamingSignalIsNotLoggedAndAnUnreadableLogIsMovedAside)
 {
     LogExceptionToFile(Exception(QStringLiteral("external exception 406d1388")));
     EXPECT_FALSE(QFileInfo::exists(GetExceptionLogPath()));
 
+    // The damaged history is kept under a name of its own; a fresh log begins.
     const QString Path = GetExceptionLogPath();
-    WriteFile(QStringLiteral("debug/") + QFileInfo(Path).fileName(), "not xml at all");
-    LogExceptionToFile(Exception(QStringLiteral("lost")));
-    EXPECT_EQ(ReadFile(Path), QByteArray("not xml at all"));
+    for (const QByteArray& Damaged : {QByteArray("not xml at all"), QByteArray("<Other/>")}) {
+        WriteFile(QStringLiteral("debug/") + QFileInfo(Path).fileName(), Damaged);
+        LogExceptionToFile(Exception(QStringLiteral("kept")));
+        TXmlDocument Doc = LoadXmlFile(Path);
+        EXPECT_EQ(Children(xmlDocGetRootElement(Doc.get()), "Exception").size(), 1u);
+        QFile::remove(Path);
+    }
+    EXPECT_EQ(ReadFile(Path + QStringLiteral(".damaged")), QByteArray("not xml at all"));
+    EXPECT_EQ(ReadFile(Path + QStringLiteral("(1).damaged")), QByteArray("<Other/>"));
+}
+
+TEST_F(ExceptionLog, CharactersXmlForbidsNeverStopTheLog)
+{
+    const QString Odd = QStringLiteral("a\x01"
+                                       "b\x1F"
+                                       "c\td\r\ne") +
+                        QChar(0xFFFE) + QChar(0xD800) + QStringLiteral("😀");
+    LogExceptionToFile(Exception(Odd));
+    LogExceptionToFile(Exception(QStringLiteral("second")));
+    TXmlDocument Doc = LoadXmlFile(GetExceptionLogPath());
+    const auto Logged = Children(xmlDocGetRootElement(Doc.get()), "Exception");
+    ASSERT_EQ(Logged.size(), 2u);
+    EXPECT_EQ(XmlAttribute(Logged[0], "Message"), QStringLiteral("a\uFFFDb\uFFFDc\td\r\ne\uFFFD\uFFFD😀"));
+    EXPECT_EQ(QFile::permissions(GetExceptionLogPath()),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 }
 
 TEST_F(ExceptionLog, ExceptionsFromSeveralThreadsAreAllKept)

@@ -6,9 +6,11 @@
 #include "uStreamImpl.h"
 #include "uZipImpl.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 using namespace kelvora;
 
@@ -95,6 +97,39 @@ TEST_F(ZipArchive, WrittenArchiveIsReadByUnzipAndPythonAndStoresIncompressibleEn
     }
 }
 
+TEST_F(ZipArchive, WriterStreamsLargeFilesDeflatedOrStoredAndReaderGivesThemBack)
+{
+    // Above the size held in memory: deflated (or stored) while streaming.
+    const qint64 Large = TZipWriter::kWholeEntryLimit + 4096;
+    const QString Text = WriteFile(QStringLiteral("big.xml"), QByteArray("<row>1</row>\n").repeated(Large / 13 + 1));
+    const QString Noise = WriteFile(QStringLiteral("big.bin"), RandomBytes(static_cast<int>(Large), 5));
+    const QString Path = Root() + QStringLiteral("streamed.zip");
+    {
+        TZipWriter Writer(Path);
+        Writer.AddFile(QStringLiteral("big.xml"), Text);
+        Writer.AddFile(QStringLiteral("big.bin"), Noise);
+        Writer.AddBytes(QStringLiteral("small.txt"), "small");
+        Writer.Close();
+    }
+    const QString Listing = test::RunTool(QStringLiteral("unzip"), {QStringLiteral("-v"), Path}).Output;
+    EXPECT_TRUE(Listing.contains(QRegularExpression(QStringLiteral("Defl:N.*big\\.xml")))) << Listing.toStdString();
+    EXPECT_TRUE(Listing.contains(QRegularExpression(QStringLiteral("Stored.*big\\.bin")))) << Listing.toStdString();
+    EXPECT_EQ(test::RunTool(QStringLiteral("unzip"), {QStringLiteral("-tq"), Path}).Code, 0);
+
+    TZipReader Reader(Path);
+    ASSERT_EQ(Reader.Entries().size(), 3u);
+    EXPECT_EQ(Reader.Find(QStringLiteral("SMALL.TXT")), &Reader.Entries()[2]);
+    EXPECT_EQ(Reader.Read(Reader.Entries()[2], 5), QByteArray("small"));
+    EXPECT_THROW(Reader.Read(Reader.Entries()[0], 1024), EZipError) << "larger than the limit";
+    for (const auto& [Index, File] : {std::pair{0, Text}, std::pair{1, Noise}}) {
+        QByteArray Out;
+        QBuffer Buffer(&Out);
+        Buffer.open(QIODevice::WriteOnly);
+        Reader.Extract(Reader.Entries()[Index], Buffer);
+        EXPECT_EQ(Out, ReadFile(File)) << Index;
+    }
+}
+
 TEST_F(ZipArchive, ReadsArchivesMadeByZip)
 {
     const QString A = WriteFile(QStringLiteral("in/a.xml"), QByteArray("alpha\n").repeated(500));
@@ -151,13 +186,20 @@ TEST_F(ZipArchive, EmptyArchiveWritesNothingAndAFullOneReplacesAReadOnlyFile)
     CreateZipArchive()->SaveToFile(Root() + QStringLiteral("none.zip"));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("none.zip")));
 
-    QFile::setPermissions(Path, QFileDevice::ReadOwner);
+    QFile::setPermissions(Path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
     auto Archive = CreateZipArchive();
     Archive->AddStream(QStringLiteral("x"), StreamOf("new"));
     Archive->SaveToFile(Path);
     auto Loaded = CreateZipArchive();
     Loaded->LoadFromFile(Path);
     EXPECT_EQ(ItemBytes(Loaded->FindItem(QStringLiteral("x"))), QByteArray("new"));
+    // The replaced file's permissions stay, read-only cleared; a new archive
+    // (a debug pack holds the logs) is its owner's only.
+    const auto Owner =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    EXPECT_EQ(QFile::permissions(Path), Owner | QFileDevice::ReadGroup);
+    Archive->SaveToFile(Root() + QStringLiteral("new.zip"));
+    EXPECT_EQ(QFile::permissions(Root() + QStringLiteral("new.zip")), Owner);
 }
 
 TEST_F(ZipArchive, FindsItemsIgnoringCaseAndDecodesTextByByteOrderMark)

@@ -2,6 +2,7 @@
 // dialogs, driven through their real widgets on the offscreen platform.
 
 #include "PFCP2.h"
+#include "../core/FullDisk.h"
 #include "Pfcp2Settings.h"
 #include "Pfcp2Text.h"
 #include "TestPki.h"
@@ -199,7 +200,8 @@ TEST_F(Pfcp2, CrlListShowsTheRevokedCertificate)
     uint8_t* Cert = nullptr;
     int32_t Length = 0;
     PF_CERT_OWNER_INFO Info;
-    ASSERT_TRUE(PFFindGatewayCert(TTestPki::EnterpriseCode.toLatin1().constData(), 3, &Cert, &Length, nullptr, nullptr));
+    ASSERT_TRUE(
+        PFFindGatewayCert(TTestPki::EnterpriseCode.toLatin1().constData(), 3, &Cert, &Length, nullptr, nullptr));
     ASSERT_TRUE(PFGetCertOwnerInfo(Cert, Length, &Info, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(Revoked, QStringList{FromCp1251(Info.CertSerial)}); // the store's fourth: "-revoked"
     PFFreeCertOwnerInfo(&Info);
@@ -224,6 +226,23 @@ TEST_F(Pfcp2, SettingsDialogChangesTheFileStore)
     OnDialog([](QWidget* Dialog) { Press(Dialog, QDialogButtonBox::Cancel); });
     EXPECT_FALSE(PFSetSettings());
     ASSERT_TRUE(WriteSetting(QString::fromLatin1(FileStoreSection), QString::fromLatin1(PathValue), TestPki().Store));
+}
+
+TEST_F(Pfcp2, AShortSettingsWriteKeepsTheOldFileAndFails)
+{
+    for (int I = 0; I < 50; ++I)
+        ASSERT_TRUE(WriteSetting(QStringLiteral("Padding"), QStringLiteral("Key%1").arg(I), QString(40, u'x')));
+    QFile File(SettingsFilePath());
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    const QByteArray Before = File.readAll();
+    File.close();
+    {
+        kelvora::test::TFullDisk Full(512);
+        EXPECT_FALSE(WriteSetting(QString::fromLatin1(KeyMediaSection), QString::fromLatin1(PathValue), "/x"));
+    }
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    EXPECT_EQ(File.readAll(), Before);
+    EXPECT_EQ(FileStoreFolder(), TestPki().Store);
 }
 
 TEST_F(Pfcp2, PasswordDialogRewritesTheKeyFile)
@@ -317,7 +336,8 @@ TEST_F(Pfcp2, CertificatesInTheStoreAreNoTrustAnchorsUnlessSelfSigned)
     ASSERT_TRUE(WriteSetting(QString::fromLatin1(FileStoreSection), QString::fromLatin1(PathValue), TestPki().Store));
     EXPECT_TRUE(PFProtectData(Signed, SignedLength, &Out, &Length, PF_OP_VERIFY, nullptr, nullptr, 0, nullptr, nullptr,
                               nullptr, &Code, nullptr));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Out), Length), QByteArray(reinterpret_cast<const char*>(Data), sizeof Data));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Out), Length),
+              QByteArray(reinterpret_cast<const char*>(Data), sizeof Data));
     PFFreeData(Out, Length);
     PFFreeData(Signed, SignedLength);
 }
@@ -329,16 +349,17 @@ TEST_F(Pfcp2, RefusesCallsOutsideItsContract)
     int32_t Length = 0, Code = -1;
     char Text[PF_ERROR_TEXT_SIZE] = {};
     const uint8_t Data[] = {1, 2, 3};
-    EXPECT_FALSE(PFProtectData(Data, 3, &Out, &Length, PF_OP_SIGN, nullptr, nullptr, 0, nullptr, nullptr, nullptr,
-                               &Code, Text));
+    EXPECT_FALSE(
+        PFProtectData(Data, 3, &Out, &Length, PF_OP_SIGN, nullptr, nullptr, 0, nullptr, nullptr, nullptr, &Code, Text));
     EXPECT_EQ(Code, PF_E_NOT_INITIALIZED);
     int32_t Flag = 0;
     ASSERT_TRUE(PFInitialize(0, &Flag, Text));
 
-    EXPECT_FALSE(PFProtectData(Data, 3, &Out, &Length, 77, nullptr, nullptr, 0, nullptr, nullptr, nullptr, &Code, Text));
+    EXPECT_FALSE(
+        PFProtectData(Data, 3, &Out, &Length, 77, nullptr, nullptr, 0, nullptr, nullptr, nullptr, &Code, Text));
     EXPECT_EQ(Code, PF_E_BAD_ARGUMENT);
-    EXPECT_FALSE(PFProtectData(Data, 3, &Out, &Length, PF_OP_SIGN, nullptr, nullptr, 0, nullptr, nullptr, nullptr,
-                               &Code, Text));
+    EXPECT_FALSE(
+        PFProtectData(Data, 3, &Out, &Length, PF_OP_SIGN, nullptr, nullptr, 0, nullptr, nullptr, nullptr, &Code, Text));
     EXPECT_EQ(Code, PF_E_NO_KEY);
     EXPECT_EQ(Out, nullptr);
 

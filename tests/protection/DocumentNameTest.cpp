@@ -5,6 +5,7 @@
 #include "uFactories.h"
 #include "uStreamImpl.h"
 
+#include <QDir>
 #include <QFile>
 
 using namespace kelvora;
@@ -12,9 +13,32 @@ using namespace kelvora;
 namespace {
 
 // Names of each convention: DKS 37, VEY 43, PFU 39 characters.
-const QString kDks = "12345" "0012345678" "S0100114" "1" "00" "00001" "03" "2013";
-const QString kVey = "2650" "0012345678" "J0100114" "1" "00" "0000001" "1" "04" "2014" "2650";
-const QString kPfu = "12345" "12345678ZZ" "00001" "15032013" "103045" "ABC" "1" "0";
+const QString kDks = "12345"
+                     "0012345678"
+                     "S0100114"
+                     "1"
+                     "00"
+                     "00001"
+                     "03"
+                     "2013";
+const QString kVey = "2650"
+                     "0012345678"
+                     "J0100114"
+                     "1"
+                     "00"
+                     "0000001"
+                     "1"
+                     "04"
+                     "2014"
+                     "2650";
+const QString kPfu = "12345"
+                     "12345678ZZ"
+                     "00001"
+                     "15032013"
+                     "103045"
+                     "ABC"
+                     "1"
+                     "0";
 
 QDateTime Moment(TDateTime Value) { return QDateTimeFromDateTime(Value); }
 
@@ -101,7 +125,8 @@ TEST_F(DocumentName, FieldErrorsAreLoggedAndKeepWhatWasSet)
     EXPECT_EQ(Vey->GetDateTime(), 0);
     const QString LogText = QString::fromUtf8(ReadFile(Root() + "debug/parse_filename.log"));
     EXPECT_EQ(LogText.count("\r\n"), 1);
-    EXPECT_TRUE(LogText.contains(QStringLiteral("] помилка при розборі імені %1: ").arg(Month13))) << LogText.toStdString();
+    EXPECT_TRUE(LogText.contains(QStringLiteral("] помилка при розборі імені %1: ").arg(Month13)))
+        << LogText.toStdString();
 
     QString Hour25 = kPfu;
     Hour25.replace(28, 2, "25");
@@ -111,6 +136,11 @@ TEST_F(DocumentName, FieldErrorsAreLoggedAndKeepWhatWasSet)
     QString Letters = kDks;
     Letters.replace(31, 2, "ab");
     EXPECT_EQ(CreateDocumentName(Letters + ".xml")->GetDateTime(), 0);
+
+    // A debug folder that cannot be written changes no parse.
+    QDir(Root() + "debug").removeRecursively();
+    WriteFile("debug", "a file where the folder belongs");
+    EXPECT_EQ(CreateDocumentName(Month13 + ".xml")->GetEDRPOUCode(), "12345678");
 }
 
 using Document = test::FreshRoot;

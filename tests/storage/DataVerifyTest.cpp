@@ -6,6 +6,7 @@
 #include "uException.h"
 #include "uFactories.h"
 
+#include <QDir>
 #include <QFile>
 #include <gmock/gmock.h>
 
@@ -64,6 +65,14 @@ TEST_F(DataVerifyTest, OlderDatabaseIsRaisedToTheProgramRevisionOnly)
     EXPECT_THAT(Direct.Column(QStringLiteral("select NAME from PROFILE")), ElementsAre("kept"));
     EXPECT_EQ(Direct.Scalar(QStringLiteral("select count(*) from SETTINGS")), "1");
     EXPECT_TRUE(LogText().contains(QStringLiteral("ревізія бази даних: 1, ревізія програми: 3")));
+
+    // The log line is best effort: an unwritable debug folder changes no outcome.
+    ProgramRevision("4");
+    ReleaseProcessObjects();
+    QDir(Root() + "debug").removeRecursively();
+    WriteFile("debug", "a file where the folder belongs");
+    EXPECT_NO_THROW(VerifyDatabase());
+    EXPECT_EQ(Recorded(), "4");
 }
 
 TEST_F(DataVerifyTest, RefusalsLeaveTheDatabaseAsItWas)

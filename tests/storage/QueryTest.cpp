@@ -1,3 +1,4 @@
+#include "../core/Workers.h"
 #include "SqliteDirect.h"
 #include "TestRoot.h"
 
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTemporaryDir>
 #include <future>
 #include <gmock/gmock.h>
 #include <linux/capability.h>
@@ -94,6 +96,39 @@ TEST_F(QueryTest, PartlyCreatedFileGetsOnlyTheMissingTables)
     EXPECT_THAT(Direct.TableColumns(QStringLiteral("profile")), ElementsAre("ID INTEGER", "NAME TEXT", "EXTRA TEXT"));
     EXPECT_EQ(Direct.Scalar(QStringLiteral("select NAME || EXTRA from profile where ID=5")), "keptx");
     EXPECT_THAT(Direct.Column(QStringLiteral("select PARAM || '=' || VALUE from SETTINGS")), ElementsAre("revision=1"));
+}
+
+TEST_F(QueryTest, ANewFileIsTheOwnersOnlyAndAnExistingOneKeepsItsPermissions)
+{
+    Query()->Exec(QStringLiteral("delete from TICKET"));
+    EXPECT_EQ(QFile::permissions(Db()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+    const QString Shared = Root() + "shared.sqlite";
+    CreateQuery(Shared)->Exec(QStringLiteral("delete from TICKET"));
+    const auto GroupToo = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup |
+                          QFile::WriteGroup;
+    ASSERT_TRUE(QFile::setPermissions(Shared, GroupToo));
+    CreateQuery(Shared)->Exec(QStringLiteral("insert into PROFILE(NAME) values ('x')"));
+    EXPECT_EQ(QFile::permissions(Shared), GroupToo);
+}
+
+// One of several processes opening a new shared database at once.
+TEST(SchemaWorker, DISABLED_OpensTheNewDatabase)
+{
+    ASSERT_GE(WorkerNumber(), 0);
+    WaitForStartLine();
+    EXPECT_EQ(CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE")), nullptr);
+}
+
+TEST_F(QueryTest, ProcessesCreatingTheSchemaAtOnceAllSucceedWithOneRevision)
+{
+    for (int Round = 0; Round < 4; ++Round) {
+        QTemporaryDir Shared;
+        QString Output;
+        ASSERT_TRUE(RunWorkers("SchemaWorker.DISABLED_OpensTheNewDatabase", 8, Shared.path(), &Output))
+            << "round " << Round << ": " << Output.toStdString();
+        EXPECT_EQ(SqliteDirect(Shared.path() + "/data/database.sqlite").Scalar("select count(*) from SETTINGS"), "1");
+    }
 }
 
 TEST_F(QueryTest, EmptyPathMeansTheConfiguredDatabase)

@@ -8,6 +8,7 @@
 #include "uProfile.h"
 #include "uTicket.h"
 
+#include <functional>
 #include <gmock/gmock.h>
 
 namespace kelvora::test {
@@ -213,6 +214,52 @@ TEST_F(StoresTest, DeletingAnAccountClearsItAsDefaultInEveryProfile)
     EXPECT_EQ(Read.DefaultAccountId, 0);
     ASSERT_TRUE(GetDefaultAccount(P3.Id, Default));
     EXPECT_EQ(Default.Email, "kept@example.ua");
+}
+
+// ---------------------------------------------------------------- transactions
+
+TEST_F(StoresTest, AFailureHalfWayThroughAnOperationLeavesTheDatabaseAsItWas)
+{
+    // Each operation's later statement is made to fail by a trigger, as a
+    // full disk or a lost network folder would.
+    struct TCase {
+        const char* Trigger;
+        std::function<void(int32_t Profile, int32_t Mail)> Action;
+    };
+    const TCase Cases[] = {
+        {"before update on PROFILE",
+         [](int32_t, int32_t) {
+             TProfile New = Profile(QStringLiteral("Новий"));
+             AddProfile(New);
+         }},
+        {"before update on EMAIL_ACCOUNT",
+         [](int32_t, int32_t) {
+             TEmailAccount New = Account(QStringLiteral("new@example.ua"));
+             AddEmailAccount(New);
+         }},
+        {"before delete on TICKET", [](int32_t Profile, int32_t) { DeleteProfile(Profile); }},
+        {"before update on PROFILE", [](int32_t, int32_t Mail) { DeleteEmailAccount(Mail); }},
+    };
+    const QString Snapshot = QStringLiteral("select (select group_concat(ID || NAME || ifnull(DEFAULT_ACCOUNT, '-')) "
+                                            "from PROFILE) || '|' || (select group_concat(ID || USER_EMAIL) from "
+                                            "EMAIL_ACCOUNT) || '|' || (select group_concat(ID_PROFILE) from TICKET)");
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Trigger);
+        Direct().Exec(QStringLiteral("drop table if exists PROFILE; drop table if exists EMAIL_ACCOUNT; "
+                                     "drop table if exists TICKET"));
+        TEmailAccount Mail = Account(QStringLiteral("a@example.ua"));
+        ASSERT_TRUE(AddEmailAccount(Mail));
+        TProfile Owner = Profile(QStringLiteral("Власник"), Mail.Id);
+        ASSERT_TRUE(AddProfile(Owner));
+        TTicket Receipt = Ticket(Owner.Id, QStringLiteral("r.xml"));
+        ASSERT_TRUE(AddTicket(Receipt));
+        const QString Before = Direct().Scalar(Snapshot);
+        Direct().Exec(QStringLiteral("create trigger FAIL %1 begin select raise(abort, 'disk full'); end")
+                          .arg(QString::fromLatin1(Case.Trigger)));
+        EXPECT_THROW(Case.Action(Owner.Id, Mail.Id), Exception);
+        Direct().Exec(QStringLiteral("drop trigger FAIL"));
+        EXPECT_EQ(Direct().Scalar(Snapshot), Before);
+    }
 }
 
 // ---------------------------------------------------------------- receipts
