@@ -716,7 +716,7 @@ bool TGateway::PollMailbox(const QString& User)
         }
         Delete = Handled;
     });
-    Receiver->Receive(QStringLiteral("*"));
+    Receiver->Receive(QStringLiteral("*@*")); // every sender with an address
     if (Receiver->GetErrorCode() != 0) {
         Say(QStringLiteral("скринька %1: %2").arg(User, Receiver->GetErrorText()));
         return false;
