@@ -205,7 +205,12 @@ void TFormBackup::ActionBackupExecute()
         Done = Backup->Backup(FileName, FMemoComment->Comment(), FCheckBoxFiles->isChecked());
         Error = Backup->GetError();
     }
-    if (Done) {
+    if (Done && !Error.isEmpty()) {
+        // The archive was written but left out files it could not hold.
+        ShowWarning(QStringLiteral("Файл архівної копії збережено, але не всі дані додано до нього: \r\n\r\n") + Error,
+                    this);
+        accept();
+    } else if (Done) {
         ShowInfo(QStringLiteral("Файл архівної копії успішно збережено."), this);
         accept();
     } else {

@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -142,6 +143,24 @@ TEST_F(BackupForms, SavingAsksAboutAnExistingFileAndTellsTheOutcome)
     const auto Save = Shown(QStringLiteral("save"));
     EXPECT_EQ(Save[0].Name, QStringLiteral("Backup_2013_05_20.backup"));
     EXPECT_EQ(Save[0].Text, QStringLiteral("Файл резервної копії (*.backup)|*.backup|Всі файли|*"));
+}
+
+TEST_F(BackupForms, FilesLeftOutOfASavedBackupAreNamed)
+{
+    AddReports(1);
+    const QString Dangling = Root() + QStringLiteral("out/vey/2013_1/gone.xml");
+    ASSERT_TRUE(QFile::link(Root() + QStringLiteral("nowhere.xml"), Dangling));
+    TFormBackup Form(nullptr);
+    Form.show();
+    QTest::mouseClick(Form.CheckBoxFiles(), Qt::LeftButton);
+    BackupTo(Form, Root() + QStringLiteral("partial.backup"));
+    const auto Shown = TDialogScript::Shown();
+    ASSERT_EQ(Shown.size(), 2);
+    EXPECT_EQ(Shown[1].Kind, QStringLiteral("warning"));
+    EXPECT_TRUE(Shown[1].Text.startsWith(
+        QStringLiteral("Файл архівної копії збережено, але не всі дані додано до нього: \r\n\r\n")));
+    EXPECT_TRUE(Shown[1].Text.contains(Dangling));
+    EXPECT_EQ(Form.result(), QDialog::Accepted);
 }
 
 TEST_F(BackupForms, ReportsAndTwoLineCommentComeBackThroughTheRestoreDialog)
