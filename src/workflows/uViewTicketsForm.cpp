@@ -1,22 +1,257 @@
 #include "uViewTicketsForm.h"
 
-// Placeholder until the page is built: an empty page that may always close.
+#include "uBugReportForm.h"
+#include "uDialogs.h"
+#include "uViewTicketForm.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <cstdlib>
 
 namespace kelvora {
 
 namespace {
-class TPlaceholderPage : public TWorkPage {
+
+QWidget* PageHeader(QWidget* Parent, const QString& Title, const QString& Subtitle)
+{
+    auto* Header = new QFrame(Parent);
+    Header->setObjectName(QStringLiteral("PanelHeader"));
+    Header->setAutoFillBackground(true);
+    QPalette Palette = Header->palette();
+    Palette.setColor(QPalette::Window, Qt::white);
+    Header->setPalette(Palette);
+    Header->setFrameShape(QFrame::StyledPanel);
+    auto* Layout = new QVBoxLayout(Header);
+    auto* TitleLabel = new QLabel(Title, Header);
+    TitleLabel->setObjectName(QStringLiteral("LabelHeader"));
+    QFont Bold = TitleLabel->font();
+    Bold.setBold(true);
+    Bold.setPointSizeF(Bold.pointSizeF() * 1.2);
+    TitleLabel->setFont(Bold);
+    auto* SubtitleLabel = new QLabel(Subtitle, Header);
+    SubtitleLabel->setObjectName(QStringLiteral("LabelSubHeader"));
+    Layout->addWidget(TitleLabel);
+    Layout->addWidget(SubtitleLabel);
+    return Header;
+}
+
+// Runs an action's work; an error no step expects goes to the program's handler.
+template <class F> void Guarded(F&& Work)
+{
+    try {
+        Work();
+    } catch (const std::exception& Error) {
+        HandleUncaughtException(Error);
+    }
+}
+
+// The clickable period label opens its menu.
+class TPeriodClick : public QObject {
 public:
-    using TWorkPage::TWorkPage;
-    bool CanClose() override { return true; }
+    TPeriodClick(QObject* Parent, std::function<void()> OnClick) : QObject(Parent), FOnClick(std::move(OnClick)) {}
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
+            FOnClick();
+            return true;
+        }
+        return QObject::eventFilter(Watched, Event);
+    }
+
+private:
+    std::function<void()> FOnClick;
 };
+
 } // namespace
 
-TWorkPage* CreateFrameSavedTickets(QWidget* Parent, int ProfileId)
+TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPage(ProfileId, Parent), FBusy(nullptr)
 {
-    auto* Page = new TPlaceholderPage(ProfileId, Parent);
-    Page->setObjectName(QStringLiteral("TFrameSavedTickets"));
-    return Page;
+    setObjectName(QStringLiteral("TFrameSavedTickets"));
+    auto* Layout = new QVBoxLayout(this);
+    Layout->addWidget(PageHeader(this, QStringLiteral("Відкриття збережених квитанцій"),
+                                 QStringLiteral("Оберіть квитанцію для перегляду")));
+
+    FModel = new TSavedTicketsModel(this);
+    FList = new QTreeView(this);
+    FList->setObjectName(QStringLiteral("ListTickets"));
+    FList->setModel(FModel);
+    FList->setRootIsDecorated(false);
+    FList->setUniformRowHeights(true);
+    FList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    FList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FList->setContextMenuPolicy(Qt::CustomContextMenu);
+    FList->setSortingEnabled(false);
+    FList->header()->setSectionsClickable(true);
+    FList->header()->setSortIndicatorShown(true);
+    FList->header()->resizeSection(0, 380);
+    FList->header()->resizeSection(1, 130);
+    connect(FList->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
+        if (FBusy.Busy())
+            return;
+        FModel->ClickColumn(Column);
+        UpdateSortIndicator();
+    });
+    connect(FList, &QWidget::customContextMenuRequested, this, &TFrameSavedTickets::ShowListMenu);
+    connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewRow);
+    Layout->addWidget(FList, 1);
+
+    FLabelEmpty = new QLabel(QStringLiteral("Немає збережених квитанцій в даному періоді."), this);
+    FLabelEmpty->setObjectName(QStringLiteral("LabelEmpty"));
+    FLabelEmpty->setAlignment(Qt::AlignCenter);
+    FLabelEmpty->setVisible(false);
+    Layout->addWidget(FLabelEmpty, 1);
+
+    FActionSelectAll = new QAction(QStringLiteral("Виділити всі"), this);
+    FActionSelectAll->setObjectName(QStringLiteral("ActionSelectAll"));
+    FActionDelete = new QAction(QStringLiteral("Видалити"), this);
+    FActionDelete->setObjectName(QStringLiteral("ActionDelete"));
+    addActions({FActionSelectAll, FActionDelete});
+    connect(FActionSelectAll, &QAction::triggered, this, [this] {
+        if (!FBusy.Busy())
+            FList->selectAll();
+    });
+    connect(FActionDelete, &QAction::triggered, this, [this] { Guarded([this] { DeleteSelected(); }); });
+    FListMenu = new QMenu(this);
+    FListMenu->setObjectName(QStringLiteral("PopupMenu"));
+    FListMenu->addAction(FActionSelectAll);
+    FListMenu->addAction(FActionDelete);
+
+    FPeriodMenu = new QMenu(this);
+    FPeriodMenu->setObjectName(QStringLiteral("PeriodMenu"));
+    static const char* const PeriodNames[] = {"ActionPeriodAll", "ActionPeriodToday", "ActionPeriodLastWeek",
+                                              "ActionPeriodLastMonth"};
+    for (int I = 0; I < FilterPeriodCount; ++I) {
+        const auto Period = static_cast<TFilterPeriod>(I);
+        QAction* Action = FPeriodMenu->addAction(FilterPeriodCaption(Period));
+        Action->setObjectName(QString::fromLatin1(PeriodNames[I]));
+        connect(Action, &QAction::triggered, this, [this, Period] { Guarded([&] { SetFilterPeriod(Period); }); });
+    }
+
+    auto* Footer = new QHBoxLayout;
+    FLabelCount = new QLabel(this);
+    FLabelCount->setObjectName(QStringLiteral("LabelCount"));
+    auto* LabelFor = new QLabel(QStringLiteral("за"), this);
+    LabelFor->setObjectName(QStringLiteral("LabelFor"));
+    FLabelPeriod = new QLabel(this);
+    FLabelPeriod->setObjectName(QStringLiteral("LabelPeriod"));
+    FLabelPeriod->setCursor(Qt::PointingHandCursor);
+    QFont Underlined = FLabelPeriod->font();
+    Underlined.setUnderline(true);
+    FLabelPeriod->setFont(Underlined);
+    QPalette LinkPalette = FLabelPeriod->palette();
+    LinkPalette.setColor(QPalette::WindowText, LinkPalette.color(QPalette::Link));
+    FLabelPeriod->setPalette(LinkPalette);
+    FLabelPeriod->installEventFilter(new TPeriodClick(FLabelPeriod, [this] { ShowPeriodMenu(); }));
+    auto* ButtonBack = new QPushButton(QStringLiteral("Назад"), this);
+    ButtonBack->setObjectName(QStringLiteral("ButtonBack"));
+    connect(ButtonBack, &QPushButton::clicked, this, [this] {
+        if (window() != this)
+            window()->close();
+    });
+    Footer->addWidget(FLabelCount);
+    Footer->addWidget(LabelFor);
+    Footer->addWidget(FLabelPeriod);
+    Footer->addStretch(1);
+    Footer->addWidget(ButtonBack);
+    Layout->addLayout(Footer);
+
+    SetProfileId(ProfileId);
 }
+
+bool TFrameSavedTickets::CanClose() { return !FBusy.Busy(); }
+
+void TFrameSavedTickets::SetProfileId(int Id)
+{
+    FProfileIdLoaded = Id;
+    FFilterPeriod = ReadFilterPeriod();
+    TTickets Tickets;
+    GetTickets(Id, Tickets);
+    FModel->SetTickets(nullptr);
+    FTickets.swap(Tickets);
+    FModel->SetTickets(&FTickets);
+    FillList();
+}
+
+void TFrameSavedTickets::SetFilterPeriod(TFilterPeriod Period)
+{
+    FFilterPeriod = Period;
+    WriteFilterPeriod(Period);
+    FillList();
+}
+
+void TFrameSavedTickets::FillList()
+{
+    const int Rows = FModel->Fill(FFilterPeriod, Now());
+    FList->setVisible(Rows > 0);
+    FLabelEmpty->setVisible(Rows == 0);
+    FLabelCount->setText(Rows > 0 ? QStringLiteral("Всього квитанцій: %1").arg(Rows)
+                                  : QStringLiteral("Квитанції відсутні"));
+    FLabelPeriod->setText(FilterPeriodCaption(FFilterPeriod));
+    // Filling orders by the received date, newest first.
+    FList->header()->setSortIndicator(2, Qt::DescendingOrder);
+}
+
+void TFrameSavedTickets::UpdateSortIndicator()
+{
+    const int Key = FModel->SortKey();
+    FList->header()->setSortIndicator(std::abs(Key) - 1, Key > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void TFrameSavedTickets::ShowListMenu(const QPoint& At)
+{
+    FActionDelete->setEnabled(!FList->selectionModel()->selectedRows().isEmpty());
+    FListMenu->popup(FList->viewport()->mapToGlobal(At));
+}
+
+void TFrameSavedTickets::ShowPeriodMenu()
+{
+    if (!FBusy.Busy())
+        FPeriodMenu->popup(FLabelPeriod->mapToGlobal(QPoint(0, FLabelPeriod->height())));
+}
+
+void TFrameSavedTickets::DeleteSelected()
+{
+    const QModelIndexList Selected = FList->selectionModel()->selectedRows();
+    if (FBusy.Busy() || Selected.isEmpty())
+        return;
+    if (AskYesNo(QStringLiteral("Справді бажаєте видалити %1 квитанцій?").arg(Selected.size()), this) != drYes)
+        return;
+    std::vector<int32_t> Ids;
+    for (const QModelIndex& Index : Selected)
+        Ids.push_back(FTickets[size_t(FModel->TicketIndex(Index.row()))].Id);
+    {
+        TBusySection Busy(FBusy,
+                          FModel->rowCount() > 10 ? QStringLiteral("Видалення квитанцій. Зачекайте...") : QString());
+        for (int32_t Id : Ids)
+            DeleteTicket(Id);
+    }
+    SetProfileId(FProfileIdLoaded);
+}
+
+void TFrameSavedTickets::ViewRow(const QModelIndex& Index)
+{
+    if (FBusy.Busy() || !Index.isValid())
+        return;
+    Guarded([&] {
+        const TTicket Ticket = FTickets[size_t(FModel->TicketIndex(Index.row()))];
+        if (ShowTicket(Ticket))
+            SetProfileId(FProfileIdLoaded);
+    });
+}
+
+TWorkPage* CreateFrameSavedTickets(QWidget* Parent, int ProfileId) { return new TFrameSavedTickets(ProfileId, Parent); }
 
 } // namespace kelvora

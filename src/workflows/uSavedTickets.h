@@ -1,0 +1,63 @@
+#pragma once
+
+// The saved-receipts list: the period a receipt must fall into to be shown,
+// and the list model with its sorting.
+
+#include "uTicket.h"
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <array>
+#include <vector>
+
+namespace kelvora {
+
+// Stored as its ordinal in the user setting "tickets_filter_period".
+enum TFilterPeriod : int { fpAll, fpToday, fpLastWeek, fpLastMonth };
+constexpr int FilterPeriodCount = 4;
+
+QString FilterPeriodCaption(TFilterPeriod Period);
+// Day difference (whole days of Now minus those of Received) at most 1, 7
+// or 30; a receipt dated in the future passes every period.
+bool PassesPeriod(TDateTime Received, TDateTime Now, TFilterPeriod Period);
+// The setting, fpAll when it is missing or no period's ordinal.
+TFilterPeriod ReadFilterPeriod();
+void WriteFilterPeriod(TFilterPeriod Period);
+
+// The rows of the receipts that pass the period, columns "Звіт", "Тип" and
+// "Дата". Sorting keeps a signed key k: filling sets k = -1 and orders by
+// the received date, newest first; clicking column c reverses the order
+// when k = c + 1 and otherwise sorts by c (k = c + 1). Columns compare as
+// the texts shown, letter case ignored.
+class TSavedTicketsModel : public QAbstractTableModel {
+public:
+    explicit TSavedTicketsModel(QObject* Parent = nullptr);
+
+    // The receipts, kept by reference until the next call; none are shown until Fill.
+    void SetTickets(const TTickets* Tickets);
+    // The rows of the receipts that pass Period, in date order; their number.
+    int Fill(TFilterPeriod Period, TDateTime Now);
+    void ClickColumn(int Column);
+    int SortKey() const { return FSortKey; }
+    // The index in the receipts of the row's receipt.
+    int TicketIndex(int Row) const { return FRows[static_cast<size_t>(Row)]; }
+
+    int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
+    QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
+
+private:
+    QString Text(int Ticket, int Column) const;
+    // Rank of every receipt by a column's text, made on first use.
+    const std::vector<int>& Ranks(int Column);
+    void SortRows(const std::vector<int>& Ranks, bool Descending);
+
+    const TTickets* FTickets = nullptr;
+    std::array<std::vector<QString>, 3> FTexts;
+    std::array<std::vector<int>, 3> FRanks;
+    std::vector<int> FRows;
+    int FSortKey = -1;
+};
+
+} // namespace kelvora

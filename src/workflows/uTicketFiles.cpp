@@ -1,0 +1,205 @@
+#include "uTicketFiles.h"
+
+#include "uCorePath.h"
+#include "uDebug.h"
+#include "uException.h"
+#include "uFactories.h"
+#include "uProfile.h"
+#include "uTransportContainer.h"
+#include "uUtils.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace kelvora {
+
+const QString ReceiveTicketsLog = QStringLiteral("receive_tickets");
+const QString AgreementTicketMasks = QStringLiteral("*J13*.XML;*F13*.XML");
+const QString CompanionTicketMasks = QStringLiteral("*J14*.XML;*F14*.XML");
+
+namespace {
+
+const QString SendReportsLog = QStringLiteral("send_reports");
+
+// A 9-character code is kept with a leading zero, as the agencies' names carry it.
+QString PaddedCode(const QString& Code) { return Code.size() == 9 ? u'0' + Code : Code; }
+
+} // namespace
+
+QString GetTicketsFolder(const QString& Code)
+{
+    const QString Folder = QStringLiteral("%1tickets%2%3%2").arg(GetDataFolder(), PathDelim(), PaddedCode(Code));
+    if (!QDir(Folder).exists() && !QDir().mkpath(Folder))
+        Log(QStringLiteral("помилка створення каталогу ") + Folder, ReceiveTicketsLog);
+    return Folder;
+}
+
+QString TicketStoredName(const QString& FileName, const IStreamPtr& Stream)
+{
+    const QString Name = ExtractFileName(FileName);
+    QStringList Header;
+    if (!Stream || TTransportContainer::GetSignature(Stream) != SIGNATURE_TRASPORTABLE ||
+        !TTransportContainer::TransportableHeaderGet(Stream, Header))
+        return Name;
+    bool Number = false;
+    const int Kvtnum = GetListValue(Header, QStringLiteral("KVTNUM")).trimmed().toInt(&Number);
+    if (!Number || Kvtnum < 1)
+        return Name;
+    const qsizetype Dot = Name.lastIndexOf(u'.');
+    const qsizetype At = Dot >= 0 ? Dot : Name.size();
+    return Name.left(At) + u'-' + QString::number(Kvtnum - 1) + Name.mid(At);
+}
+
+QString AddTicketFile(const QString& FileName, IStreamPtr Stream)
+{
+    const IDocumentNamePtr Name = CreateDocumentName(FileName);
+    if (!Name->IsValid())
+        return QString();
+    if (!Stream) {
+        if (!QFileInfo(FileName).isFile())
+            throw Exception(QStringLiteral("Не можу знайти файл: %1").arg(FileName));
+        Stream = CreateStreamFromFile(FileName);
+    }
+    const QString Target = UniqueFileName(GetTicketsFolder(Name->GetEDRPOUCode()) + TicketStoredName(FileName, Stream));
+    Stream->SaveToFile(Target);
+    Log(QStringLiteral("файл додано: ") + Target, ReceiveTicketsLog);
+    return Target;
+}
+
+QStringList AddTicketFiles(const QStringList& Paths, const QString& ProfileCode)
+{
+    QStringList Ignored;
+    for (const QString& Path : Paths) {
+        const IDocumentNamePtr Name = CreateDocumentName(Path);
+        const QString Code = Name->GetEDRPOUCode();
+        if (!Name->IsValid()) {
+            Ignored << ExtractFileName(Path) + QStringLiteral(" (назва не відповідає стандарту)");
+            Log(QStringLiteral("некоректне ім'я файлу при додаванні: ") + Path, SendReportsLog);
+        } else if (Code.compare(ProfileCode, Qt::CaseInsensitive) != 0 &&
+                   Code.compare(PaddedCode(ProfileCode), Qt::CaseInsensitive) != 0) {
+            Ignored << ExtractFileName(Path) + QStringLiteral(" (некоректний код ЄДРПО)");
+            Log(QStringLiteral("код ЄДРПО в імені файлу (%1) не відповідає коду профілю (%2)").arg(Code, ProfileCode),
+                SendReportsLog);
+        } else if (QFileInfo(Path).size() == 0) {
+            Ignored << ExtractFileName(Path) + QStringLiteral(" (файл порожній)");
+            Log(QStringLiteral("файл порожній: ") + Path, SendReportsLog);
+        } else {
+            AddTicketFile(Path);
+        }
+    }
+    return Ignored;
+}
+
+QString IgnoredFilesWarning(const QStringList& Ignored)
+{
+    if (Ignored.isEmpty())
+        return QString();
+    return QStringLiteral("Ці файли були проігноровані:\r\n\r\n%1").arg(Ignored.join(QStringLiteral("\r\n")));
+}
+
+QString ExistingProfilesCodeMask()
+{
+    TProfiles Profiles;
+    GetProfiles(Profiles);
+    QString Mask;
+    for (const TProfile& Profile : Profiles)
+        Mask += u'*' + Profile.Code + QStringLiteral("*;");
+    return Mask;
+}
+
+bool StoreTicketAttachments(const IMailMessagePtr& Message, const QString& Mask, const std::function<void()>& OnStored)
+{
+    // A mail leaves the server only when all it carried is kept here: one
+    // attachment left behind would otherwise be lost with it.
+    const IEnumeratorPtr Attachments = Message->GetAttachments();
+    bool AllStored = Attachments->Count() > 0;
+    for (int32_t I = 0; I < Attachments->Count(); ++I) {
+        const auto Attachment = Attachments->ItemAs<IMailAttachment>(I);
+        if (!Attachment)
+            continue;
+        const QString FileName = Attachment->GetFileName();
+        if (!MatchesAnyMask(FileName, Mask)) {
+            Log(QStringLiteral("квитанцію не збережено %1, для неї відсутній профіль підприємства: %2")
+                    .arg(FileName, Mask),
+                ReceiveTicketsLog);
+            AllStored = false;
+            continue;
+        }
+        const IStreamPtr Stream = CreateStream();
+        Attachment->SaveToStream(Stream);
+        if (!AddTicketFile(FileName, Stream).isEmpty()) {
+            Log(QStringLiteral("квитанцію успішно отримано і видалено на сервері: ") + FileName, ReceiveTicketsLog);
+            if (OnStored)
+                OnStored();
+        } else {
+            AllStored = false;
+            Log(QStringLiteral("квитанцію не збережено, ім'я не відповідає стандарту: ") + FileName, ReceiveTicketsLog);
+        }
+    }
+    return AllStored;
+}
+
+TTicketDocuments ReadTicketDocuments(const QString& Folder)
+{
+    TTicketDocuments Documents;
+    try {
+        QStringList Files;
+        FindFiles(Folder, &Files, QStringLiteral("*"), 1);
+        for (const QString& File : Files)
+            Documents.push_back(CreateDocument(File));
+    } catch (...) {
+        // The list shows what could be read.
+    }
+    return Documents;
+}
+
+QString TicketStateText(const IDocumentPtr& Document)
+{
+    switch (Document->GetStatus()) {
+    case dsReaded:
+        return QStringLiteral("Не відкритий");
+    case dsOpened:
+        return QStringLiteral("Відкритий");
+    case dsError:
+        return Document->GetError();
+    default:
+        return QString();
+    }
+}
+
+TTicketListModel::TTicketListModel(const TTicketDocuments& Documents, QObject* Parent)
+    : QAbstractTableModel(Parent), FDocuments(Documents)
+{
+}
+
+int TTicketListModel::rowCount(const QModelIndex& Parent) const
+{
+    return Parent.isValid() ? 0 : static_cast<int>(FDocuments.size());
+}
+
+int TTicketListModel::columnCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : 2; }
+
+QVariant TTicketListModel::data(const QModelIndex& Index, int Role) const
+{
+    if (Role != Qt::DisplayRole || !Index.isValid() || Index.row() >= rowCount())
+        return QVariant();
+    const IDocumentPtr& Document = FDocuments[static_cast<size_t>(Index.row())];
+    return Index.column() == 0 ? ExtractFileName(Document->GetName()->GetFileName()) : TicketStateText(Document);
+}
+
+QVariant TTicketListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
+{
+    if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
+        return QVariant();
+    return Section == 0 ? QStringLiteral("Файл") : QStringLiteral("Стан");
+}
+
+void TTicketListModel::Reload()
+{
+    beginResetModel();
+    endResetModel();
+}
+
+void TTicketListModel::RowChanged(int Row) { Q_EMIT dataChanged(index(Row, 0), index(Row, 1)); }
+
+} // namespace kelvora

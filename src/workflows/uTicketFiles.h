@@ -1,0 +1,85 @@
+#pragma once
+
+// The receipt page's working folders and files: where the receipts of an
+// enterprise wait to be opened, under which name a received receipt is
+// kept, receipts arriving by mail or picked by hand, and the list of
+// documents the page shows.
+
+#include "uInterfaces.h"
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace kelvora {
+
+using TTicketDocuments = std::vector<IDocumentPtr>;
+
+// Activity log category of the receipt page.
+extern const QString ReceiveTicketsLog;
+
+// Masks of agreement receipts and of receipts also handed to the companion program.
+extern const QString AgreementTicketMasks;
+extern const QString CompanionTicketMasks;
+
+// The working folder of an enterprise code: data folder + "tickets" + code,
+// a code of 9 characters given a leading "0"; created when missing (a
+// failure is logged and the path returned all the same). Ends with the delimiter.
+QString GetTicketsFolder(const QString& Code);
+
+// The name a receipt file is kept under: FileName (without folder) with
+// "-" + (KVTNUM - 1) before its extension when Stream starts with a
+// transport header whose KVTNUM is a number of at least 1.
+QString TicketStoredName(const QString& FileName, const IStreamPtr& Stream);
+
+// Files a receipt into the working folder of the enterprise code of its name
+// under a name no file has yet. Stream holds the content; without one the
+// file FileName is read ("Не можу знайти файл: ..." when it is missing).
+// The path written, or empty (nothing written) when the name follows no
+// convention.
+QString AddTicketFile(const QString& FileName, IStreamPtr Stream = nullptr);
+
+// Adds files picked or dropped by the user for the profile's enterprise:
+// files whose name follows no convention, names another enterprise or that
+// are empty are ignored. Returns one line per ignored file: its name and why.
+QStringList AddTicketFiles(const QStringList& Paths, const QString& ProfileCode);
+// The warning about ignored files, or empty when none was ignored.
+QString IgnoredFilesWarning(const QStringList& Ignored);
+
+// "*<code>*;" for every profile in the database, in the store's order.
+QString ExistingProfilesCodeMask();
+
+// Files the attachments of a receipt mail whose names belong to a profile
+// (Mask as ExistingProfilesCodeMask gives it); OnStored runs after each one
+// was written. True, so that the mail may be deleted on the server, only
+// when the mail has attachments and every one of them was stored.
+bool StoreTicketAttachments(const IMailMessagePtr& Message, const QString& Mask,
+                            const std::function<void()>& OnStored = {});
+
+// One document per file of Folder (no subfolders); files that cannot be
+// read are left out.
+TTicketDocuments ReadTicketDocuments(const QString& Folder);
+
+// The "Стан" column: "Не відкритий", "Відкритий" or the error text.
+QString TicketStateText(const IDocumentPtr& Document);
+
+// The receipt page's list: the documents' file names and states.
+class TTicketListModel : public QAbstractTableModel {
+public:
+    explicit TTicketListModel(const TTicketDocuments& Documents, QObject* Parent = nullptr);
+    int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
+    QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
+    // After the document list was replaced.
+    void Reload();
+    // After one document changed.
+    void RowChanged(int Row);
+
+private:
+    const TTicketDocuments& FDocuments;
+};
+
+} // namespace kelvora

@@ -1,0 +1,385 @@
+// The receipt page with real mail servers, the real crypto library and the
+// gateway simulator answering reports protected as the report page does.
+
+#include "GuiTest.h"
+#include "TestPki.h"
+#include "WorkflowSupport.h"
+#include "uCodePage.h"
+#include "uCorePath.h"
+#include "uFactories.h"
+#include "uReceiveTicketsForm.h"
+#include "uTicket.h"
+#include "uTicketText.h"
+#include "uTransportContainer.h"
+#include "uViewTicketForm.h"
+#include "uViewTicketsForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+
+using namespace kelvora;
+using namespace kelvora::test;
+
+namespace {
+
+class ReceiveTickets : public GuiTest {
+protected:
+    void SetUp() override
+    {
+        GuiTest::SetUp();
+        TestPki();
+        ClearAgencyMailboxes();
+        WriteAgencyParams(Root());
+        Profile = StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"));
+    }
+
+    void TearDown() override
+    {
+        delete Window.takeCentralWidget(); // the page writes its settings while the root exists
+        GuiTest::TearDown();
+    }
+
+    TFrameTickets* OpenPage(bool Receive = false)
+    {
+        if (Receive)
+            TDialogScript::Answer(drYes); // "Прийняти квитанції?"
+        Page = static_cast<TFrameTickets*>(CreateFrameTickets(&Window, Profile.Id));
+        Window.Show(Page);
+        QTest::qWait(120); // the page's question comes 50 ms after it was made
+        EXPECT_TRUE(WaitFor([&] { return Page->CanClose(); }, 30000));
+        return Page;
+    }
+    void Trigger(const char* Name) { Page->findChild<QAction*>(QString::fromLatin1(Name))->trigger(); }
+    QStringList Names() const
+    {
+        QStringList Result;
+        for (const IDocumentPtr& Document : Page->Documents())
+            Result << ExtractFileName(Document->GetName()->GetFileName());
+        return Result;
+    }
+    QStringList States() const
+    {
+        QStringList Result;
+        for (const IDocumentPtr& Document : Page->Documents())
+            Result << TicketStateText(Document);
+        return Result;
+    }
+    // The text of the viewer opened by a double click on the row.
+    QString ViewRow(int Row, const QString& Screenshot = QString())
+    {
+        auto* List = Page->findChild<QTreeView*>(QStringLiteral("ListTickets"));
+        QString Text;
+        OnModal([&](QWidget* Dialog) {
+            Text = Dialog->findChild<QPlainTextEdit*>(QStringLiteral("MemoText"))->toPlainText();
+            if (!Screenshot.isEmpty())
+                SaveScreenshot(Dialog, Screenshot);
+            EXPECT_FALSE(Dialog->findChild<QPushButton*>(QStringLiteral("ButtonDelete"))->isVisible());
+            static_cast<QDialog*>(Dialog)->reject();
+        });
+        const QRect Cell = List->visualRect(List->model()->index(Row, 0));
+        DoubleClick(List->viewport(), Cell.center());
+        return Text;
+    }
+    QString Report(const QString& Name, const QStringList& Keys)
+    {
+        EXPECT_TRUE(MailReports(QStringLiteral("vey"), {{Name, ProtectReport(Name, SampleReport(), Keys)}}));
+        const TToolResult Gateway = RunGateway(Root() + QStringLiteral("gateway"));
+        EXPECT_EQ(Gateway.Code, 0) << Gateway.Output.toStdString();
+        return Gateway.Output;
+    }
+    QString LogText() const
+    {
+        return QString::fromUtf8(ReadFile(GetDebugFolder() + QStringLiteral("receive_tickets.log")));
+    }
+
+    TProfile Profile;
+    TTestMainWindow Window;
+    TFrameTickets* Page = nullptr;
+};
+
+TEST_F(ReceiveTickets, ReportAnsweredThenReceiptsReceivedOpenedShownAndStored)
+{
+    const QString Name = VeyName(QStringLiteral("J0100114"));
+    Report(Name, {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")});
+    ASSERT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 3);
+
+    OpenPage(true);
+    const QString Base = Name.chopped(4);
+    EXPECT_EQ(Names(), (QStringList{Base + "-0.xml", Base + "-1.xml", Base + "-2.xml"}));
+    EXPECT_TRUE(AgencyMailServers().Messages(EnterpriseUser).isEmpty());
+    EXPECT_EQ(Page->HelpContext(), 2040);
+    SaveScreenshot(&Window, QStringLiteral("receipt_page_received"));
+
+    SupplyKey(QStringLiteral("12345678-stamp"));
+    Trigger("ActionOpen");
+    EXPECT_EQ(States(), (QStringList{"Відкритий", "Відкритий", "Відкритий"})) << ShownTexts().join(u'\n').toStdString();
+    EXPECT_EQ(Page->findChild<QToolButton*>(QStringLiteral("ButtonMain"))->defaultAction()->text(),
+              QStringLiteral("Завершити"));
+    SaveScreenshot(&Window, QStringLiteral("receipt_page_opened"));
+
+    const QStringList First = TextLines(ViewRow(1, QStringLiteral("receipt_viewer")));
+    ASSERT_EQ(First.size(), 29) << First.join(u'\n').toStdString();
+    EXPECT_EQ(First[0], QStringLiteral("КВИТАНЦІЯ №1"));
+    EXPECT_EQ(First[3], QStringLiteral("  Код згідно ЄДРПОУ: 12345678"));
+    EXPECT_EQ(First[15], QStringLiteral("  Печатка: 12345678 ТОВ \"Демо 12345678\""));
+    EXPECT_TRUE(First[16].startsWith(QStringLiteral("  Керівник(або фізична особа): 3")));
+    EXPECT_EQ(First[17], QStringLiteral("  Бухгалтер: - -"));
+    EXPECT_EQ(First[21], QStringLiteral("  Результат: Документ прийнято"));
+    EXPECT_EQ(TextLines(ViewRow(2))[20],
+              QStringLiteral("  Документ доставлено до 2650 Державна податкова інспекція (демонстраційна)"));
+
+    Trigger("ActionSave");
+    EXPECT_EQ(Window.Returns, 1) << ShownTexts().join(u'\n').toStdString();
+    EXPECT_EQ(QDir(Profile.CatalogOutVey + QStringLiteral("2026-11")).entryList(QDir::Files).size(), 3);
+    EXPECT_TRUE(QDir(GetTicketsFolder(Profile.Code)).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(LogText().contains(QStringLiteral("] всі квитанції розшифровано\r\n")));
+
+    // The stored receipts, on the saved-receipts page.
+    TTestMainWindow Saved;
+    auto* SavedPage = static_cast<TFrameSavedTickets*>(CreateFrameSavedTickets(&Saved, Profile.Id));
+    Saved.Show(SavedPage);
+    ASSERT_EQ(SavedPage->Model()->rowCount(), 3);
+    QStringList Types;
+    for (int Row = 0; Row < 3; ++Row)
+        Types << SavedPage->Model()->data(SavedPage->Model()->index(Row, 1)).toString();
+    Types.sort();
+    EXPECT_EQ(Types, (QStringList{"Звіт доставлено", "Квитанція №1", "Квитанція №2"}));
+    SaveScreenshot(&Saved, QStringLiteral("saved_receipts_page"));
+}
+
+// The simulator's checks: what fails gets receipt No. 1 with error rows and
+// no receipt No. 2.
+TEST_F(ReceiveTickets, GatewayAnswersFaultyReportsWithErrorRows)
+{
+    const auto Tamper = [](QByteArray& Signed) { Signed.replace("<TITLE>AAAA", "<TITLE>BBBB"); };
+    const struct {
+        QString Name;
+        QStringList Keys;
+        const char* Error;
+        std::function<void(QByteArray&)> Change = {};
+    } Cases[] = {
+        {VeyName(QStringLiteral("J0200114")), {QStringLiteral("12345678-stamp")}, "Підпис документа (ТОВ", Tamper},
+        {VeyName(QStringLiteral("J0100114"), QStringLiteral("87654321")),
+         {QStringLiteral("12345678-stamp")},
+         "не відповідає коду в імені файлу (87654321)"},
+        {VeyName(QStringLiteral("J0500105")), {QStringLiteral("12345678-director")}, "Відсутній підпис печатки"},
+        {QStringLiteral("12345678_report.xml"), {QStringLiteral("12345678-stamp")}, "не відповідає жодному стандарту"},
+    };
+    QList<QPair<QString, QByteArray>> Files;
+    for (const auto& Case : Cases)
+        Files.append({Case.Name, ProtectReport(Case.Name, SampleReport(QStringLiteral("AAAA")), Case.Keys,
+                                               Address(EnterpriseUser), Case.Change)});
+    ASSERT_TRUE(MailReports(QStringLiteral("vey"), Files));
+    const TToolResult Gateway = RunGateway(Root() + QStringLiteral("gateway"));
+    ASSERT_EQ(Gateway.Code, 0) << Gateway.Output.toStdString();
+
+    // Each report: a delivery notice and receipt No. 1, for the key of its outer signature.
+    const ICryptoManagerPtr Crypto = GetCryptoManager();
+    QMap<QString, QString> KeyOf;
+    for (const auto& Case : Cases)
+        KeyOf[Case.Name] = Case.Keys.last();
+    QMap<QString, QStringList> Texts; // report name -> receipt texts
+    for (QByteArray Raw : AgencyMailServers().Messages(EnterpriseUser)) {
+        QBuffer Buffer(&Raw);
+        Buffer.open(QIODevice::ReadOnly);
+        const IMailMessagePtr Message = CreateMailMessage(Buffer);
+        EXPECT_TRUE(Message->GetMailFrom().contains(Address(QStringLiteral("vey"))));
+        const auto Attachment = Message->GetAttachments()->ItemAs<IMailAttachment>(0);
+        IStreamPtr Data = CreateStream();
+        Attachment->SaveToStream(Data);
+        SupplyKey(KeyOf.value(Attachment->GetFileName()));
+        TCertOwnerInfo Key;
+        ASSERT_TRUE(Crypto->ReadPrivateKeyInfo(Key, QStringLiteral("key"))) << Attachment->GetFileName().toStdString();
+        for (int Step = 0; Step < 3 && Data; ++Step) {
+            Data = TTransportContainer::DeleteSignature(Data);
+            Data = Step == 1 ? Crypto->Decrypt(Data, nullptr) : Crypto->Verify(Data);
+        }
+        ASSERT_TRUE(Data) << Crypto->GetLastError().toStdString();
+        QByteArray Bytes(Data->GetSize(), Qt::Uninitialized);
+        Data->Read(Bytes.data(), int32_t(Bytes.size()));
+        Texts[Attachment->GetFileName()] << TicketDisplayText(FromAnsi(Bytes));
+    }
+    ASSERT_EQ(Texts.size(), 4) << Gateway.Output.toStdString();
+    for (const auto& Case : Cases) {
+        const QStringList& Receipts = Texts[Case.Name];
+        ASSERT_EQ(Receipts.size(), 2) << Case.Name.toStdString();
+        const QString& First = Receipts.filter(QStringLiteral("КВИТАНЦІЯ №1")).value(0);
+        EXPECT_TRUE(First.contains(QStringLiteral("  Результат: Документ не прийнято"))) << First.toStdString();
+        EXPECT_TRUE(First.contains(QString::fromUtf8(Case.Error))) << First.toStdString();
+        EXPECT_TRUE(First.contains(QStringLiteral("  Реєстраційний номер: -")));
+        EXPECT_TRUE(Receipts.filter(QStringLiteral("КВИТАНЦІЯ №2")).isEmpty());
+    }
+}
+
+TEST_F(ReceiveTickets, OpenedReceiptsAreKeptAndTheOnesThatFailStay)
+{
+    // Receipts by mail for two reports; the second one's outer signature is the
+    // director's, so its receipts are not for the stamp key that opens them.
+    const QString Good = VeyName(QStringLiteral("J0100114"));
+    const QString Foreign = VeyName(QStringLiteral("J0500105"));
+    ASSERT_TRUE(MailReports(QStringLiteral("vey"),
+                            {{Good, ProtectReport(Good, SampleReport(), {"12345678-director", "12345678-stamp"})},
+                             {Foreign, ProtectReport(Foreign, SampleReport(), {"12345678-director"})}}));
+    // Pension-fund and statistics receipts come as files.
+    ASSERT_TRUE(MailReports(QStringLiteral("pfu"),
+                            {{PfuName(), ProtectReport(PfuName(), SampleReport(), {"12345678-stamp"})}}));
+    ASSERT_TRUE(MailReports(QStringLiteral("dks"),
+                            {{DksName(), ProtectReport(DksName(), SampleReport(), {"12345678-stamp"})}}));
+    const TToolResult Gateway = RunGateway(Root() + QStringLiteral("gateway"));
+    ASSERT_EQ(Gateway.Code, 0) << Gateway.Output.toStdString();
+
+    OpenPage(true);
+    ASSERT_EQ(Page->Documents().size(), 5u) << ShownTexts().join(u'\n').toStdString();
+    QMimeData Dropped;
+    QList<QUrl> Urls;
+    for (const QString& Agency : {QStringLiteral("pfu"), QStringLiteral("dks")})
+        for (const QFileInfo& File :
+             QDir(Root() + QStringLiteral("gateway/receipts/") + Agency).entryInfoList(QDir::Files))
+            Urls << QUrl::fromLocalFile(File.filePath());
+    ASSERT_EQ(Urls.size(), 2);
+    Dropped.setUrls(Urls);
+    QDragEnterEvent Enter(QPoint(50, 50), Qt::CopyAction, &Dropped, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(Page, &Enter);
+    ASSERT_TRUE(Enter.isAccepted());
+    QDropEvent Drop(QPointF(50, 50), Qt::CopyAction, &Dropped, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(Page, &Drop);
+    const QString DksReceipt = DksName().chopped(4) + QStringLiteral("-1.RPL");
+    ASSERT_EQ(Page->Documents().size(), 7u);
+    EXPECT_TRUE(Names().contains(DksReceipt)) << Names().join(u' ').toStdString();
+
+    SupplyKey(QStringLiteral("12345678-stamp"));
+    Trigger("ActionOpen");
+    EXPECT_EQ(States().count(QStringLiteral("Відкритий")), 5) << States().join(u'|').toStdString();
+    EXPECT_EQ(States().count(QStringLiteral("Дані зашифровано не для зчитаного особистого ключа.")), 2);
+    EXPECT_TRUE(ShownTexts().contains(QStringLiteral("error: Відбулись помилки при розшифровці 2 квитанцій.")));
+
+    Trigger("ActionSave");
+    EXPECT_EQ(Window.Returns, 1) << ShownTexts().join(u'\n').toStdString();
+    EXPECT_EQ(QDir(GetTicketsFolder(Profile.Code)).entryList(QDir::Files).size(), 2); // the two that failed
+    const QString Dks = Profile.CatalogOutDks + QStringLiteral("2026-11/");
+    EXPECT_TRUE(QFile::exists(Dks + DksReceipt));
+    EXPECT_TRUE(QFile::exists(Dks + DksReceipt.chopped(4) + QStringLiteral(".txt")))
+        << QDir(Dks).entryList(QDir::Files).join(u' ').toStdString();
+    EXPECT_TRUE(QFile::exists(Profile.CatalogOutPfu + QStringLiteral("2026-12-01/") + PfuName().chopped(5) +
+                              QStringLiteral("0.xml")));
+    TTickets Tickets;
+    GetTickets(Profile.Id, Tickets);
+    EXPECT_EQ(Tickets.size(), 5u);
+}
+
+TEST_F(ReceiveTickets, AgreementIsKeptButNotStoredAndNamesBothSides)
+{
+    const QString Name = VeyName(QStringLiteral("J1391001"));
+    Report(Name, {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")});
+    OpenPage(true);
+    ASSERT_EQ(Names(), QStringList{Name.chopped(4) + QStringLiteral("-1.xml")});
+    SupplyKey(QStringLiteral("12345678-stamp"));
+    Trigger("ActionOpen");
+    EXPECT_EQ(ViewRow(0), QStringLiteral("Договір підписаний між: \n\nТОВ \"Демо 12345678\" та Податкова інспекція "
+                                         "(демонстраційна)"));
+    Trigger("ActionSave");
+    EXPECT_TRUE(
+        QFile::exists(Profile.CatalogOutVey + QStringLiteral("2026-11/") + Name.chopped(4) + QStringLiteral("-1.xml")));
+    TTickets Tickets;
+    EXPECT_FALSE(GetTickets(Profile.Id, Tickets));
+}
+
+TEST_F(ReceiveTickets, MailWithAnAttachmentOfNoProfileStaysOnTheServer)
+{
+    const QString Ours = VeyName(QStringLiteral("J1499102"));
+    AgencyMailServers().Deliver(EnterpriseUser,
+                                RawMail(Address(QStringLiteral("vey")),
+                                        {{Ours, "plain receipt"},
+                                         {VeyName(QStringLiteral("J1499102"), QStringLiteral("87654321")), "theirs"}}));
+    OpenPage(true);
+    EXPECT_EQ(Names(), QStringList{Ours}); // no transport header: its own name
+    EXPECT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 1);
+    EXPECT_TRUE(LogText().contains(QStringLiteral("для неї відсутній профіль підприємства: *12345678*;")));
+}
+
+TEST_F(ReceiveTickets, ProfileWithoutMailAccountContactsNoServer)
+{
+    Profile =
+        StoreProfile(QStringLiteral("12345679"), stSignOne, Root() + QStringLiteral("out"), asSendWiaEmail, false);
+    OpenPage(true);
+    EXPECT_EQ(
+        Shown(QStringLiteral("error")).value(0).Text,
+        QStringLiteral("Не знайдено основного облікового запису електронної пошти. Перевірте установки профілю."));
+    EXPECT_FALSE(LogText().contains(QStringLiteral("мейл-акаунт:")));
+    EXPECT_EQ(Page->HelpContext(), 2030);
+    EXPECT_FALSE(Page->findChild<QLabel*>(QStringLiteral("LabelCount"))->isVisible());
+    SaveScreenshot(&Window, QStringLiteral("receipt_page_empty"));
+}
+
+TEST_F(ReceiveTickets, RefusedKeyIsAskedAgainAndCancelReadsTheFilesAgain)
+{
+    WriteFile(QStringLiteral("in/") + VeyName(QStringLiteral("J1499102")), "receipt");
+    Profile.SignAfterAction = asSaveToFile;
+    UpdateProfile(Profile.Id, Profile);
+    OpenPage();
+    Page->AddFiles({Root() + QStringLiteral("in/") + VeyName(QStringLiteral("J1499102"))});
+    SupplyKey(QStringLiteral("1234567890-entrepreneur"));
+    TDialogScript::Answer(drNo);
+    bool KeyDialog = false;
+    OnModal([&](QWidget* Dialog) { // the library's key dialog, asked again, is cancelled
+        KeyDialog = true;
+        static_cast<QDialog*>(Dialog)->reject();
+    });
+    Trigger("ActionOpen");
+    EXPECT_TRUE(KeyDialog);
+    EXPECT_EQ(Shown(QStringLiteral("question")).last().Text,
+              QStringLiteral("Код ЄДРПО профілю (12345678) не співпадає з кодом ключа (). Наполягаєте на використанні "
+                             "ключа?"));
+    EXPECT_TRUE(LogText().contains(QStringLiteral("] скасування зчитування ключа\r\n")));
+    EXPECT_EQ(States(), QStringList{QStringLiteral("Не відкритий")});
+    EXPECT_TRUE(Page->findChild<QAction*>(QStringLiteral("ActionFileAdd"))->isEnabled());
+    EXPECT_EQ(Page->findChild<QToolButton*>(QStringLiteral("ButtonMain"))->defaultAction()->text(),
+              QStringLiteral("Відкрити"));
+}
+
+// While mail is fetched the page takes no second action and refuses to
+// close; the indicator's cancel button ends the conversation.
+TEST_F(ReceiveTickets, ReceivingRefusesReentryAndIsCancelledFromTheIndicator)
+{
+    AgencyMailServers().Deliver(EnterpriseUser,
+                                RawMail(Address(QStringLiteral("vey")), {{VeyName(QStringLiteral("J1499102")), "r"}}));
+    OpenPage();
+    int Checked = 0;
+    QTimer::singleShot(0, [&] {
+        EXPECT_FALSE(Page->CanClose());
+        Window.close();
+        for (const char* Action : {"ActionFileAdd", "ActionOpen", "ActionReceive", "ActionFileDel", "ActionSave"}) {
+            EXPECT_FALSE(Page->findChild<QAction*>(QString::fromLatin1(Action))->isEnabled()) << Action;
+            Trigger(Action);
+        }
+        auto* Cancel = Window.findChild<QPushButton*>(QStringLiteral("ButtonCancel"));
+        ASSERT_TRUE(Cancel && Cancel->isVisible());
+        QTest::mouseClick(Cancel, Qt::LeftButton);
+        ++Checked;
+    });
+    const int Before = TDialogScript::Shown().size();
+    Trigger("ActionReceive");
+    EXPECT_EQ(Checked, 1);
+    EXPECT_EQ(Window.Refused, 1);
+    EXPECT_TRUE(Page->CanClose());
+    for (const auto& Record : TDialogScript::Shown().mid(Before))
+        EXPECT_EQ(Record.Kind, QStringLiteral("error")) << Record.Text.toStdString(); // no picker, no key question
+    EXPECT_TRUE(LogText().contains(QStringLiteral("] отримання пошти перервано користувачем\r\n")));
+    EXPECT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 1);
+    EXPECT_TRUE(Page->Documents().empty());
+}
+
+} // namespace

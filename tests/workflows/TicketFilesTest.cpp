@@ -1,0 +1,148 @@
+// The receipt page's files without windows: stored names, unique names,
+// working folders, receipts from mail and from the user's picks.
+
+#include "TestRoot.h"
+#include "WorkflowSupport.h"
+#include "uCorePath.h"
+#include "uException.h"
+#include "uFactories.h"
+#include "uTicketFiles.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace kelvora;
+using namespace kelvora::test;
+
+namespace {
+
+QByteArray WithHeader(const QByteArray& Text, const QByteArray& Payload = "payload")
+{
+    QByteArray Result("TRANSPORTABLE", 13);
+    Result += '\0';
+    const quint32 Length = quint32(Text.size());
+    for (int Shift = 0; Shift < 32; Shift += 8)
+        Result += char((Length >> Shift) & 0xFF);
+    return Result + Text + Payload;
+}
+
+IStreamPtr StreamOf(const QByteArray& Bytes)
+{
+    const IStreamPtr Stream = CreateStream();
+    Stream->Write(Bytes.constData(), int32_t(Bytes.size()));
+    return Stream;
+}
+
+class TicketFiles : public FreshRoot {
+protected:
+    QString Folder() const { return GetDataFolder() + QStringLiteral("tickets/12345678/"); }
+    QStringList Stored() const { return QDir(Folder()).entryList(QDir::Files, QDir::Name); }
+    QString LogText(const QString& Category) const
+    {
+        return QString::fromUtf8(ReadFile(GetDebugFolder() + Category + QStringLiteral(".log")));
+    }
+};
+
+TEST_F(TicketFiles, StoredNameFollowsTheReceiptNumber)
+{
+    const QString Name = VeyName(QStringLiteral("J1499102"));
+    const QString Base = Name.chopped(4);
+    const struct {
+        QByteArray Content;
+        QString Stored;
+    } Cases[] = {
+        {WithHeader("KVTNUM=2\r\nSND_DATE=20261110120000\r\n"), Base + QStringLiteral("-1.xml")},
+        {WithHeader("kvtnum= 1\r\n"), Base + QStringLiteral("-0.xml")},
+        {WithHeader("KVTNUM=0\r\n"), Name},
+        {WithHeader("KVTNUM=x\r\n"), Name},
+        {"plain receipt", Name},
+    };
+    for (const auto& Case : Cases)
+        EXPECT_EQ(TicketStoredName(QStringLiteral("/in/") + Name, StreamOf(Case.Content)), Case.Stored);
+}
+
+TEST_F(TicketFiles, SameNamesBecomeNumberedAndNineDigitCodesGetAZero)
+{
+    const QString Name = VeyName(QStringLiteral("J1499102"));
+    for (int I = 0; I < 3; ++I)
+        EXPECT_FALSE(AddTicketFile(Name, StreamOf("receipt")).isEmpty());
+    EXPECT_EQ(Stored(), (QStringList{Name.chopped(4) + QStringLiteral("(1).xml"),
+                                     Name.chopped(4) + QStringLiteral("(2).xml"), Name}));
+    EXPECT_TRUE(
+        LogText(QStringLiteral("receive_tickets")).contains(QStringLiteral("] файл додано: ") + Folder() + Name));
+    EXPECT_TRUE(AddTicketFile(QStringLiteral("ABC.XML"), StreamOf("x")).isEmpty());
+
+    EXPECT_EQ(GetTicketsFolder(QStringLiteral("123456789")), GetDataFolder() + QStringLiteral("tickets/0123456789/"));
+    EXPECT_TRUE(QDir(GetDataFolder() + QStringLiteral("tickets/0123456789")).exists());
+    const QString Nine = VeyName(QStringLiteral("J1499102"), QStringLiteral("0123456789"));
+    EXPECT_EQ(AddTicketFile(Nine, StreamOf("x")), GetDataFolder() + QStringLiteral("tickets/0123456789/") + Nine);
+}
+
+// A mail leaves the server only when every attachment it carried was kept.
+TEST_F(TicketFiles, MailIsDeletedOnlyWhenEveryAttachmentWasStored)
+{
+    const QString Mask = QStringLiteral("*12345678*;*0123456789*;");
+    const QString Ours = VeyName(QStringLiteral("J1499102"));
+    const QString Stranger = VeyName(QStringLiteral("J1499102"), QStringLiteral("87654321"));
+    const QString BadName = QStringLiteral("12345678-receipt.txt");
+    const struct {
+        QStringList Names;
+        bool Delete;
+        int Stored;
+    } Cases[] = {
+        {{Ours, Stranger}, false, 1},
+        {{Stranger, Ours}, false, 1},
+        {{BadName, Ours}, false, 1},
+        {{Ours, Ours}, true, 2},
+        {{}, false, 0},
+    };
+    for (const auto& Case : Cases) {
+        QDir(Folder()).removeRecursively();
+        QList<QPair<QString, QByteArray>> Files;
+        for (const QString& Name : Case.Names)
+            Files.append({Name, QByteArray("receipt of ") + Name.toUtf8()});
+        QByteArray Raw = RawMail(QStringLiteral("vey@example.test"), Files);
+        QBuffer Buffer(&Raw);
+        Buffer.open(QIODevice::ReadOnly);
+        int Refreshed = 0;
+        EXPECT_EQ(StoreTicketAttachments(CreateMailMessage(Buffer), Mask, [&] { ++Refreshed; }), Case.Delete)
+            << Case.Names.join(u' ').toStdString();
+        EXPECT_EQ(Stored().size(), Case.Stored);
+        EXPECT_EQ(Refreshed, Case.Stored);
+    }
+    const QString Log = LogText(QStringLiteral("receive_tickets"));
+    EXPECT_TRUE(Log.contains(
+        QStringLiteral("квитанцію не збережено %1, для неї відсутній профіль підприємства: %2").arg(Stranger, Mask)));
+    EXPECT_TRUE(Log.contains(QStringLiteral("квитанцію не збережено, ім'я не відповідає стандарту: ") + BadName));
+    EXPECT_TRUE(Log.contains(QStringLiteral("квитанцію успішно отримано і видалено на сервері: ") + Ours));
+}
+
+TEST_F(TicketFiles, PickedFilesAreCheckedBeforeTheyAreAdded)
+{
+    const QString Good = WriteFile(QStringLiteral("in/") + VeyName(QStringLiteral("J1499102")), "receipt");
+    const QString Nine =
+        WriteFile(QStringLiteral("in/") + VeyName(QStringLiteral("J1499102"), QStringLiteral("0123456789")), "receipt");
+    const QString Other =
+        WriteFile(QStringLiteral("in/") + VeyName(QStringLiteral("J1499102"), QStringLiteral("87654321")), "r");
+    const QString Empty = WriteFile(QStringLiteral("in/") + DksName(), QByteArray());
+    const QString Bad = WriteFile(QStringLiteral("in/notes.xml"), "x");
+    const QStringList Ignored = AddTicketFiles({Good, Other, Empty, Bad}, QStringLiteral("12345678"));
+    EXPECT_EQ(Ignored, (QStringList{ExtractFileName(Other) + QStringLiteral(" (некоректний код ЄДРПО)"),
+                                    ExtractFileName(Empty) + QStringLiteral(" (файл порожній)"),
+                                    QStringLiteral("notes.xml (назва не відповідає стандарту)")}));
+    EXPECT_EQ(Stored(), QStringList{ExtractFileName(Good)});
+    EXPECT_EQ(IgnoredFilesWarning({QStringLiteral("a (x)"), QStringLiteral("b (y)")}),
+              QStringLiteral("Ці файли були проігноровані:\r\n\r\na (x)\r\nb (y)"));
+    // An enterprise of nine digits is known by its padded code in the names.
+    EXPECT_TRUE(AddTicketFiles({Nine}, QStringLiteral("123456789")).isEmpty());
+    const QString Log = LogText(QStringLiteral("send_reports"));
+    EXPECT_TRUE(
+        Log.contains(QStringLiteral("код ЄДРПО в імені файлу (87654321) не відповідає коду профілю (12345678)")));
+    EXPECT_TRUE(Log.contains(QStringLiteral("файл порожній: ") + Empty));
+    EXPECT_TRUE(Log.contains(QStringLiteral("некоректне ім'я файлу при додаванні: ") + Bad));
+    EXPECT_THROW(AddTicketFile(Root() + VeyName(QStringLiteral("J1499102"))), Exception);
+}
+
+} // namespace

@@ -1,0 +1,89 @@
+#pragma once
+
+// Helpers of the receipt workflow tests: agency file names, a profile with
+// its mail account, reports protected the way the report page protects
+// them, the gateway simulator, and a stand-in for the main window.
+
+#include "MailServers.h"
+#include "ToolRun.h"
+#include "uProfile.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+
+namespace kelvora {
+class TWorkPage;
+}
+
+namespace kelvora::test {
+
+inline const QString MailPassword = QStringLiteral("mail-Pa55");
+inline const QString EnterpriseUser = QStringLiteral("buhgalter");
+inline QString Address(const QString& User) { return User + QStringLiteral("@example.test"); }
+
+// Mail servers with the enterprise's and the three agencies' mailboxes.
+TMailServers& AgencyMailServers();
+void ClearAgencyMailboxes();
+
+// Names of the three conventions for an enterprise code.
+QString VeyName(const QString& Document, const QString& Code = QStringLiteral("12345678"),
+                const QString& Extension = QStringLiteral(".xml"));
+QString PfuName(const QString& Code = QStringLiteral("12345678"));
+QString DksName(const QString& Code = QStringLiteral("12345678"));
+
+// params.xml of the root: the agencies' addresses on the test servers and
+// the demo PKI's certificate codes.
+void WriteAgencyParams(const QString& Root);
+
+// A stored profile whose default account is the enterprise's mailbox on the test servers.
+TProfile StoreProfile(const QString& Code, TSignType SignType, const QString& OutputFolder,
+                      TAfterSignAction After = asSendWiaEmail, bool WithAccount = true);
+
+// A report as the report page protects it: one signature per key (demo PKI
+// names), encryption for the agency's gateway, the outer signature with
+// the last key and, for VEY and DKS, the container layers and the
+// transport header carrying Email.
+// Tamper, when given, changes the signed report before it is encrypted.
+QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, const QStringList& Keys,
+                         const QString& Email = Address(EnterpriseUser),
+                         const std::function<void(QByteArray&)>& Tamper = {});
+QByteArray SampleReport(const QString& Title = QStringLiteral("Декларація"));
+
+// Mails the files (written to a temporary folder under their names) from
+// the enterprise to an agency's mailbox over SMTP; false when it failed.
+bool MailReports(const QString& AgencyUser, const QList<QPair<QString, QByteArray>>& Files);
+
+// A raw mail from From carrying the files as base64 attachments.
+QByteArray RawMail(const QString& From, const QList<QPair<QString, QByteArray>>& Files);
+
+// One round of the gateway simulator over the agencies' mailboxes.
+TToolResult RunGateway(const QString& Work);
+
+// The top-level window named as the main window: shows one page and turns a
+// close into a return to the start page when the page allows it.
+class TTestMainWindow : public QMainWindow {
+public:
+    TTestMainWindow();
+    void Show(TWorkPage* Page);
+    int Returns = 0; // closes that the page allowed
+    int Refused = 0; // closes that the page refused
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    TWorkPage* FPage = nullptr;
+};
+
+// A double click as the system delivers it: press, release, double click, release.
+void DoubleClick(QWidget* Widget, const QPoint& At);
+
+// Runs Action with the next modal dialog once it shows (Action closes it).
+void OnModal(const std::function<void(QWidget*)>& Action);
+
+// The lines of a PDF's text (pdftotext), or an empty list.
+QStringList PdfText(const QString& FileName);
+
+} // namespace kelvora::test
