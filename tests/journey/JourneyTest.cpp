@@ -30,6 +30,7 @@
 #include <QLineEdit>
 #include <QPrintDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
@@ -459,6 +460,163 @@ TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
     ASSERT_NE(Saved, nullptr);
     EXPECT_EQ(SavedTypes(Saved), Types);
     Shot(Window.get(), U("14_restored_receipts"));
+}
+
+// ---------------------------------------------------------------- faults on the way
+
+TEST_F(Journey, FaultsOnTheWayEndWithTheirMessagesAndLoseNothing)
+{
+    SetUpSandbox(true);
+    // The tax inspectorate's reports only, this time.
+    for (const QString& Name : BrixReports())
+        if (AgencyOf(Name) != daVEY)
+            QFile::remove(Paths().Brixdesk + U("/send/") + Name);
+    const QStringList Reports = BrixReports();
+    ASSERT_EQ(Reports.size(), 2);
+    // The program reaches POP3 through a door that can stop it; the
+    // mailbox's password changed at the provider since the account was made.
+    TPop3Door Door(Servers().Pop3Port());
+    TEmailAccounts Accounts;
+    GetEmailAccounts(Accounts);
+    ASSERT_EQ(Accounts.size(), 1u);
+    TEmailAccount Account = Accounts[0];
+    Account.POPPort = QString::number(Door.Port());
+    Account.SMTPPassword = U("old-password");
+    ASSERT_TRUE(UpdateEmailAccount(Account));
+    auto Window = OpenWindow();
+    ASSERT_EQ(Window->Profiles().size(), 1);
+
+    // The stamp left out: the director's key alone protects the reports.
+    OnModal<TProfileEditForm>([&](TProfileEditForm* Editor) {
+        Click(Editor, U("CheckBoxStamp"));
+        Click(Editor, U("ButtonOK"));
+    });
+    Trigger(Window.get(), U("ActionProfileEdit"));
+    ASSERT_EQ(Sql(Database(), U("select SIGN_TYPE from PROFILE"))[0].toObject().value(U("SIGN_TYPE")).toInt(),
+              int(stSignOne));
+    FKeys.insert(U("Зчитати ключ підприємця"), U("director"));
+
+    // The SMTP server refuses the password: nothing goes out. With the
+    // account corrected, each report goes once.
+    TFrameReports* Page = OpenReports(*Window);
+    ASSERT_NE(Page, nullptr);
+    ProtectAndSend(Page);
+    ASSERT_FALSE(Texts(U("error")).isEmpty()) << ShownTexts().join(u'\n').toStdString();
+    EXPECT_TRUE(Texts(U("error")).last().startsWith(U("Помилка при надсиланні пошти: \r\n\r\n")));
+    EXPECT_TRUE(Child<QLabel>(Page, "LabelMailAccount")->isVisible());
+    Shot(Window.get(), U("21_smtp_refused"));
+    EXPECT_TRUE(Mail().Messages(U("vey")).isEmpty());
+    OnModal<TMailAccountEditForm>([&](TMailAccountEditForm* Form) {
+        Type(Form, U("EditSMTPPassword"), MailPassword);
+        Click(Form, U("ButtonOK"));
+    });
+    Trigger(Page, U("ActionConfigMailAccount"));
+    Trigger(Page, U("ActionSend"));
+    EXPECT_EQ(Texts(U("info")).last(), kSentAll.arg(Reports.size()));
+    EXPECT_EQ(SentTo(U("vey"), 1).keys(), Reports);
+    Trigger(Page, U("ActionSave"));
+
+    // The simulator finds no stamp signature: a delivery notice and receipt
+    // No. 1 with an error row for each report, no receipt No. 2.
+    StartGateway();
+    WaitForReceipts(Reports.size() * 2);
+    StopGateway();
+    for (const QList<int>& Numbers : ReceiptsWaiting())
+        EXPECT_EQ(Numbers, (QList<int>{1, 2}));
+
+    // POP3 stops after the first receipt: the program says so; once the
+    // server is back, receiving again brings the others.
+    Door.CloseAfterRetrieving(1);
+    TFrameTickets* Tickets = OpenTickets(*Window, true);
+    ASSERT_NE(Tickets, nullptr);
+    ASSERT_TRUE(
+        WaitFor([] { return !Texts(U("error")).isEmpty() && Texts(U("error")).last().contains(U("пошти")); }, 60000));
+    EXPECT_TRUE(Texts(U("error")).last().startsWith(U("Помилка при отриманні пошти: \r\n\r\n")))
+        << Texts(U("error")).last().toStdString();
+    EXPECT_EQ(Tickets->Documents().size(), 1u);
+    Shot(Window.get(), U("22_pop3_stopped"));
+    Door.Open();
+    Trigger(Tickets, U("ActionReceive"));
+    ASSERT_TRUE(WaitFor([&] { return Mail().Messages(EnterpriseUser).isEmpty(); }, 30000));
+    // What came before the stop was not yet deleted on the server (POP3
+    // deletes at the end of a session) and comes again: the page keeps it a
+    // second time as "<name>(1)". The copies are the same bytes; the
+    // accountant deletes them.
+    auto* List = Child<QTreeView>(Tickets, "ListTickets");
+    for (size_t Row = 0; Row < Tickets->Documents().size(); ++Row) {
+        const QString Copy = Tickets->Documents()[Row]->GetName()->GetFileName();
+        if (!Copy.contains(U("(1).")))
+            continue;
+        EXPECT_EQ(FreshRoot::ReadFile(Copy), FreshRoot::ReadFile(QString(Copy).remove(U("(1)"))));
+        List->setCurrentIndex(List->model()->index(int(Row), 0));
+        TDialogScript::Answer(drYes);
+        Trigger(Tickets, U("ActionFileDel"));
+        Row = size_t(-1); // the list was read again
+    }
+    ASSERT_EQ(Tickets->Documents().size(), size_t(Reports.size() * 2));
+
+    // The accountant's key offered: it opens none of them.
+    OfferKey(U("accountant"));
+    Trigger(Tickets, U("ActionOpen"));
+    EXPECT_EQ(Texts(U("error")).last(), U("Відбулись помилки при розшифровці %1 квитанцій.").arg(Reports.size() * 2));
+    Shot(Window.get(), U("23_wrong_key"));
+    Trigger(Tickets, U("ActionCloseForm"));
+    Tickets = OpenTickets(*Window, false);
+    ASSERT_EQ(Tickets->Documents().size(), size_t(Reports.size() * 2));
+    OfferKey(U("director"));
+    Trigger(Tickets, U("ActionOpen"));
+    ASSERT_EQ(States(Tickets).count(U("Відкритий")), Reports.size() * 2) << States(Tickets).join(u'\n').toStdString();
+    // Receipt No. 1 names the missing stamp.
+    OnModal<TFormViewTicket>([&](TFormViewTicket* Viewer) {
+        const QStringList Lines = Viewer->Lines();
+        EXPECT_TRUE(Lines.contains(U("  Результат: Документ не прийнято"))) << Lines.join(u'\n').toStdString();
+        const qsizetype Errors = Lines.indexOf(U("Виявлені помилки:"));
+        const qsizetype Sender = Lines.indexOf(QRegularExpression(U("^Відправник: .*")));
+        ASSERT_GE(Errors, 0);
+        EXPECT_TRUE(Lines.mid(Errors + 1, Sender - Errors - 1).join(u' ').contains(U("печатки")))
+            << Lines.join(u'\n').toStdString();
+        Shot(Viewer, U("24_receipt_with_errors"));
+        Click(Viewer, U("ButtonOK"));
+    });
+    OpenRow(List = Child<QTreeView>(Tickets, "ListTickets"), QFileInfo(Reports[0]).completeBaseName() + U("-1.xml"));
+    Trigger(Tickets, U("ActionSave"));
+    ASSERT_TRUE(WaitFor([&] { return Window->PageIndex() == TqorMainForm::PageStart; }));
+
+    // The stamp back: the same reports again, accepted this time.
+    OnModal<TProfileEditForm>([&](TProfileEditForm* Editor) {
+        Click(Editor, U("CheckBoxAccountant"));
+        Click(Editor, U("ButtonOK"));
+    });
+    Trigger(Window.get(), U("ActionProfileEdit"));
+    Page = OpenReports(*Window);
+    ASSERT_NE(Page, nullptr);
+    ASSERT_EQ(Page->Documents().size(), size_t(Reports.size()));
+    ProtectAndSend(Page);
+    EXPECT_EQ(Texts(U("info")).last(), kSentAll.arg(Reports.size()));
+    EXPECT_EQ(SentTo(U("vey"), 1).keys(), Reports);
+    Trigger(Page, U("ActionSave"));
+    StartGateway();
+    WaitForReceipts(Reports.size() * 3);
+    StopGateway();
+    Tickets = OpenTickets(*Window, true);
+    ASSERT_TRUE(WaitFor([&] { return Tickets->Documents().size() == size_t(Reports.size() * 3); }, 30000));
+    OfferKey(U("stamp"));
+    Trigger(Tickets, U("ActionOpen"));
+    Trigger(Tickets, U("ActionSave"));
+    ASSERT_TRUE(WaitFor([&] { return Window->PageIndex() == TqorMainForm::PageStart; }));
+
+    // Every receipt of both rounds kept once.
+    EXPECT_EQ(Sql(Database(), U("select count(*) as N from TICKET"))[0].toObject().value(U("N")).toInt(),
+              Reports.size() * 5);
+    Trigger(Window.get(), U("ActionTicketsShowSaved"));
+    auto* Saved = dynamic_cast<TFrameSavedTickets*>(Window->Page(TqorMainForm::PageSavedTickets));
+    ASSERT_NE(Saved, nullptr);
+    const QMap<QString, QStringList> Types = SavedTypes(Saved);
+    ASSERT_EQ(Types.size(), Reports.size());
+    for (const QStringList& Kinds : Types)
+        EXPECT_EQ(Kinds, (QStringList{U("Звіт доставлено"), U("Звіт доставлено"), U("Квитанція №1"), U("Квитанція №1"),
+                                      U("Квитанція №2")}));
+    Shot(Window.get(), U("25_saved_after_faults"));
 }
 
 } // namespace
