@@ -13,7 +13,7 @@ kelvora_packages=(
   libgtest-dev google-mock libbenchmark-dev
   clang-14 libclang-rt-14-dev
   zip unzip python3 curl
-  dovecot-pop3d python3-aiosmtpd
+  dovecot-pop3d python3-aiosmtpd poppler-utils
 )
 
 kelvora_install_packages() {
