@@ -243,10 +243,11 @@ void InstallConfiguration(const TSandboxPaths& P, const TInstallation& Installat
 TSandboxServers::TSandboxServers(const TSandboxPaths& Paths) : FPaths(Paths)
 {
     QMap<QString, QString> Accounts;
-    for (const QString& User : QStringList{EnterpriseUser} + AgencyUsers) {
+    for (const QString& User : QStringList{EnterpriseUser} + AgencyUsers)
         Accounts.insert(User, MailPassword);
-        Accounts.insert(AddressOf(User), MailPassword);
-    }
+    // The account editor logs in with the whole address, as mail providers
+    // take it; Dovecot takes the name before "@" by itself.
+    Accounts.insert(AddressOf(EnterpriseUser), MailPassword);
     FMail = std::make_unique<test::TMailServers>(test::TMailServers::BOTH, Paths.Mail, Accounts);
 }
 

@@ -73,8 +73,8 @@ void Prepare(const TSandboxPaths& Paths, const TInstallation& Installation, bool
 void InstallConfiguration(const TSandboxPaths& Paths, const TInstallation& Installation, quint16 Pop3Port,
                           quint16 SmtpPort);
 
-// Dovecot and the SMTP server for the sandbox's mailboxes (each user logs in
-// by name or by full address, as mail providers allow), and the gateway
+// Dovecot and the SMTP server for the sandbox's mailboxes (the enterprise's
+// also by its full address, as mail providers take it), and the gateway
 // simulator over them. Everything stops with the object.
 class TSandboxServers {
 public:
