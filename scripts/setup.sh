@@ -12,8 +12,8 @@ kelvora_packages=(
   libxml2-dev libpcre2-dev libssl-dev openssl libsqlite3-dev sqlite3 libgmime-3.0-dev libzip-dev zlib1g-dev libdw-dev
   libgtest-dev google-mock libbenchmark-dev
   clang-14 libclang-rt-14-dev
-  zip unzip python3 curl
-  dovecot-pop3d python3-aiosmtpd poppler-utils
+  zip unzip python3 curl poppler-utils fonts-liberation2
+  dovecot-pop3d python3-aiosmtpd
 )
 
 kelvora_install_packages() {

@@ -110,7 +110,8 @@ TDialogResult Ask(const QString& Text, QWidget* Owner, const QString& Caption, b
     }
 }
 
-// "Desc (*.a)|*.a|All|*" becomes "Desc (*.a);;All (*)"; a Qt filter stays.
+} // namespace
+
 QString QtFilter(const QString& Filter)
 {
     if (!Filter.contains(QLatin1Char('|')))
@@ -118,15 +119,23 @@ QString QtFilter(const QString& Filter)
     const QStringList Parts = Filter.split(QLatin1Char('|'));
     QStringList Filters;
     for (qsizetype I = 0; I + 1 < Parts.size(); I += 2) {
+        // Qt takes the patterns from the description's last parentheses,
+        // separated by blanks: the pair's own patterns replace whatever the
+        // description shows there ("(*.RPL, *.XML)" would hide the .RPL files).
         QString Description = Parts[I].trimmed();
+        if (Description.endsWith(QLatin1Char(')'))) {
+            const qsizetype Open = Description.lastIndexOf(QLatin1Char('('));
+            if (Open >= 0)
+                Description = Description.left(Open).trimmed();
+        }
         QString Patterns = Parts[I + 1];
         Patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        if (!Description.endsWith(QLatin1Char(')')))
-            Description += QStringLiteral(" (") + Patterns + QLatin1Char(')');
-        Filters << Description;
+        Filters << Description + QStringLiteral(" (") + Patterns.simplified() + QLatin1Char(')');
     }
     return Filters.join(QStringLiteral(";;"));
 }
+
+namespace {
 
 QString StartPath(const QString& StartFolder, const QString& Name)
 {

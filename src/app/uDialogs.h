@@ -48,6 +48,9 @@ QString SelectOpenFile(const QString& Title, QWidget* Owner, const QString& Filt
 // Open-file dialog for several files; empty when cancelled.
 QStringList SelectOpenFiles(const QString& Title, QWidget* Owner, const QString& Filter,
                             const QString& StartFolder = QString());
+// The Qt name filter of a filter in either form: "Desc (*.a)|*.a|All|*"
+// becomes "Desc (*.a);;All (*)"; a Qt filter stays as it is.
+QString QtFilter(const QString& Filter);
 // Save-file dialog proposing ProposedName in StartFolder; empty when cancelled.
 QString SelectSaveFile(const QString& Title, QWidget* Owner, const QString& Filter,
                        const QString& StartFolder = QString(),

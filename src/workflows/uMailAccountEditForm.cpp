@@ -236,6 +236,14 @@ void TMailAccountEditForm::resizeEvent(QResizeEvent* Event)
         Relayout();
 }
 
+void TMailAccountEditForm::showEvent(QShowEvent* Event)
+{
+    QDialog::showEvent(Event);
+    // Opened in detailed mode, the server panels had no sizes of their own
+    // yet when the height was taken.
+    Relayout();
+}
+
 bool TMailAccountEditForm::FindPreset(TMailServerConfiguration& Preset) const
 {
     const QString Domain = MailDomain(EditEmail->text());

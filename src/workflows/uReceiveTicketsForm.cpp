@@ -181,6 +181,7 @@ QAction* TFrameTickets::MakeAction(const QString& Name, const QString& Caption, 
 {
     auto* Action = new QAction(Caption, this);
     Action->setObjectName(Name);
+    Action->setIconText(Caption); // tool buttons show the caption whole, dots included
     addAction(Action);
     connect(Action, &QAction::triggered, this, [this, Handler] {
         try {

@@ -55,6 +55,73 @@ void WriteFilterPeriod(TFilterPeriod Period)
     GetConfiguration()->WriteSetting(PeriodSetting, QString::number(int(Period)));
 }
 
+namespace {
+
+const char* const TypeLabels[] = {"Звіт доставлено", "Квитанція №1", "Квитанція №2", "-"};
+
+uint8_t TypeIndex(const QString& Label)
+{
+    for (uint8_t I = 0; I < 3; ++I)
+        if (Label == QString::fromUtf8(TypeLabels[I]))
+            return I;
+    return 3;
+}
+
+// Places of texts in the order of their case-folded forms.
+template <class Texts> std::vector<int64_t> Places(const Texts& Values)
+{
+    std::vector<QString> Keys;
+    Keys.reserve(Values.size());
+    for (const QString& Text : Values)
+        Keys.push_back(Text.toCaseFolded());
+    std::vector<int> Order(Keys.size());
+    std::iota(Order.begin(), Order.end(), 0);
+    std::stable_sort(Order.begin(), Order.end(), [&](int A, int B) { return Keys[size_t(A)] < Keys[size_t(B)]; });
+    std::vector<int64_t> Result(Keys.size(), 0);
+    int64_t Place = 0;
+    for (size_t I = 0; I < Order.size(); ++I) {
+        if (I > 0 && Keys[size_t(Order[I])] != Keys[size_t(Order[I - 1])])
+            ++Place;
+        Result[size_t(Order[I])] = Place;
+    }
+    return Result;
+}
+
+const std::vector<int64_t>& TypePlaces()
+{
+    static const std::vector<int64_t> Result = [] {
+        std::vector<QString> Labels;
+        for (const char* Label : TypeLabels)
+            Labels.push_back(QString::fromUtf8(Label));
+        return Places(Labels);
+    }();
+    return Result;
+}
+
+// Month 1 to 12 to the place of its name.
+const std::vector<int64_t>& MonthPlaces()
+{
+    static const std::vector<int64_t> Result = [] {
+        std::vector<QString> Names;
+        for (int Month = 1; Month <= 12; ++Month)
+            Names.push_back(LongMonthName(Month));
+        return Places(Names);
+    }();
+    return Result;
+}
+
+int64_t DateRank(TDateTime Received)
+{
+    if (WholeDays(Received) == 0)
+        return -1;
+    const TDateParts Parts = DecodeTicketDate(Received);
+    const int64_t Month = Parts.Month >= 1 && Parts.Month <= 12 ? MonthPlaces()[size_t(Parts.Month - 1)] : 0;
+    return ((((int64_t(Parts.Year) * 16 + Month) * 32 + Parts.Day) * 24 + Parts.Hour) * 60 + Parts.Minute) * 60 +
+           Parts.Second;
+}
+
+} // namespace
+
 TSavedTicketsModel::TSavedTicketsModel(QObject* Parent) : QAbstractTableModel(Parent) {}
 
 void TSavedTicketsModel::SetTickets(const TTickets* Tickets)
@@ -62,18 +129,24 @@ void TSavedTicketsModel::SetTickets(const TTickets* Tickets)
     beginResetModel();
     FTickets = Tickets;
     FRows.clear();
+    FCaptions.clear();
+    FTypes.clear();
     for (auto& Ranks : FRanks)
         Ranks.clear();
-    for (auto& Texts : FTexts)
-        Texts.clear();
     if (FTickets) {
-        for (auto& Texts : FTexts)
-            Texts.reserve(FTickets->size());
+        const size_t Count = FTickets->size();
+        FCaptions.reserve(Count);
+        FTypes.reserve(Count);
+        FRanks[1].reserve(Count);
+        FRanks[2].reserve(Count);
         for (const TTicket& Ticket : *FTickets) {
-            FTexts[0].push_back(BareFileName(Ticket.FileName));
-            FTexts[1].push_back(TicketTypeLabel(Ticket.FileName));
-            FTexts[2].push_back(WholeDays(Ticket.Received) == 0 ? QString() : FormatTicketDate(Ticket.Received));
+            FCaptions.push_back(BareFileName(Ticket.FileName));
+            FTypes.push_back(TypeIndex(TicketTypeLabel(Ticket.FileName)));
+            FRanks[1].push_back(TypePlaces()[FTypes.back()]);
+            FRanks[2].push_back(DateRank(Ticket.Received));
         }
+        // Ranked now, so that a click on a column only reorders the rows.
+        FRanks[0] = Places(FCaptions);
     }
     endResetModel();
 }
@@ -102,34 +175,10 @@ void TSavedTicketsModel::ClickColumn(int Column)
     if (Column < 0 || Column > 2)
         return;
     FSortKey = FSortKey == Column + 1 ? -FSortKey : Column + 1;
-    SortRows(Ranks(Column), FSortKey < 0);
+    SortRows(FRanks[size_t(Column)], FSortKey < 0);
 }
 
-const std::vector<int>& TSavedTicketsModel::Ranks(int Column)
-{
-    std::vector<int>& Ranks = FRanks[size_t(Column)];
-    const std::vector<QString>& Texts = FTexts[size_t(Column)];
-    if (Ranks.size() == Texts.size())
-        return Ranks;
-    // Folded once, so that sorting compares plain texts.
-    std::vector<QString> Keys;
-    Keys.reserve(Texts.size());
-    for (const QString& Text : Texts)
-        Keys.push_back(Text.toCaseFolded());
-    std::vector<int> Order(Texts.size());
-    std::iota(Order.begin(), Order.end(), 0);
-    std::stable_sort(Order.begin(), Order.end(), [&](int A, int B) { return Keys[size_t(A)] < Keys[size_t(B)]; });
-    Ranks.assign(Texts.size(), 0);
-    int Rank = 0;
-    for (size_t I = 0; I < Order.size(); ++I) {
-        if (I > 0 && Keys[size_t(Order[I])] != Keys[size_t(Order[I - 1])])
-            ++Rank;
-        Ranks[size_t(Order[I])] = Rank;
-    }
-    return Ranks;
-}
-
-void TSavedTicketsModel::SortRows(const std::vector<int>& Ranks, bool Descending)
+void TSavedTicketsModel::SortRows(const std::vector<int64_t>& Ranks, bool Descending)
 {
     Q_EMIT layoutAboutToBeChanged();
     const std::vector<int> Before = FRows;
@@ -150,7 +199,19 @@ void TSavedTicketsModel::SortRows(const std::vector<int>& Ranks, bool Descending
     Q_EMIT layoutChanged();
 }
 
-QString TSavedTicketsModel::Text(int Ticket, int Column) const { return FTexts[size_t(Column)][size_t(Ticket)]; }
+QString TSavedTicketsModel::Text(int Ticket, int Column) const
+{
+    switch (Column) {
+    case 0:
+        return FCaptions[size_t(Ticket)];
+    case 1:
+        return QString::fromUtf8(TypeLabels[FTypes[size_t(Ticket)]]);
+    default: {
+        const TDateTime Received = (*FTickets)[size_t(Ticket)].Received;
+        return WholeDays(Received) == 0 ? QString() : FormatTicketDate(Received);
+    }
+    }
+}
 
 int TSavedTicketsModel::rowCount(const QModelIndex& Parent) const
 {

@@ -8,6 +8,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace kelvora {
@@ -49,13 +50,17 @@ public:
 
 private:
     QString Text(int Ticket, int Column) const;
-    // Rank of every receipt by a column's text, made on first use.
-    const std::vector<int>& Ranks(int Column);
-    void SortRows(const std::vector<int>& Ranks, bool Descending);
+    void SortRows(const std::vector<int64_t>& Ranks, bool Descending);
 
     const TTickets* FTickets = nullptr;
-    std::array<std::vector<QString>, 3> FTexts;
-    std::array<std::vector<int>, 3> FRanks;
+    std::vector<QString> FCaptions; // the file names without extension
+    std::vector<uint8_t> FTypes;    // index of the type label
+    // Per column, a number per receipt that orders the receipts as the
+    // column's texts compare: the captions' places, the labels' places, and
+    // for the dates (whose texts start with the year, then the month's name,
+    // no name the start of another) the date and time with the month by the
+    // place of its name; -1 for an empty date.
+    std::array<std::vector<int64_t>, 3> FRanks;
     std::vector<int> FRows;
     int FSortKey = -1;
 };

@@ -3,6 +3,7 @@
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uDialogs.h"
+#include "uEditorIcons.h"
 #include "uEmailAccount.h"
 #include "uException.h"
 #include "uFactories.h"
@@ -169,8 +170,9 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     ActionHelp->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(ActionHelp, &QAction::triggered, this, [this] { ShowHelp(FHelpContext); });
     addAction(ActionHelp);
-    ActionFileDel->setIcon(QIcon::fromTheme(QStringLiteral("list-remove")));
-    ActionFileAdd->setIcon(QIcon::fromTheme(QStringLiteral("list-add")));
+    ActionFileAdd->setIcon(EditorIcon(eiAdd));
+    ActionFileDel->setIcon(EditorIcon(eiDelete));
+    ActionHelp->setIcon(EditorIcon(eiHelp));
 
     auto* Layout = new QVBoxLayout(this);
     Layout->setContentsMargins(12, 10, 12, 10);
@@ -222,7 +224,7 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     FLabelMailAccount->setCursor(Qt::PointingHandCursor);
     FLabelMailAccount->hide();
     connect(FLabelMailAccount, &QLabel::linkActivated, ActionConfigMailAccount, &QAction::trigger);
-    auto* ButtonHelp = new QPushButton(QStringLiteral("Допомога"), this);
+    auto* ButtonHelp = new QPushButton(EditorIcon(eiHelp), QStringLiteral("Допомога"), this);
     ButtonHelp->setObjectName(QStringLiteral("ButtonHelp"));
     connect(ButtonHelp, &QPushButton::clicked, ActionHelp, &QAction::trigger);
     auto* Main = new TActionButton(this);

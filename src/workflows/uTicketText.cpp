@@ -214,9 +214,9 @@ QString LongMonthName(int Month)
 
 int64_t WholeDays(TDateTime Value) { return static_cast<int64_t>(std::trunc(Value)); }
 
-QString FormatTicketDate(TDateTime Value, int Gap)
+TDateParts DecodeTicketDate(TDateTime Value)
 {
-    // Decoded by hand: the saved-receipts list formats every stored receipt.
+    // Decoded by hand: the saved-receipts list decodes every stored receipt.
     static const QDate Epoch(1899, 12, 30);
     const double Days = std::floor(Value);
     int64_t Seconds = std::llround((Value - Days) * 86400.0);
@@ -225,12 +225,38 @@ QString FormatTicketDate(TDateTime Value, int Gap)
         Seconds -= 86400;
         ++DayCount;
     }
-    int Year = 0, Month = 0, Day = 0;
-    Epoch.addDays(DayCount).getDate(&Year, &Month, &Day);
-    const int Hour = int(Seconds / 3600), Minute = int(Seconds / 60 % 60), Second = int(Seconds % 60);
-    auto Two = [](int N) { return QString::number(N).rightJustified(2, u'0'); };
-    return QString::number(Year).rightJustified(4, u'0') + u' ' + LongMonthName(Month) + u' ' + Two(Day) +
-           QString(Gap, u' ') + Two(Hour) + u':' + Two(Minute) + u':' + Two(Second);
+    TDateParts Parts;
+    Epoch.addDays(DayCount).getDate(&Parts.Year, &Parts.Month, &Parts.Day);
+    Parts.Hour = int(Seconds / 3600);
+    Parts.Minute = int(Seconds / 60 % 60);
+    Parts.Second = int(Seconds % 60);
+    return Parts;
+}
+
+QString FormatTicketDate(TDateTime Value, int Gap)
+{
+    const TDateParts Parts = DecodeTicketDate(Value);
+    const QString Month = LongMonthName(Parts.Month);
+    QString Text;
+    Text.reserve(20 + Month.size() + Gap);
+    auto Digits = [&](int Number, int Width) {
+        QChar Buffer[8];
+        for (int I = Width - 1; I >= 0; --I, Number /= 10)
+            Buffer[I] = QChar(u'0' + Number % 10);
+        Text.append(Buffer, Width);
+    };
+    Digits(Parts.Year, 4);
+    Text += u' ';
+    Text += Month;
+    Text += u' ';
+    Digits(Parts.Day, 2);
+    Text += QString(Gap, u' ');
+    Digits(Parts.Hour, 2);
+    Text += u':';
+    Digits(Parts.Minute, 2);
+    Text += u':';
+    Digits(Parts.Second, 2);
+    return Text;
 }
 
 } // namespace kelvora

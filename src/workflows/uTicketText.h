@@ -35,6 +35,11 @@ QString BareFileName(const QString& FileName);
 
 // Ukrainian name of a month, 1 to 12.
 QString LongMonthName(int Month);
+struct TDateParts {
+    int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+};
+// The calendar date and time of day of a date-time, to the second.
+TDateParts DecodeTicketDate(TDateTime Value);
 // "yyyy mmmm dd hh:mm:ss" with the month by its name and Gap blanks between
 // the day and the hour.
 QString FormatTicketDate(TDateTime Value, int Gap = 1);

@@ -44,6 +44,18 @@ TEST_F(DialogsTest, ScriptAnswersInOrderAndCancelsWhenEmpty)
     EXPECT_EQ(Shown[8].Text, QStringLiteral("e\r\n1"));
 }
 
+TEST(DialogFilters, PairsBecomeQtFiltersWithThePairsPatterns)
+{
+    const QStringList Cases[] = {
+        {QStringLiteral("Файл бази даних (*.sqlite)|*.sqlite|Всі файли|*"),
+         QStringLiteral("Файл бази даних (*.sqlite);;Всі файли (*)")},
+        {QStringLiteral("Файли квитанцій (*.RPL, *.XML)|*.RPL;*.XML"), QStringLiteral("Файли квитанцій (*.RPL *.XML)")},
+        {QStringLiteral("Звіти (*.xml *.rpl);;Усі файли (*)"), QStringLiteral("Звіти (*.xml *.rpl);;Усі файли (*)")},
+    };
+    for (const QStringList& Case : Cases)
+        EXPECT_EQ(QtFilter(Case[0]), Case[1]) << Case[0].toStdString();
+}
+
 TEST_F(DialogsTest, SplashCentresTogglesAndCancels)
 {
     QMainWindow Window;

@@ -7,6 +7,7 @@
 #include "uCodePage.h"
 #include "uCorePath.h"
 #include "uFactories.h"
+#include "uMainForm.h"
 #include "uReceiveTicketsForm.h"
 #include "uTicket.h"
 #include "uTicketText.h"
@@ -48,16 +49,22 @@ protected:
 
     void TearDown() override
     {
-        delete Window.takeCentralWidget(); // the page writes its settings while the root exists
+        Window.reset(); // the page writes its settings while the root exists
         GuiTest::TearDown();
     }
 
+    // The receipt page of the real main window, opened by the start page's button.
     TFrameTickets* OpenPage(bool Receive = false)
     {
+        GetConfiguration()->WriteSetting(QStringLiteral("profile_current"), QString::number(Profile.Id));
+        Window = std::make_unique<TqorMainForm>();
+        Window->show();
+        QCoreApplication::processEvents();
         if (Receive)
             TDialogScript::Answer(drYes); // "Прийняти квитанції?"
-        Page = static_cast<TFrameTickets*>(CreateFrameTickets(&Window, Profile.Id));
-        Window.Show(Page);
+        QTest::mouseClick(Window->findChild<QToolButton*>(QStringLiteral("ButtonTicketsGet")), Qt::LeftButton);
+        Page = static_cast<TFrameTickets*>(Window->Page(TqorMainForm::PageTickets));
+        EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageTickets));
         QTest::qWait(120); // the page's question comes 50 ms after it was made
         EXPECT_TRUE(WaitFor([&] { return Page->CanClose(); }, 30000));
         return Page;
@@ -106,29 +113,33 @@ protected:
     }
 
     TProfile Profile;
-    TTestMainWindow Window;
+    std::unique_ptr<TqorMainForm> Window;
     TFrameTickets* Page = nullptr;
 };
 
 TEST_F(ReceiveTickets, ReportAnsweredThenReceiptsReceivedOpenedShownAndStored)
 {
+    // Protected and sent by the report page's own steps.
     const QString Name = VeyName(QStringLiteral("J0100114"));
-    Report(Name, {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")});
-    ASSERT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 3);
+    ASSERT_TRUE(ProtectAndSendReports(Profile, {WriteFile(QStringLiteral("reports/") + Name, SampleReport())},
+                                      {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")}));
+    const TToolResult Gateway = RunGateway(Root() + QStringLiteral("gateway"));
+    ASSERT_EQ(Gateway.Code, 0) << Gateway.Output.toStdString();
+    ASSERT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 3) << Gateway.Output.toStdString();
 
     OpenPage(true);
     const QString Base = Name.chopped(4);
     EXPECT_EQ(Names(), (QStringList{Base + "-0.xml", Base + "-1.xml", Base + "-2.xml"}));
     EXPECT_TRUE(AgencyMailServers().Messages(EnterpriseUser).isEmpty());
     EXPECT_EQ(Page->HelpContext(), 2040);
-    SaveScreenshot(&Window, QStringLiteral("receipt_page_received"));
+    SaveScreenshot(Window.get(), QStringLiteral("receipt_page_received"));
 
     SupplyKey(QStringLiteral("12345678-stamp"));
     Trigger("ActionOpen");
     EXPECT_EQ(States(), (QStringList{"Відкритий", "Відкритий", "Відкритий"})) << ShownTexts().join(u'\n').toStdString();
     EXPECT_EQ(Page->findChild<QToolButton*>(QStringLiteral("ButtonMain"))->defaultAction()->text(),
               QStringLiteral("Завершити"));
-    SaveScreenshot(&Window, QStringLiteral("receipt_page_opened"));
+    SaveScreenshot(Window.get(), QStringLiteral("receipt_page_opened"));
 
     const QStringList First = TextLines(ViewRow(1, QStringLiteral("receipt_viewer")));
     ASSERT_EQ(First.size(), 29) << First.join(u'\n').toStdString();
@@ -142,22 +153,22 @@ TEST_F(ReceiveTickets, ReportAnsweredThenReceiptsReceivedOpenedShownAndStored)
               QStringLiteral("  Документ доставлено до 2650 Державна податкова інспекція (демонстраційна)"));
 
     Trigger("ActionSave");
-    EXPECT_EQ(Window.Returns, 1) << ShownTexts().join(u'\n').toStdString();
+    EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageStart)) << ShownTexts().join(u'\n').toStdString();
     EXPECT_EQ(QDir(Profile.CatalogOutVey + QStringLiteral("2026-11")).entryList(QDir::Files).size(), 3);
     EXPECT_TRUE(QDir(GetTicketsFolder(Profile.Code)).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(LogText().contains(QStringLiteral("] всі квитанції розшифровано\r\n")));
 
     // The stored receipts, on the saved-receipts page.
-    TTestMainWindow Saved;
-    auto* SavedPage = static_cast<TFrameSavedTickets*>(CreateFrameSavedTickets(&Saved, Profile.Id));
-    Saved.Show(SavedPage);
+    QTest::mouseClick(Window->findChild<QToolButton*>(QStringLiteral("ButtonTicketsShowSaved")), Qt::LeftButton);
+    auto* SavedPage = static_cast<TFrameSavedTickets*>(Window->Page(TqorMainForm::PageSavedTickets));
+    ASSERT_NE(SavedPage, nullptr);
     ASSERT_EQ(SavedPage->Model()->rowCount(), 3);
     QStringList Types;
     for (int Row = 0; Row < 3; ++Row)
         Types << SavedPage->Model()->data(SavedPage->Model()->index(Row, 1)).toString();
     Types.sort();
     EXPECT_EQ(Types, (QStringList{"Звіт доставлено", "Квитанція №1", "Квитанція №2"}));
-    SaveScreenshot(&Saved, QStringLiteral("saved_receipts_page"));
+    SaveScreenshot(Window.get(), QStringLiteral("saved_receipts_page"));
 }
 
 // The simulator's checks: what fails gets receipt No. 1 with error rows and
@@ -267,7 +278,7 @@ TEST_F(ReceiveTickets, OpenedReceiptsAreKeptAndTheOnesThatFailStay)
     EXPECT_TRUE(ShownTexts().contains(QStringLiteral("error: Відбулись помилки при розшифровці 2 квитанцій.")));
 
     Trigger("ActionSave");
-    EXPECT_EQ(Window.Returns, 1) << ShownTexts().join(u'\n').toStdString();
+    EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageStart)) << ShownTexts().join(u'\n').toStdString();
     EXPECT_EQ(QDir(GetTicketsFolder(Profile.Code)).entryList(QDir::Files).size(), 2); // the two that failed
     const QString Dks = Profile.CatalogOutDks + QStringLiteral("2026-11/");
     EXPECT_TRUE(QFile::exists(Dks + DksReceipt));
@@ -319,9 +330,10 @@ TEST_F(ReceiveTickets, ProfileWithoutMailAccountContactsNoServer)
         Shown(QStringLiteral("error")).value(0).Text,
         QStringLiteral("Не знайдено основного облікового запису електронної пошти. Перевірте установки профілю."));
     EXPECT_FALSE(LogText().contains(QStringLiteral("мейл-акаунт:")));
-    EXPECT_EQ(Page->HelpContext(), 2030);
+    QTest::mouseClick(Page->findChild<QPushButton*>(QStringLiteral("ButtonHelp")), Qt::LeftButton);
+    EXPECT_TRUE(Shown(QStringLiteral("url")).value(0).Text.endsWith(QStringLiteral("help/2030.html")));
     EXPECT_FALSE(Page->findChild<QLabel*>(QStringLiteral("LabelCount"))->isVisible());
-    SaveScreenshot(&Window, QStringLiteral("receipt_page_empty"));
+    SaveScreenshot(Window.get(), QStringLiteral("receipt_page_empty"));
 }
 
 TEST_F(ReceiveTickets, RefusedKeyIsAskedAgainAndCancelReadsTheFilesAgain)
@@ -360,20 +372,23 @@ TEST_F(ReceiveTickets, ReceivingRefusesReentryAndIsCancelledFromTheIndicator)
     int Checked = 0;
     QTimer::singleShot(0, [&] {
         EXPECT_FALSE(Page->CanClose());
-        Window.close();
+        Window->close();
+        EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageTickets)); // closing is refused
         for (const char* Action : {"ActionFileAdd", "ActionOpen", "ActionReceive", "ActionFileDel", "ActionSave"}) {
             EXPECT_FALSE(Page->findChild<QAction*>(QString::fromLatin1(Action))->isEnabled()) << Action;
             Trigger(Action);
         }
-        auto* Cancel = Window.findChild<QPushButton*>(QStringLiteral("ButtonCancel"));
-        ASSERT_TRUE(Cancel && Cancel->isVisible());
+        QPushButton* Cancel = nullptr;
+        for (auto* Button : Window->findChildren<QPushButton*>(QStringLiteral("ButtonCancel")))
+            if (Button->isVisible())
+                Cancel = Button;
+        ASSERT_TRUE(Cancel);
         QTest::mouseClick(Cancel, Qt::LeftButton);
         ++Checked;
     });
     const int Before = TDialogScript::Shown().size();
     Trigger("ActionReceive");
     EXPECT_EQ(Checked, 1);
-    EXPECT_EQ(Window.Refused, 1);
     EXPECT_TRUE(Page->CanClose());
     for (const auto& Record : TDialogScript::Shown().mid(Before))
         EXPECT_EQ(Record.Kind, QStringLiteral("error")) << Record.Text.toStdString(); // no picker, no key question

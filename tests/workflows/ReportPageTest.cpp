@@ -11,11 +11,11 @@
 #include "uEmailAccount.h"
 #include "uFactories.h"
 #include "uMailAccountEditForm.h"
+#include "uMainForm.h"
 #include "uSendReportsForm.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -23,10 +23,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMainWindow>
 #include <QMimeData>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -39,32 +37,6 @@ namespace {
 using namespace test;
 
 const QString Code = TTestPki::EnterpriseCode;
-
-// Stands in for the main window: the start page and the report page in one
-// stack, and its close query (a work page that may close returns to the
-// start page).
-class THost : public QMainWindow {
-public:
-    THost()
-    {
-        setObjectName(QStringLiteral("TqorMainForm"));
-        resize(820, 520);
-        Stack = new QStackedWidget(this);
-        Stack->addWidget(new QWidget(Stack));
-        setCentralWidget(Stack);
-    }
-    QStackedWidget* Stack;
-
-protected:
-    void closeEvent(QCloseEvent* Event) override
-    {
-        if (Stack->currentIndex() == 0)
-            return Event->accept();
-        if (static_cast<TWorkPage*>(Stack->currentWidget())->CanClose())
-            Stack->setCurrentIndex(0);
-        Event->ignore();
-    }
-};
 
 class ReportPageTest : public GuiTest {
 protected:
@@ -83,11 +55,15 @@ protected:
     TFrameReports* Open(const TProfile& Profile)
     {
         WorkCode = Profile.Code;
-        Host = std::make_unique<THost>();
-        Page = static_cast<TFrameReports*>(CreateFrameReports(Host->Stack, Profile.Id));
-        Host->Stack->addWidget(Page);
-        Host->Stack->setCurrentWidget(Page);
+        // The real main window, its current profile this one, opens the
+        // page by its action (F5, the start page's first button).
+        GetConfiguration()->WriteSetting("profile_current", QString::number(Profile.Id));
+        Host = std::make_unique<TqorMainForm>();
         Host->show();
+        QCoreApplication::processEvents();
+        Host->findChild<QAction*>("ActionReportsSend")->trigger();
+        EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageReports);
+        Page = static_cast<TFrameReports*>(Host->Page(TqorMainForm::PageReports));
         Keys = new TKeyQueue(Page);
         EXPECT_TRUE(WaitFor([&] { return Page->IsOpened(); }));
         return Page;
@@ -117,7 +93,7 @@ protected:
     }
     QString LastQuestion() const { return Shown("question").isEmpty() ? QString() : Shown("question").last().Text; }
 
-    std::unique_ptr<THost> Host;
+    std::unique_ptr<TqorMainForm> Host;
     TFrameReports* Page = nullptr;
     TKeyQueue* Keys = nullptr;
     QString WorkCode;
@@ -276,7 +252,7 @@ TEST_F(ReportPageTest, ThreeKeysProtectEveryAgency)
     EXPECT_EQ(Urls, (QStringList{QUrl::fromLocalFile(Profile.CatalogOutPfu).toString(),
                                  QUrl::fromLocalFile(Profile.CatalogOutVey).toString(),
                                  QUrl::fromLocalFile(Profile.CatalogOutDks).toString()}));
-    EXPECT_EQ(Host->Stack->currentIndex(), 0);
+    EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageStart);
 }
 
 TEST_F(ReportPageTest, OneKeyPfuCarriesFourSignaturesAndNoLayer)
@@ -378,7 +354,7 @@ TEST_F(ReportPageTest, KeysRefusedQuestionedAndCancelled)
                                          "Перевірте установки профілю.",
                                          "question: Відкрити каталоги з підписаними звітами?"}));
     EXPECT_EQ(QDir(Work()).entryList(QDir::Files).size(), 1);
-    EXPECT_EQ(Host->Stack->currentIndex(), 0);
+    EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageStart);
 }
 
 TEST_F(ReportPageTest, SeparateSigningContinuesInAnotherRoot)
@@ -523,7 +499,9 @@ protected:
             QCoreApplication::sendEvent(Page, &Enter);
             EXPECT_FALSE(Enter.isAccepted());
             Host->close();
-            EXPECT_EQ(Host->Stack->currentWidget(), Page);
+            Host->findChild<QAction*>("ActionReportsSend")->trigger(); // F5 makes no second page
+            EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageReports);
+            EXPECT_EQ(Host->Page(TqorMainForm::PageReports), Page);
         });
         Timer->start(1);
     }
@@ -620,7 +598,7 @@ TEST_F(ReportSendPageTest, NothingStartsTwiceWhileProtecting)
     EXPECT_EQ(Shown("open").size(), 1); // the folder picked before the run
     EXPECT_TRUE(Shown("folder").isEmpty() && Shown("warning").size() == 1);
     EXPECT_FALSE(QFileInfo::exists(Root() + "elsewhere"));
-    EXPECT_EQ(Host->Stack->currentWidget(), Page);
+    EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageReports);
 }
 
 // A server that takes the message and drops the connection in the middle.

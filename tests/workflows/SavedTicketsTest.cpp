@@ -5,6 +5,7 @@
 #include "WorkflowSupport.h"
 #include "uCodePage.h"
 #include "uFactories.h"
+#include "uMainForm.h"
 #include "uTicketText.h"
 #include "uViewTicketForm.h"
 #include "uViewTicketsForm.h"
@@ -31,10 +32,15 @@ const QString ReceiptXml =
 
 class SavedTickets : public GuiTest {
 protected:
+    void SetUp() override
+    {
+        GuiTest::SetUp();
+        StoreProfile(QStringLiteral("12345678"), stSignOne, Root() + QStringLiteral("out"), asSaveToFile, false);
+    }
     void TearDown() override
     {
         TFormViewTicket::SetPrinterChooser(nullptr);
-        delete Window.takeCentralWidget();
+        Window.reset();
         GuiTest::TearDown();
     }
     TTicket Store(const QString& Name, TDateTime Received)
@@ -43,10 +49,13 @@ protected:
         AddTicket(Ticket);
         return Ticket;
     }
+    // The saved-receipts page of the real main window, opened by its action.
     TFrameSavedTickets* OpenPage()
     {
-        Page = static_cast<TFrameSavedTickets*>(CreateFrameSavedTickets(&Window, 1));
-        Window.Show(Page);
+        Window = std::make_unique<TqorMainForm>();
+        Window->show();
+        Window->findChild<QAction*>(QStringLiteral("ActionTicketsShowSaved"))->trigger();
+        Page = static_cast<TFrameSavedTickets*>(Window->Page(TqorMainForm::PageSavedTickets));
         return Page;
     }
     QStringList Column(int C) const
@@ -64,7 +73,7 @@ protected:
                           QPoint(Header->sectionViewportPosition(Section) + 10, Header->height() / 2));
     }
 
-    TTestMainWindow Window;
+    std::unique_ptr<TqorMainForm> Window;
     TFrameSavedTickets* Page = nullptr;
 };
 
@@ -155,7 +164,7 @@ TEST_F(SavedTickets, ListFiltersSortsViewsAndDeletes)
     EXPECT_EQ(Column(0), (QStringList{"a-2", "B-0", "C", "d-1", "E-1"}));
     EXPECT_EQ(Column(1), (QStringList{"Квитанція №2", "Звіт доставлено", "-", "Квитанція №1", "Квитанція №1"}));
     EXPECT_EQ(Column(2).last(), QString());
-    SaveScreenshot(&Window, QStringLiteral("saved_receipts_list"));
+    SaveScreenshot(Window.get(), QStringLiteral("saved_receipts_list"));
 
     ClickHeader(0);
     EXPECT_EQ(Column(0), (QStringList{"a-2", "B-0", "C", "d-1", "E-1"}));
@@ -179,7 +188,8 @@ TEST_F(SavedTickets, ListFiltersSortsViewsAndDeletes)
     Page->findChild<QAction*>(QStringLiteral("ActionDelete"))->trigger();
     EXPECT_EQ(Shown(QStringLiteral("question")).last().Text, QStringLiteral("Справді бажаєте видалити 3 квитанцій?"));
     EXPECT_EQ(Column(0), (QStringList{"d-1", "E-1"}));
-    EXPECT_EQ(Window.findChild<QWidget*>(QStringLiteral("TFormSplash")), nullptr);
+    for (auto* Splash : Window->findChildren<QWidget*>(QStringLiteral("TFormSplash")))
+        EXPECT_FALSE(Splash->isVisible());
 
     // Deleting from the viewer reloads the page.
     OnModal([&](QWidget* Dialog) {
@@ -193,7 +203,9 @@ TEST_F(SavedTickets, ListFiltersSortsViewsAndDeletes)
     EXPECT_FALSE(List->isVisible());
     EXPECT_TRUE(Page->findChild<QLabel*>(QStringLiteral("LabelEmpty"))->isVisible());
     EXPECT_EQ(Label("LabelCount"), QStringLiteral("Квитанції відсутні"));
-    SaveScreenshot(&Window, QStringLiteral("saved_receipts_empty"));
+    SaveScreenshot(Window.get(), QStringLiteral("saved_receipts_empty"));
+    QTest::mouseClick(Page->findChild<QPushButton*>(QStringLiteral("ButtonBack")), Qt::LeftButton);
+    EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageStart));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "uException.h"
 #include "uFactories.h"
 #include "uTicketFiles.h"
+#include "uTicketOpening.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -143,6 +144,47 @@ TEST_F(TicketFiles, PickedFilesAreCheckedBeforeTheyAreAdded)
     EXPECT_TRUE(Log.contains(QStringLiteral("файл порожній: ") + Empty));
     EXPECT_TRUE(Log.contains(QStringLiteral("некоректне ім'я файлу при додаванні: ") + Bad));
     EXPECT_THROW(AddTicketFile(Root() + VeyName(QStringLiteral("J1499102"))), Exception);
+}
+
+// Opened receipts kept after a failure leave the list, so that a second
+// "Завершити" stores nothing twice.
+TEST_F(TicketFiles, SavingStopsAtAFailureAndTheSecondTryStoresNothingTwice)
+{
+    const QString Blocker = WriteFile(QStringLiteral("blocker"), "a file where a folder should be");
+    TProfile Profile =
+        StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"), asSaveToFile, false);
+    const QString DksFolder = Profile.CatalogOutDks;
+    Profile.CatalogOutDks = Blocker + QStringLiteral("/DKS/");
+    GetConfiguration()->WriteSetting(QStringLiteral("brix_folder"), Root() + QStringLiteral("brix"));
+    QDir().mkpath(Root() + QStringLiteral("brix"));
+    const QString Companion = VeyName(QStringLiteral("J1499102"));
+    const QString Dks = DksName().chopped(4) + QStringLiteral(".RPL");
+    TTicketDocuments Documents;
+    for (const auto& [Name, Content] : std::vector<std::pair<QString, QByteArray>>{
+             {Companion, QByteArray("receipt", 8)}, {Dks, "dks receipt"}, {VeyName(QStringLiteral("J0100114")), "r"}}) {
+        Documents.push_back(CreateDocument(AddTicketFile(Name, StreamOf(Content))));
+        Documents.back()->SetStatus(dsOpened);
+        Documents.back()->GetAttributes()->SetValue(QStringLiteral("SND_DATE"), QStringLiteral("20261115093000"));
+    }
+    FinishOpenedTickets(Documents, nullptr);
+    EXPECT_EQ(Documents[0]->GetStream()->GetSize(), 7); // the trailing zero byte is cut
+
+    QString Error;
+    EXPECT_FALSE(SaveOpenedTickets(Profile, Documents, Error));
+    EXPECT_EQ(Error, QStringLiteral("Неможливо створити каталог для збережених квитанцій: ") + Profile.CatalogOutDks);
+    EXPECT_EQ(Documents.size(), 2u);
+    EXPECT_EQ(ReadFile(Root() + QStringLiteral("brix/xml/") + Companion), QByteArray("receipt"));
+
+    Profile.CatalogOutDks = DksFolder;
+    EXPECT_TRUE(SaveOpenedTickets(Profile, Documents, Error)) << Error.toStdString();
+    EXPECT_TRUE(Documents.empty());
+    TTickets Tickets;
+    GetTickets(Profile.Id, Tickets);
+    ASSERT_EQ(Tickets.size(), 3u);
+    EXPECT_EQ(QDateTimeFromDateTime(Tickets[0].Received), QDateTime(QDate(2026, 11, 15), QTime(9, 30)));
+    EXPECT_EQ(QDir(DksFolder + QStringLiteral("2026-11")).entryList(QDir::Files),
+              (QStringList{Dks, Dks.chopped(4) + QStringLiteral(".txt")}));
+    EXPECT_TRUE(Stored().isEmpty());
 }
 
 } // namespace

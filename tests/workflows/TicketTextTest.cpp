@@ -185,6 +185,24 @@ TEST(SavedTicketsModel, FillsByDateAndToggles)
     EXPECT_EQ(Order(0), QStringLiteral("C-2,b-1,a-0"));
     EXPECT_EQ(Model.TicketIndex(0), 2);
     EXPECT_EQ(Model.Fill(fpToday, Day + 3), 1);
+
+    // Dates sort as their texts do: the months by name.
+    TTickets Dated;
+    for (int Month = 1; Month <= 12; ++Month)
+        for (int Year : {2025, 2026})
+            Dated.push_back(
+                {Month, 1, QStringLiteral("r.XML"), daVEY, EncodeDate(Year, Month, 13 - Month) + 0.25, QString()});
+    Dated.push_back({0, 1, QStringLiteral("r.XML"), daVEY, 0, QString()});
+    Model.SetTickets(&Dated);
+    Model.Fill(fpAll, Day);
+    Model.ClickColumn(2);
+    QStringList Texts;
+    for (int Row = 0; Row < Model.rowCount(); ++Row)
+        Texts << Model.data(Model.index(Row, 2)).toString();
+    QStringList Sorted = Texts;
+    std::sort(Sorted.begin(), Sorted.end(),
+              [](const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) < 0; });
+    EXPECT_EQ(Texts, Sorted);
 }
 
 } // namespace

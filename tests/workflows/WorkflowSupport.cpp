@@ -3,11 +3,12 @@
 #include "TestPki.h"
 #include "uEmailAccount.h"
 #include "uFactories.h"
+#include "uReportKeys.h"
+#include "uReportMail.h"
+#include "uReportProtection.h"
 #include "uTransportContainer.h"
-#include "uWorkPage.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -84,7 +85,8 @@ void WriteAgencyParams(const QString& Root)
 {
     QString Params = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>\n"
                                     "<param name=\"software_name\">Kelvora</param>\n"
-                                    "<param name=\"software_version\">1.0</param>\n");
+                                    "<param name=\"software_version\">1.0</param>\n"
+                                    "<param name=\"software_revision\">1</param>\n");
     for (const QString& User : AgencyUsers)
         Params += QStringLiteral("<param name=\"email_%1\">%2</param>\n").arg(User, Address(User));
     Params += QStringLiteral("<param name=\"cert_code_pfu\">%1</param>\n<param name=\"cert_code_vey\">%2</param>\n"
@@ -177,6 +179,42 @@ QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, con
     return BytesOf(Data);
 }
 
+bool ProtectAndSendReports(const TProfile& Profile, const QStringList& Paths, const QStringList& Keys)
+{
+    std::vector<IDocumentPtr> Documents;
+    for (const QString& Path : Paths)
+        Documents.push_back(CreateDocument(Path));
+    TProtection Protection;
+    Protection.Crypto = GetCryptoManager();
+    Protection.Profile = Profile;
+    Protection.ReadParameters();
+    try {
+        for (int Step = StepKey1; Step <= LastKeyStep(Profile.SignType); ++Step) {
+            TKeyRule Rule;
+            if (!KeyRuleOf(Profile.SignType, Step, Rule))
+                continue;
+            SupplyKey(Keys.value(Step - StepKey1));
+            if (!Protection.Crypto->ReadPrivateKeyInfo(Protection.Key, Rule.Title)) {
+                ADD_FAILURE() << Protection.Crypto->GetLastError().toStdString();
+                return false;
+            }
+            ApplyProtectionStep(Step, Documents, Protection, {});
+        }
+        ApplyProtectionStep(StepEncrypt, Documents, Protection, {});
+        ApplyProtectionStep(StepOuter, Documents, Protection, {});
+    } catch (const std::exception& Error) {
+        ADD_FAILURE() << Error.what();
+        return false;
+    }
+    TEmailAccount Account;
+    EXPECT_TRUE(GetDefaultAccount(Profile.Id, Account));
+    TReportSending Sending(CreateReportMailSend(Account), Account.Email);
+    const bool Sent = Sending.Run(Documents, {});
+    EXPECT_TRUE(Sent);
+    EXPECT_EQ(Sending.SentCount(), Paths.size());
+    return Sent;
+}
+
 bool MailReports(const QString& AgencyUser, const QList<QPair<QString, QByteArray>>& Files)
 {
     QTemporaryDir Folder;
@@ -225,28 +263,6 @@ TToolResult RunGateway(const QString& Work)
     for (const QString& User : AgencyUsers)
         Arguments << QStringLiteral("--user") << User;
     return RunTool(QStringLiteral(KELVORA_GATEWAY_TOOL), Arguments, 120000);
-}
-
-TTestMainWindow::TTestMainWindow()
-{
-    setObjectName(QStringLiteral("TqorMainForm"));
-    resize(800, 560);
-}
-
-void TTestMainWindow::Show(TWorkPage* Page)
-{
-    FPage = Page;
-    setCentralWidget(Page);
-    show();
-}
-
-void TTestMainWindow::closeEvent(QCloseEvent* Event)
-{
-    Event->ignore();
-    if (FPage && FPage->CanClose())
-        ++Returns;
-    else
-        ++Refused;
 }
 
 void DoubleClick(QWidget* Widget, const QPoint& At)

@@ -9,13 +9,8 @@
 #include "uProfile.h"
 
 #include <QByteArray>
-#include <QMainWindow>
 #include <QString>
 #include <functional>
-
-namespace kelvora {
-class TWorkPage;
-}
 
 namespace kelvora::test {
 
@@ -51,6 +46,12 @@ QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, con
                          const std::function<void(QByteArray&)>& Tamper = {});
 QByteArray SampleReport(const QString& Title = QStringLiteral("Декларація"));
 
+// Protects the files with the report page's protection steps (one key of
+// the demo PKI per signing step of the profile) and sends them with its
+// sending to the agencies' addresses, from the profile's mail account.
+// False, with a test failure, when a step or a mail failed.
+bool ProtectAndSendReports(const TProfile& Profile, const QStringList& Paths, const QStringList& Keys);
+
 // Mails the files (written to a temporary folder under their names) from
 // the enterprise to an agency's mailbox over SMTP; false when it failed.
 bool MailReports(const QString& AgencyUser, const QList<QPair<QString, QByteArray>>& Files);
@@ -60,22 +61,6 @@ QByteArray RawMail(const QString& From, const QList<QPair<QString, QByteArray>>&
 
 // One round of the gateway simulator over the agencies' mailboxes.
 TToolResult RunGateway(const QString& Work);
-
-// The top-level window named as the main window: shows one page and turns a
-// close into a return to the start page when the page allows it.
-class TTestMainWindow : public QMainWindow {
-public:
-    TTestMainWindow();
-    void Show(TWorkPage* Page);
-    int Returns = 0; // closes that the page allowed
-    int Refused = 0; // closes that the page refused
-
-protected:
-    void closeEvent(QCloseEvent* Event) override;
-
-private:
-    TWorkPage* FPage = nullptr;
-};
 
 // A double click as the system delivers it: press, release, double click, release.
 void DoubleClick(QWidget* Widget, const QPoint& At);

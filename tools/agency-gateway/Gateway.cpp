@@ -279,7 +279,7 @@ void Say(const QString& Text)
         File.write(Line.toUtf8() + '\n');
 }
 
-TGateway::TGateway(const TOptions& Options) : FOptions(Options) {}
+TGateway::TGateway(const TOptions& Options) : FOptions(Options), FCrypto(GetCryptoManager()) {}
 
 QString TGateway::Outbox() const { return QDir(FOptions.Work).filePath(QStringLiteral("outbox")); }
 

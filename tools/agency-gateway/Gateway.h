@@ -59,6 +59,7 @@ struct TReceipt {
 
 class TGateway {
 public:
+    // Loads the crypto library (ECryptoError when it cannot).
     explicit TGateway(const TOptions& Options);
 
     // One round: every mailbox polled, every report answered, the outbox sent.
