@@ -194,6 +194,11 @@ void Click(const QObject* Parent, const QString& Name)
 {
     auto* Button = qobject_cast<QAbstractButton*>(Named(Parent, Name));
     ASSERT_NE(Button, nullptr) << Name.toStdString();
+    Click(Button);
+}
+
+void Click(QAbstractButton* Button)
+{
     // Check boxes and radio buttons take a click on their mark or label,
     // which lie at their left end however wide the layout makes them.
     const bool Marked = qobject_cast<QCheckBox*>(Button) || qobject_cast<QRadioButton*>(Button);

@@ -24,6 +24,7 @@
 
 #include <ostream>
 
+class QAbstractButton;
 class QTcpSocket;
 
 // Readable texts in test failures.
@@ -111,8 +112,9 @@ void Shot(QWidget* Widget, const QString& Name);
 QObject* Named(const QObject* Parent, const QString& Name);
 // Triggers the action named Name of Parent (the main window or a page).
 void Trigger(const QObject* Parent, const QString& Name);
-// Clicks the button named Name.
+// Clicks the button named Name, or Button, with the mouse.
 void Click(const QObject* Parent, const QString& Name);
+void Click(QAbstractButton* Button);
 // Types Text into the line edit named Name, replacing what it holds.
 void Type(const QObject* Parent, const QString& Name, const QString& Text);
 

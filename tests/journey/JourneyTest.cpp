@@ -39,8 +39,6 @@
 using namespace kelvora;
 using namespace kelvora::test;
 using namespace kelvora::sandbox;
-using ::testing::ElementsAre;
-using ::testing::UnorderedElementsAre;
 
 namespace {
 
@@ -348,6 +346,13 @@ TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
     ASSERT_TRUE(WaitFor([&] { return States(Tickets).count(U("Відкритий")) == Tickets->Documents().size(); }, 30000))
         << States(Tickets).join(u'\n').toStdString();
     Shot(Window.get(), U("08_receipts_opened"));
+    // The agreement came back signed by both sides.
+    OnModal<TFormViewTicket>([&](TFormViewTicket* Viewer) {
+        EXPECT_EQ(Viewer->Lines().value(0), U("Договір підписаний між: "));
+        EXPECT_TRUE(Viewer->Lines().join(u' ').contains(U(" та "))) << Viewer->Lines().join(u'\n').toStdString();
+        Click(Viewer, U("ButtonOK"));
+    });
+    OpenRow(Child<QTreeView>(Tickets, "ListTickets"), QFileInfo(Agreement[0]).completeBaseName() + U("-1.xml"));
     Trigger(Tickets, U("ActionSave"));
     ASSERT_TRUE(WaitFor([&] { return Window->PageIndex() == TqorMainForm::PageStart; }));
     // Stored: every receipt but the agreement's.
@@ -408,10 +413,10 @@ TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
     // A backup with the files; unzip and sqlite3 see the receipts in it.
     const QString Backup = Paths().Folder + U("/first-day.backup");
     OnModal<TFormBackup>([&](TFormBackup* Form) {
-        Form->CheckBoxFiles()->click();
+        Click(Form->CheckBoxFiles());
         Shot(Form, U("12_backup"));
         TDialogScript::Files({Backup});
-        QTest::mouseClick(Form->ButtonBackup(), Qt::LeftButton);
+        Click(Form->ButtonBackup());
     });
     Trigger(Window.get(), U("ActionBackup"));
     EXPECT_EQ(Texts(U("info")).last(), U("Файл архівної копії успішно збережено."));
@@ -441,7 +446,7 @@ TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
     EXPECT_TRUE(Window->Profiles().isEmpty());
     OnModal<TFormRestore>([&](TFormRestore* Form) {
         Shot(Form, U("13_restore"));
-        QTest::mouseClick(Form->ButtonRestore(), Qt::LeftButton);
+        Click(Form->ButtonRestore());
     });
     TDialogScript::Files({Backup});
     Trigger(Window.get(), U("ActionRestore"));
