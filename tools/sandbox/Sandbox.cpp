@@ -301,8 +301,6 @@ void TSandboxServers::StopGateway()
     FGateway.reset();
 }
 
-bool TSandboxServers::GatewayRunning() const { return FGateway && FGateway->state() != QProcess::NotRunning; }
-
 void EndWithThisProcess(QProcess& Process)
 {
     Process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });

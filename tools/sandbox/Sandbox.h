@@ -96,7 +96,6 @@ public:
     // does not start.
     void StartGateway(const QString& Program, int PollSeconds, const QString& LogFile = QString());
     void StopGateway();
-    bool GatewayRunning() const;
 
 private:
     TSandboxPaths FPaths;
