@@ -511,6 +511,8 @@ TEST_F(Journey, FaultsOnTheWayEndWithTheirMessagesAndLoseNothing)
     EXPECT_TRUE(Child<QLabel>(Page, "LabelMailAccount")->isVisible());
     Shot(Window.get(), U("21_smtp_refused"));
     EXPECT_TRUE(Mail().Messages(U("vey")).isEmpty());
+    // Saved all the same, in the demo enterprise's folder of the period.
+    EXPECT_EQ(QDir(Paths().Output + U("/VEY/2026-11")).entryList(QDir::Files, QDir::Name), Reports);
     OnModal<TMailAccountEditForm>([&](TMailAccountEditForm* Form) {
         Type(Form, U("EditSMTPPassword"), MailPassword);
         Click(Form, U("ButtonOK"));
