@@ -9,6 +9,7 @@
 #include "uUtils.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace kelvora {
@@ -50,6 +51,24 @@ QString TicketStoredName(const QString& FileName, const IStreamPtr& Stream)
     return Name.left(At) + u'-' + QString::number(Kvtnum - 1) + Name.mid(At);
 }
 
+namespace {
+
+bool SameContent(const IStreamPtr& Stream, const QString& FileName)
+{
+    QFile File(FileName);
+    if (!File.open(QIODevice::ReadOnly) || File.size() != Stream->GetSize())
+        return false;
+    const QByteArray Existing = File.readAll();
+    QByteArray Content(Existing.size(), Qt::Uninitialized);
+    const int64_t Position = Stream->GetPosition();
+    Stream->SetPosition(0);
+    const int32_t Read = Stream->Read(Content.data(), static_cast<int32_t>(Content.size()));
+    Stream->SetPosition(Position);
+    return Read == Content.size() && Content == Existing;
+}
+
+} // namespace
+
 QString AddTicketFile(const QString& FileName, IStreamPtr Stream)
 {
     const IDocumentNamePtr Name = CreateDocumentName(FileName);
@@ -60,7 +79,14 @@ QString AddTicketFile(const QString& FileName, IStreamPtr Stream)
             throw Exception(QStringLiteral("Не можу знайти файл: %1").arg(FileName));
         Stream = CreateStreamFromFile(FileName);
     }
-    const QString Target = UniqueFileName(GetTicketsFolder(Name->GetEDRPOUCode()) + TicketStoredName(FileName, Stream));
+    const QString Stored = GetTicketsFolder(Name->GetEDRPOUCode()) + TicketStoredName(FileName, Stream);
+    // A mail the server delivers again (its session ended before the
+    // deletion took effect) is the same receipt, not a second one.
+    if (SameContent(Stream, Stored)) {
+        Log(QStringLiteral("файл вже отримано: ") + Stored, ReceiveTicketsLog);
+        return Stored;
+    }
+    const QString Target = UniqueFileName(Stored);
     Stream->SaveToFile(Target);
     Log(QStringLiteral("файл додано: ") + Target, ReceiveTicketsLog);
     return Target;

@@ -64,13 +64,15 @@ TEST_F(TicketFiles, StoredNameFollowsTheReceiptNumber)
         EXPECT_EQ(TicketStoredName(QStringLiteral("/in/") + Name, StreamOf(Case.Content)), Case.Stored);
 }
 
-TEST_F(TicketFiles, SameNamesBecomeNumberedAndNineDigitCodesGetAZero)
+TEST_F(TicketFiles, SameNamesBecomeNumberedTheSameReceiptIsKeptOnceAndNineDigitCodesGetAZero)
 {
     const QString Name = VeyName(QStringLiteral("J1499102"));
-    for (int I = 0; I < 3; ++I)
-        EXPECT_FALSE(AddTicketFile(Name, StreamOf("receipt")).isEmpty());
+    for (const char* Content : {"receipt", "another", "third", "receipt"})
+        EXPECT_FALSE(AddTicketFile(Name, StreamOf(Content)).isEmpty());
+    // The fourth is the first delivered again: kept once.
     EXPECT_EQ(Stored(), (QStringList{Name.chopped(4) + QStringLiteral("(1).xml"),
                                      Name.chopped(4) + QStringLiteral("(2).xml"), Name}));
+    EXPECT_EQ(AddTicketFile(Name, StreamOf("receipt")), Folder() + Name);
     EXPECT_TRUE(
         LogText(QStringLiteral("receive_tickets")).contains(QStringLiteral("] файл додано: ") + Folder() + Name));
     EXPECT_TRUE(AddTicketFile(QStringLiteral("ABC.XML"), StreamOf("x")).isEmpty());
@@ -103,7 +105,7 @@ TEST_F(TicketFiles, MailIsDeletedOnlyWhenEveryAttachmentWasStored)
         QDir(Folder()).removeRecursively();
         QList<QPair<QString, QByteArray>> Files;
         for (const QString& Name : Case.Names)
-            Files.append({Name, QByteArray("receipt of ") + Name.toUtf8()});
+            Files.append({Name, QByteArray("receipt ") + QByteArray::number(Files.size()) + " of " + Name.toUtf8()});
         QByteArray Raw = RawMail(QStringLiteral("vey@example.test"), Files);
         QBuffer Buffer(&Raw);
         Buffer.open(QIODevice::ReadOnly);
