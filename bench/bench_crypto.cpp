@@ -8,8 +8,8 @@
 
 #include <QFile>
 #include <benchmark/benchmark.h>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <openssl/cms.h>
 #include <openssl/pem.h>
@@ -42,7 +42,6 @@ double CpuSeconds()
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &Now);
     return double(Now.tv_sec) + double(Now.tv_nsec) / 1e9;
 }
-
 
 struct TDirect {
     EVP_PKEY* SignerKey = nullptr;

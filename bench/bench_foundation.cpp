@@ -45,15 +45,27 @@ template <class F> void ContainerOp(benchmark::State& State, F&& Op, bool Wrappe
         benchmark::DoNotOptimize(Op(Stream));
 }
 
-void SignAdd(benchmark::State& S) { ContainerOp(S, [](auto& In) { return TC::SignHeaderAdd(In); }, false); }
+void SignAdd(benchmark::State& S)
+{
+    ContainerOp(
+        S, [](auto& In) { return TC::SignHeaderAdd(In); }, false);
+}
 void SignDel(benchmark::State& S)
 {
     IStreamPtr Signed = TC::SignHeaderAdd(StreamOf(Payload(S.range(0))));
     for (auto _ : S)
         benchmark::DoNotOptimize(TC::SignHeaderDel(Signed));
 }
-void GetSignature(benchmark::State& S) { ContainerOp(S, [](auto& In) { return TC::GetSignature(In); }, true); }
-void DeleteSignature(benchmark::State& S) { ContainerOp(S, [](auto& In) { return TC::DeleteSignature(In); }, true); }
+void GetSignature(benchmark::State& S)
+{
+    ContainerOp(
+        S, [](auto& In) { return TC::GetSignature(In); }, true);
+}
+void DeleteSignature(benchmark::State& S)
+{
+    ContainerOp(
+        S, [](auto& In) { return TC::DeleteSignature(In); }, true);
+}
 
 #define SIZES Arg(1 << 10)->Arg(1 << 20)->Arg(64 << 20)->Unit(benchmark::kMicrosecond)
 BENCHMARK(PlainCopy)->SIZES;
@@ -111,10 +123,22 @@ QStringList Names()
     QStringList List;
     for (int I = 0; I < 100000; ++I) {
         switch (I % 4) {
-        case 0: List << QStringLiteral("/in/12345%1S01001141000000103%2.xml").arg(10000000 + I, 10, 10, QChar(u'0')).arg(2000 + I % 20); break;
-        case 1: List << QStringLiteral("26500012345678J01001141000000001%1" "20142650.XML").arg(I % 12 + 1, 2, 10, QChar(u'0')); break;
-        case 2: List << QStringLiteral("1234512345678ZZ0000115032013103045ABC1%1.rpl").arg(I % 10); break;
-        default: List << QStringLiteral("notes-%1.txt").arg(I); break;
+        case 0:
+            List << QStringLiteral("/in/12345%1S01001141000000103%2.xml")
+                        .arg(10000000 + I, 10, 10, QChar(u'0'))
+                        .arg(2000 + I % 20);
+            break;
+        case 1:
+            List << QStringLiteral("26500012345678J01001141000000001%1"
+                                   "20142650.XML")
+                        .arg(I % 12 + 1, 2, 10, QChar(u'0'));
+            break;
+        case 2:
+            List << QStringLiteral("1234512345678ZZ0000115032013103045ABC1%1.rpl").arg(I % 10);
+            break;
+        default:
+            List << QStringLiteral("notes-%1.txt").arg(I);
+            break;
         }
     }
     return List;
@@ -172,8 +196,10 @@ int main(int argc, char** argv)
     auto Ratio = [&](const char* A, const char* B) {
         return Reporter.Times[B] > 0 ? Reporter.Times[A] / Reporter.Times[B] : 0.0;
     };
-    std::printf("  FindFiles, 10,000 files in 100 folders: %6.2f x listing them with QDir\n", Ratio("FindFilesTree", "ListTree"));
-    std::printf("  Parsing 100,000 file names:             %6.2f x copying the names\n", Ratio("ParseNames", "CopyNames"));
+    std::printf("  FindFiles, 10,000 files in 100 folders: %6.2f x listing them with QDir\n",
+                Ratio("FindFilesTree", "ListTree"));
+    std::printf("  Parsing 100,000 file names:             %6.2f x copying the names\n",
+                Ratio("ParseNames", "CopyNames"));
     benchmark::Shutdown();
     return 0;
 }

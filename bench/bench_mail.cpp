@@ -81,7 +81,8 @@ struct TBaseline {
 TBaseline RunBaseline(const QString& Program, const QStringList& Arguments)
 {
     QProcess Process;
-    Process.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), QString::fromLatin1(kLauncher), Program} + Arguments);
+    Process.start(QStringLiteral("/usr/bin/python3"),
+                  QStringList{QStringLiteral("-c"), QString::fromLatin1(kLauncher), Program} + Arguments);
     Process.waitForFinished(600000);
     const QList<QByteArray> Lines = Process.readAllStandardOutput().split('\n');
     const QList<QByteArray> Figures = Lines.value(0).split(' ');
@@ -125,8 +126,10 @@ void BM_Receive1000Messages10Matching(benchmark::State& State)
         if (I % 100 == 50)
             gServers->Deliver(User, MessageWithAttachment("Tax <tax@agency.test>", 1024 * 1024, ++Matching));
         else
-            gServers->Deliver(User, "From: Other " + QByteArray::number(I) + " <other@else.test>\nTo: bob@example.test\n"
-                                    "Subject: unrelated " + QByteArray::number(I) + "\n\n" + QByteArray(600, 'x') + "\n");
+            gServers->Deliver(User, "From: Other " + QByteArray::number(I) +
+                                        " <other@else.test>\nTo: bob@example.test\n"
+                                        "Subject: unrelated " +
+                                        QByteArray::number(I) + "\n\n" + QByteArray(600, 'x') + "\n");
     }
     const QString Script = gRoot->filePath(QStringLiteral("pop3_baseline.py"));
     QFile File(Script);
@@ -134,8 +137,8 @@ void BM_Receive1000Messages10Matching(benchmark::State& State)
     File.write(kPop3Baseline);
     File.close();
     const TBaseline Baseline = RunBaseline(QStringLiteral("/usr/bin/python3"),
-                                           {Script, QStringLiteral("127.0.0.1"), QString::number(gServers->Pop3Port()), User,
-                                            TMailServers::PasswordOf(User), QStringLiteral("tax@agency.test")});
+                                           {Script, QStringLiteral("127.0.0.1"), QString::number(gServers->Pop3Port()),
+                                            User, TMailServers::PasswordOf(User), QStringLiteral("tax@agency.test")});
 
     double Total = 0;
     for (auto _ : State) {
@@ -145,7 +148,8 @@ void BM_Receive1000Messages10Matching(benchmark::State& State)
         Receive->SetUserLogin(User);
         Receive->SetPassword(TMailServers::PasswordOf(User));
         int Seen = 0;
-        Receive->SetOnMessage([&](const IMailMessagePtr& Message, bool&) { Seen += Message->GetAttachments()->Count(); });
+        Receive->SetOnMessage(
+            [&](const IMailMessagePtr& Message, bool&) { Seen += Message->GetAttachments()->Count(); });
         QElapsedTimer Clock;
         Clock.start();
         Receive->Receive(QStringLiteral("*tax@agency.test*"));
@@ -175,10 +179,12 @@ void BM_Send10Attachments1MB(benchmark::State& State)
     }
     const QString To = TMailServers::AddressOf(QStringLiteral("bob"));
     const QString From = TMailServers::AddressOf(QStringLiteral("alice"));
-    QStringList Curl = {QStringLiteral("-sS"), QStringLiteral("smtp://127.0.0.1:%1").arg(gServers->SmtpPort()),
-                        QStringLiteral("--mail-from"), From, QStringLiteral("--mail-rcpt"), To,
-                        QStringLiteral("-H"), QStringLiteral("Subject: reports"), QStringLiteral("-F"),
-                        QStringLiteral("=(;type=multipart/mixed"), QStringLiteral("-F"), QStringLiteral("=;type=text/plain")};
+    QStringList Curl = {QStringLiteral("-sS"),         QStringLiteral("smtp://127.0.0.1:%1").arg(gServers->SmtpPort()),
+                        QStringLiteral("--mail-from"), From,
+                        QStringLiteral("--mail-rcpt"), To,
+                        QStringLiteral("-H"),          QStringLiteral("Subject: reports"),
+                        QStringLiteral("-F"),          QStringLiteral("=(;type=multipart/mixed"),
+                        QStringLiteral("-F"),          QStringLiteral("=;type=text/plain")};
     for (const QString& Path : Files)
         Curl << QStringLiteral("-F") << QStringLiteral("=@%1;encoder=base64").arg(Path);
     Curl << QStringLiteral("-F") << QStringLiteral("=)");
@@ -223,7 +229,8 @@ void BM_Parse1000Messages200KB(benchmark::State& State)
             Bytes += Message.size();
         }
     }
-    State.counters["messages_per_s"] = benchmark::Counter(1000.0 * static_cast<double>(State.iterations()), benchmark::Counter::kIsRate);
+    State.counters["messages_per_s"] =
+        benchmark::Counter(1000.0 * static_cast<double>(State.iterations()), benchmark::Counter::kIsRate);
     State.counters["message_kb"] = Messages.first().size() / 1024.0;
     State.SetBytesProcessed(Bytes);
 }

@@ -36,28 +36,37 @@ struct TSupplied {
 } gSupplied;
 
 char* PF_CERT_OWNER_INFO::*const OwnerFields[] = {
-    &PF_CERT_OWNER_INFO::CertAuth,       &PF_CERT_OWNER_INFO::CertAuthCN,       &PF_CERT_OWNER_INFO::CertSerial,
-    &PF_CERT_OWNER_INFO::Client,         &PF_CERT_OWNER_INFO::ClientCN,         &PF_CERT_OWNER_INFO::ClientOrg,
-    &PF_CERT_OWNER_INFO::ClientOrgUnit,  &PF_CERT_OWNER_INFO::ClientTitle,      &PF_CERT_OWNER_INFO::ClientState,
-    &PF_CERT_OWNER_INFO::ClientLocality, &PF_CERT_OWNER_INFO::ClientFullName,   &PF_CERT_OWNER_INFO::ClientAddress,
-    &PF_CERT_OWNER_INFO::ClientPhone,    &PF_CERT_OWNER_INFO::ClientEMail,      &PF_CERT_OWNER_INFO::ClientDNS,
+    &PF_CERT_OWNER_INFO::CertAuth,         &PF_CERT_OWNER_INFO::CertAuthCN,     &PF_CERT_OWNER_INFO::CertSerial,
+    &PF_CERT_OWNER_INFO::Client,           &PF_CERT_OWNER_INFO::ClientCN,       &PF_CERT_OWNER_INFO::ClientOrg,
+    &PF_CERT_OWNER_INFO::ClientOrgUnit,    &PF_CERT_OWNER_INFO::ClientTitle,    &PF_CERT_OWNER_INFO::ClientState,
+    &PF_CERT_OWNER_INFO::ClientLocality,   &PF_CERT_OWNER_INFO::ClientFullName, &PF_CERT_OWNER_INFO::ClientAddress,
+    &PF_CERT_OWNER_INFO::ClientPhone,      &PF_CERT_OWNER_INFO::ClientEMail,    &PF_CERT_OWNER_INFO::ClientDNS,
     &PF_CERT_OWNER_INFO::ClientEDRPOUCode, &PF_CERT_OWNER_INFO::ClientDRFOCode};
 
-char* PF_PROTECT_DATA_INFO::*const ProtectFields[] = {
-    &PF_PROTECT_DATA_INFO::CA,           &PF_PROTECT_DATA_INFO::CACN,           &PF_PROTECT_DATA_INFO::Serial,
-    &PF_PROTECT_DATA_INFO::Client,       &PF_PROTECT_DATA_INFO::ClientCN,       &PF_PROTECT_DATA_INFO::ClientOrg,
-    &PF_PROTECT_DATA_INFO::ClientOrgUnit, &PF_PROTECT_DATA_INFO::ClientTitle,   &PF_PROTECT_DATA_INFO::ClientState,
-    &PF_PROTECT_DATA_INFO::ClientLocality, &PF_PROTECT_DATA_INFO::ClientFullName, &PF_PROTECT_DATA_INFO::ClientAddress,
-    &PF_PROTECT_DATA_INFO::ClientPhone,  &PF_PROTECT_DATA_INFO::ClientEMail,    &PF_PROTECT_DATA_INFO::ClientDNS,
-    &PF_PROTECT_DATA_INFO::ClientEDRPOUCode, &PF_PROTECT_DATA_INFO::ClientDRFOCode};
+char* PF_PROTECT_DATA_INFO::*const ProtectFields[] = {&PF_PROTECT_DATA_INFO::CA,
+                                                      &PF_PROTECT_DATA_INFO::CACN,
+                                                      &PF_PROTECT_DATA_INFO::Serial,
+                                                      &PF_PROTECT_DATA_INFO::Client,
+                                                      &PF_PROTECT_DATA_INFO::ClientCN,
+                                                      &PF_PROTECT_DATA_INFO::ClientOrg,
+                                                      &PF_PROTECT_DATA_INFO::ClientOrgUnit,
+                                                      &PF_PROTECT_DATA_INFO::ClientTitle,
+                                                      &PF_PROTECT_DATA_INFO::ClientState,
+                                                      &PF_PROTECT_DATA_INFO::ClientLocality,
+                                                      &PF_PROTECT_DATA_INFO::ClientFullName,
+                                                      &PF_PROTECT_DATA_INFO::ClientAddress,
+                                                      &PF_PROTECT_DATA_INFO::ClientPhone,
+                                                      &PF_PROTECT_DATA_INFO::ClientEMail,
+                                                      &PF_PROTECT_DATA_INFO::ClientDNS,
+                                                      &PF_PROTECT_DATA_INFO::ClientEDRPOUCode,
+                                                      &PF_PROTECT_DATA_INFO::ClientDRFOCode};
 
 // The 17 texts of an owner description, in the order of both blocks.
 QStringList OwnerTexts(const TOwner& O)
 {
-    return {O.CertAuth,       O.CertAuthCN,     O.CertSerial,    O.Client,      O.ClientCN,    O.ClientOrg,
-            O.ClientOrgUnit,  O.ClientTitle,    O.ClientState,   O.ClientLocality, O.ClientFullName,
-            O.ClientAddress,  O.ClientPhone,    O.ClientEMail,   O.ClientDNS,   O.ClientEDRPOUCode,
-            O.ClientDRFOCode};
+    return {O.CertAuth,      O.CertAuthCN,  O.CertSerial,  O.Client,           O.ClientCN,       O.ClientOrg,
+            O.ClientOrgUnit, O.ClientTitle, O.ClientState, O.ClientLocality,   O.ClientFullName, O.ClientAddress,
+            O.ClientPhone,   O.ClientEMail, O.ClientDNS,   O.ClientEDRPOUCode, O.ClientDRFOCode};
 }
 
 void FillOwner(PF_CERT_OWNER_INFO* Info, const TOwner& Owner)
@@ -80,8 +89,9 @@ void FillProtect(PF_PROTECT_DATA_INFO* Info, bool Signed, const TOpened& Opened)
     Info->Signed = Signed;
     Info->Encrypted = !Signed;
     Info->Filled = Opened.Cert != nullptr;
-    const QStringList Texts = !Opened.Cert ? QStringList()
-                              : OwnerTexts(Store ? Store->Describe(Opened.Cert) : DescribeCertificate(Opened.Cert));
+    const QStringList Texts = !Opened.Cert
+                                  ? QStringList()
+                                  : OwnerTexts(Store ? Store->Describe(Opened.Cert) : DescribeCertificate(Opened.Cert));
     for (int I = 0; I < 17; ++I)
         Info->*ProtectFields[I] = NewText(Texts.value(I));
     Info->TimeAvail = Opened.TimeAvail;
@@ -333,8 +343,7 @@ int32_t PFAPI PFGetCertOwnerInfo(const uint8_t* Cert, int32_t CertLength, PF_CER
     });
 }
 
-int32_t PFAPI PFFindClientCert(const char* Serial, uint8_t** Data, int32_t* Length, int32_t* ErrorCode,
-                               char* ErrorText)
+int32_t PFAPI PFFindClientCert(const char* Serial, uint8_t** Data, int32_t* Length, int32_t* ErrorCode, char* ErrorText)
 {
     return Guarded(ErrorCode, ErrorText, [&](TError& Error) {
         if (!Data || !Length) {
@@ -472,11 +481,12 @@ int32_t PFAPI PFShowProtectDataInfo(const PF_PROTECT_DATA_INFO* Info)
         QString Text = Info->Signed ? QStringLiteral("Дані підписано.\n") : QStringLiteral("Дані зашифровано.\n");
         if (Info->Filled)
             Text += QStringLiteral("Власник: %1\nОрганізація: %2\nКод ЄДРПОУ: %3\nВидавець: %4\nСерійний номер: %5\n")
-                        .arg(FromCp1251(Info->ClientCN), FromCp1251(Info->ClientOrg), FromCp1251(Info->ClientEDRPOUCode),
-                             FromCp1251(Info->CACN), FromCp1251(Info->Serial));
+                        .arg(FromCp1251(Info->ClientCN), FromCp1251(Info->ClientOrg),
+                             FromCp1251(Info->ClientEDRPOUCode), FromCp1251(Info->CACN), FromCp1251(Info->Serial));
         if (Info->TimeAvail)
-            Text += QStringLiteral("Час підпису: ") +
-                    QDateTime::fromSecsSinceEpoch(Info->Time).toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+            Text +=
+                QStringLiteral("Час підпису: ") +
+                QDateTime::fromSecsSinceEpoch(Info->Time).toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
         ShowText(QStringLiteral("Відомості про захищені дані"), Text);
         return true;
     });
@@ -540,8 +550,8 @@ int32_t PFAPI PFDestroyPrivateKey(const char* Title, int32_t* ErrorCode, char* E
         }
         QFile File(FileName);
         const qint64 Size = File.size();
-        const bool Ok = File.open(QIODevice::ReadWrite) && File.write(QByteArray(Size, '\0')) == Size &&
-                        File.flush() && (File.close(), QFile::remove(FileName));
+        const bool Ok = File.open(QIODevice::ReadWrite) && File.write(QByteArray(Size, '\0')) == Size && File.flush() &&
+                        (File.close(), QFile::remove(FileName));
         if (!Ok) {
             Error = MakeError(PF_E_WRITE_FAILED, QStringLiteral("(%1)").arg(FileName));
             return false;

@@ -161,7 +161,8 @@ bool AddressedTo(CMS_ContentInfo* Cms, X509* Cert)
     STACK_OF(CMS_RecipientInfo)* Recipients = CMS_get0_RecipientInfos(Cms);
     for (int I = 0; I < sk_CMS_RecipientInfo_num(Recipients); ++I) {
         CMS_RecipientInfo* Recipient = sk_CMS_RecipientInfo_value(Recipients, I);
-        if (CMS_RecipientInfo_type(Recipient) == CMS_RECIPINFO_TRANS && CMS_RecipientInfo_ktri_cert_cmp(Recipient, Cert) == 0)
+        if (CMS_RecipientInfo_type(Recipient) == CMS_RECIPINFO_TRANS &&
+            CMS_RecipientInfo_ktri_cert_cmp(Recipient, Cert) == 0)
             return true;
     }
     return false;
@@ -210,8 +211,8 @@ bool EncryptData(const unsigned char* In, int Size, X509* Recipient, X509* Sende
         X509_free(Recipient);
         Ok = false;
     }
-    TOwned<CMS_ContentInfo> Cms(
-        Ok ? CMS_encrypt(Recipients.get(), Data.get(), EVP_aes_256_cbc(), CMS_BINARY) : nullptr);
+    TOwned<CMS_ContentInfo> Cms(Ok ? CMS_encrypt(Recipients.get(), Data.get(), EVP_aes_256_cbc(), CMS_BINARY)
+                                   : nullptr);
     QByteArray Der;
     Ok = Cms && (Sender ? ToDer(Cms.get(), Der) && AddOriginator(Der, Sender) &&
                               CopyOut(Der.constData(), static_cast<size_t>(Der.size()), Out)
@@ -259,7 +260,8 @@ bool VerifyData(const unsigned char* In, int Size, const TStore& Store, TOpened&
         const int Reason = CmsReason();
         Error = MakeError(Reason == CMS_R_CONTENT_VERIFY_ERROR || Reason == CMS_R_VERIFICATION_FAILURE
                               ? PF_E_SIGNATURE_INVALID
-                              : Reason == CMS_R_SIGNER_CERTIFICATE_NOT_FOUND ? PF_E_CERT_NOT_FOUND : PF_E_DATA_DAMAGED);
+                          : Reason == CMS_R_SIGNER_CERTIFICATE_NOT_FOUND ? PF_E_CERT_NOT_FOUND
+                                                                         : PF_E_DATA_DAMAGED);
         ERR_clear_error();
         return false;
     }

@@ -78,7 +78,8 @@ QString OwnerText(X509* Cert)
         {QStringLiteral("Телефон"), Owner.ClientPhone},
         {QStringLiteral("Електронна пошта"), Owner.ClientEMail},
         {QStringLiteral("DNS-ім'я"), Owner.ClientDNS},
-        {QStringLiteral("Тип ключа"), Owner.Stamp ? QStringLiteral("цифрова печатка") : QStringLiteral("цифровий підпис")},
+        {QStringLiteral("Тип ключа"),
+         Owner.Stamp ? QStringLiteral("цифрова печатка") : QStringLiteral("цифровий підпис")},
         {QStringLiteral("Видавець"), Owner.CertAuthCN},
         {QStringLiteral("Серійний номер"), Owner.CertSerial},
         {QStringLiteral("Ідентифікатор ключа"), Owner.KeySerial},
@@ -157,10 +158,10 @@ bool ShowCertificateList(const TStore& Store, const QString& Title, bool Select,
     for (size_t I = 0; I < Store.Certs().size(); ++I) {
         X509* Cert = Store.Certs()[I].Cert;
         const TOwner Owner = DescribeCertificate(Cert);
-        auto* Row = new QTreeWidgetItem(
-            List, {Owner.ClientCN, Owner.ClientOrg,
-                   Owner.ClientEDRPOUCode.isEmpty() ? Owner.ClientDRFOCode : Owner.ClientEDRPOUCode, Owner.CertAuthCN,
-                   TimeText(X509_get0_notAfter(Cert)), StatusText(Store, Cert)});
+        auto* Row =
+            new QTreeWidgetItem(List, {Owner.ClientCN, Owner.ClientOrg,
+                                       Owner.ClientEDRPOUCode.isEmpty() ? Owner.ClientDRFOCode : Owner.ClientEDRPOUCode,
+                                       Owner.CertAuthCN, TimeText(X509_get0_notAfter(Cert)), StatusText(Store, Cert)});
         Row->setData(0, Qt::UserRole, static_cast<qulonglong>(I));
     }
     List->header()->resizeSections(QHeaderView::ResizeToContents);
@@ -171,9 +172,8 @@ bool ShowCertificateList(const TStore& Store, const QString& Title, bool Select,
         Details->setPlainText(Row ? OwnerText(Store.Certs()[Row->data(0, Qt::UserRole).toULongLong()].Cert)
                                   : QString());
     });
-    auto* Buttons = new QDialogButtonBox(Select ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel
-                                                : QDialogButtonBox::Close,
-                                         &Dialog);
+    auto* Buttons = new QDialogButtonBox(
+        Select ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel : QDialogButtonBox::Close, &Dialog);
     if (Select)
         Buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Скасувати"));
     else
@@ -212,14 +212,15 @@ void ShowCrlList(const TStore& Store)
                            QStringLiteral("Наступне оновлення"), QStringLiteral("Файл")});
     for (const TStoreCrl& Item : Store.Crls()) {
         STACK_OF(X509_REVOKED)* Revoked = X509_CRL_get_REVOKED(Item.Crl);
-        auto* Row = new QTreeWidgetItem(
-            List, {NameEntry(X509_CRL_get_issuer(Item.Crl), NID_commonName), TimeText(X509_CRL_get0_lastUpdate(Item.Crl)),
-                   TimeText(X509_CRL_get0_nextUpdate(Item.Crl)), Item.FileName});
+        auto* Row = new QTreeWidgetItem(List, {NameEntry(X509_CRL_get_issuer(Item.Crl), NID_commonName),
+                                               TimeText(X509_CRL_get0_lastUpdate(Item.Crl)),
+                                               TimeText(X509_CRL_get0_nextUpdate(Item.Crl)), Item.FileName});
         for (int I = 0; I < sk_X509_REVOKED_num(Revoked); ++I) {
             const X509_REVOKED* Entry = sk_X509_REVOKED_value(Revoked, I);
             BIGNUM* Number = ASN1_INTEGER_to_BN(X509_REVOKED_get0_serialNumber(Entry), nullptr);
             char* Hex = Number ? BN_bn2hex(Number) : nullptr;
-            new QTreeWidgetItem(Row, {QString::fromLatin1(Hex ? Hex : ""), TimeText(X509_REVOKED_get0_revocationDate(Entry))});
+            new QTreeWidgetItem(
+                Row, {QString::fromLatin1(Hex ? Hex : ""), TimeText(X509_REVOKED_get0_revocationDate(Entry))});
             OPENSSL_free(Hex);
             BN_free(Number);
         }

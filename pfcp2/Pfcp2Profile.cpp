@@ -164,9 +164,9 @@ QByteArray CodeAttribute(const char* OidText, const QString& Code)
 {
     TOwned<ASN1_OBJECT> Obj = Oid(OidText);
     const QByteArray Text = Code.toLatin1();
-    TOwned<X509_ATTRIBUTE> Attribute(X509_ATTRIBUTE_create_by_OBJ(
-        nullptr, Obj.get(), V_ASN1_PRINTABLESTRING, reinterpret_cast<const unsigned char*>(Text.constData()),
-        int(Text.size())));
+    TOwned<X509_ATTRIBUTE> Attribute(
+        X509_ATTRIBUTE_create_by_OBJ(nullptr, Obj.get(), V_ASN1_PRINTABLESTRING,
+                                     reinterpret_cast<const unsigned char*>(Text.constData()), int(Text.size())));
     if (!Attribute)
         return QByteArray();
     const int Size = i2d_X509_ATTRIBUTE(Attribute.get(), nullptr);

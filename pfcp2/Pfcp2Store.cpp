@@ -10,13 +10,13 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <chrono>
-#include <sys/stat.h>
 #include <filesystem>
-#include <string>
 #include <mutex>
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <string>
+#include <sys/stat.h>
 
 namespace pfcp2 {
 
@@ -138,8 +138,9 @@ bool TStore::Verify(X509* Cert, STACK_OF(X509) * Extra, TError& Error) const
     ERR_clear_error();
     if (!Ok) {
         const QString Name = NameEntry(X509_get_subject_name(Cert), NID_commonName);
-        Error = MakeError(ErrorCodeOfVerify(Result), QStringLiteral("(%1: %2)").arg(
-                                                          Name, QString::fromUtf8(X509_verify_cert_error_string(Result))));
+        Error =
+            MakeError(ErrorCodeOfVerify(Result),
+                      QStringLiteral("(%1: %2)").arg(Name, QString::fromUtf8(X509_verify_cert_error_string(Result))));
     }
     return Ok;
 }

@@ -127,38 +127,55 @@ void FreeBuffer(uint8_t* Data)
 QString ErrorDescription(int Code)
 {
     switch (Code) {
-    case PF_E_CANCELLED: return QStringLiteral("Операцію скасовано користувачем.");
-    case PF_E_INTERNAL: return QStringLiteral("Внутрішня помилка криптобібліотеки.");
-    case PF_E_NOT_INITIALIZED: return QStringLiteral("Криптобібліотеку не ініціалізовано.");
-    case PF_E_BAD_ARGUMENT: return QStringLiteral("Неправильні параметри виклику функції криптобібліотеки.");
-    case PF_E_KEY_FILE: return QStringLiteral("Файл особистого ключа не знайдено або його неможливо прочитати.");
-    case PF_E_WRONG_PASSWORD: return QStringLiteral("Невірний пароль захисту особистого ключа.");
-    case PF_E_KEY_DAMAGED: return QStringLiteral("Файл особистого ключа пошкоджено або він має невідомий формат.");
-    case PF_E_CERT_EXPIRED: return QStringLiteral("Термін дії сертифіката минув або ще не настав.");
-    case PF_E_CERT_REVOKED: return QStringLiteral("Сертифікат відкликано.");
-    case PF_E_NO_KEY: return QStringLiteral("Особистий ключ не зчитано.");
-    case PF_E_CERT_NOT_FOUND: return QStringLiteral("Сертифікат не знайдено у файловому сховищі.");
+    case PF_E_CANCELLED:
+        return QStringLiteral("Операцію скасовано користувачем.");
+    case PF_E_INTERNAL:
+        return QStringLiteral("Внутрішня помилка криптобібліотеки.");
+    case PF_E_NOT_INITIALIZED:
+        return QStringLiteral("Криптобібліотеку не ініціалізовано.");
+    case PF_E_BAD_ARGUMENT:
+        return QStringLiteral("Неправильні параметри виклику функції криптобібліотеки.");
+    case PF_E_KEY_FILE:
+        return QStringLiteral("Файл особистого ключа не знайдено або його неможливо прочитати.");
+    case PF_E_WRONG_PASSWORD:
+        return QStringLiteral("Невірний пароль захисту особистого ключа.");
+    case PF_E_KEY_DAMAGED:
+        return QStringLiteral("Файл особистого ключа пошкоджено або він має невідомий формат.");
+    case PF_E_CERT_EXPIRED:
+        return QStringLiteral("Термін дії сертифіката минув або ще не настав.");
+    case PF_E_CERT_REVOKED:
+        return QStringLiteral("Сертифікат відкликано.");
+    case PF_E_NO_KEY:
+        return QStringLiteral("Особистий ключ не зчитано.");
+    case PF_E_CERT_NOT_FOUND:
+        return QStringLiteral("Сертифікат не знайдено у файловому сховищі.");
     case PF_E_CERT_UNTRUSTED:
         return QStringLiteral("Сертифікат видано невідомим центром сертифікації: його неможливо перевірити.");
-    case PF_E_SIGNATURE_INVALID: return QStringLiteral("Підпис не відповідає даним: дані змінено після підписання.");
-    case PF_E_DATA_DAMAGED: return QStringLiteral("Дані пошкоджено або вони мають невідомий формат.");
-    case PF_E_WRONG_RECIPIENT: return QStringLiteral("Дані зашифровано не для зчитаного особистого ключа.");
-    case PF_E_NO_FILE_STORE: return QStringLiteral("Файлове сховище сертифікатів не задано або воно недоступне.");
+    case PF_E_SIGNATURE_INVALID:
+        return QStringLiteral("Підпис не відповідає даним: дані змінено після підписання.");
+    case PF_E_DATA_DAMAGED:
+        return QStringLiteral("Дані пошкоджено або вони мають невідомий формат.");
+    case PF_E_WRONG_RECIPIENT:
+        return QStringLiteral("Дані зашифровано не для зчитаного особистого ключа.");
+    case PF_E_NO_FILE_STORE:
+        return QStringLiteral("Файлове сховище сертифікатів не задано або воно недоступне.");
     case PF_E_CRL_UNAVAILABLE:
         return QStringLiteral("Список відкликаних сертифікатів відсутній у файловому сховищі або застарів.");
-    case PF_E_NO_USER_INTERFACE: return QStringLiteral("Неможливо показати діалог: програма не має вікон.");
-    case PF_E_OUT_OF_MEMORY: return QStringLiteral("Недостатньо пам'яті для виконання операції.");
-    case PF_E_WRITE_FAILED: return QStringLiteral("Неможливо записати файл.");
-    case PF_E_CERT_DAMAGED: return QStringLiteral("Сертифікат пошкоджено або він має невідомий формат.");
-    default: return QStringLiteral("Невідома помилка (%1).").arg(Code);
+    case PF_E_NO_USER_INTERFACE:
+        return QStringLiteral("Неможливо показати діалог: програма не має вікон.");
+    case PF_E_OUT_OF_MEMORY:
+        return QStringLiteral("Недостатньо пам'яті для виконання операції.");
+    case PF_E_WRITE_FAILED:
+        return QStringLiteral("Неможливо записати файл.");
+    case PF_E_CERT_DAMAGED:
+        return QStringLiteral("Сертифікат пошкоджено або він має невідомий формат.");
+    default:
+        return QStringLiteral("Невідома помилка (%1).").arg(Code);
     }
 }
 
 TError MakeError(int Code) { return TError{Code, ErrorDescription(Code)}; }
 
-TError MakeError(int Code, const QString& Detail)
-{
-    return TError{Code, ErrorDescription(Code) + u' ' + Detail};
-}
+TError MakeError(int Code, const QString& Detail) { return TError{Code, ErrorDescription(Code) + u' ' + Detail}; }
 
 } // namespace pfcp2

@@ -11,7 +11,7 @@ kelvora_packages=(
   qt6-base-dev libgl-dev libqt6svg6
   libxml2-dev libpcre2-dev libssl-dev openssl libsqlite3-dev sqlite3 libgmime-3.0-dev libzip-dev zlib1g-dev libdw-dev
   libgtest-dev google-mock libbenchmark-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   zip unzip python3 curl poppler-utils fonts-liberation2
   dovecot-pop3d python3-aiosmtpd
 )

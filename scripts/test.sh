@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds, runs every test, then the unit
-# and integration tests a second time under ASan and UBSan (build-asan), then
-# every fuzz target for 30 seconds under ASan and UBSan.
+# Sets up a fresh Debian 12 machine, builds, checks the sources' formatting,
+# runs every test, then the unit and integration tests a second time under
+# ASan and UBSan (build-asan), then every fuzz target for 30 seconds under
+# ASan and UBSan.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 kelvora_install_packages
 kelvora_build
 
 status=0
+# Every C++ source follows the checked-in .clang-format.
+echo "== formatting (clang-format-14)"
+if ! (cd "$KELVORA_TOP" && find src tests tools bench fuzz pfcp2 \( -name '*.cpp' -o -name '*.h' \) -print0 |
+      xargs -0 clang-format-14 --dry-run --Werror); then
+  echo "FAILED: formatting (run clang-format-14 -i on the files named above)"; status=1
+else
+  echo "passed: formatting"
+fi
+
 (cd "$KELVORA_BUILD" && ctest --output-on-failure -j2 --timeout 900) || status=1
 
 # The tests again, built with ASan and UBSan: a memory fault, a leak or

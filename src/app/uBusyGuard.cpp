@@ -48,9 +48,6 @@ TBusySection::TBusySection(TBusyCounter& Counter, const QString& Message) : FCou
     FCounter.Enter(Message);
 }
 
-TBusySection::~TBusySection()
-{
-    FCounter.Leave();
-}
+TBusySection::~TBusySection() { FCounter.Leave(); }
 
 } // namespace kelvora

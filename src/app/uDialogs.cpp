@@ -4,11 +4,11 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QUrl>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 #include <deque>
 
@@ -32,10 +32,7 @@ TScriptState& Script()
 
 const QString ProductName = QStringLiteral("Kelvora");
 
-QWidget* OwnerOrMain(QWidget* Owner)
-{
-    return Owner ? Owner : ApplicationMainWindow();
-}
+QWidget* OwnerOrMain(QWidget* Owner) { return Owner ? Owner : ApplicationMainWindow(); }
 
 // Boxes show the texts' CR LF pairs as single line breaks.
 QString DisplayText(const QString& Text)
@@ -240,15 +237,9 @@ bool OpenUrl(const QUrl& Url)
     return QDesktopServices::openUrl(Url);
 }
 
-QString HelpFile(int Context)
-{
-    return GetRootFolder() + QStringLiteral("help/%1.html").arg(Context);
-}
+QString HelpFile(int Context) { return GetRootFolder() + QStringLiteral("help/%1.html").arg(Context); }
 
-void ShowHelp(int Context)
-{
-    OpenUrl(QUrl::fromLocalFile(HelpFile(Context)));
-}
+void ShowHelp(int Context) { OpenUrl(QUrl::fromLocalFile(HelpFile(Context))); }
 
 void TDialogScript::Start()
 {
@@ -256,39 +247,18 @@ void TDialogScript::Start()
     Script().Active = true;
 }
 
-void TDialogScript::Stop()
-{
-    Script() = TScriptState();
-}
+void TDialogScript::Stop() { Script() = TScriptState(); }
 
-bool TDialogScript::Active()
-{
-    return Script().Active;
-}
+bool TDialogScript::Active() { return Script().Active; }
 
-void TDialogScript::Answer(TDialogResult Result)
-{
-    Script().Answers.push_back(Result);
-}
+void TDialogScript::Answer(TDialogResult Result) { Script().Answers.push_back(Result); }
 
-void TDialogScript::Files(const QStringList& Files)
-{
-    Script().Files.push_back(Files);
-}
+void TDialogScript::Files(const QStringList& Files) { Script().Files.push_back(Files); }
 
-void TDialogScript::Folder(const QString& Folder)
-{
-    Script().Folders.push_back(Folder);
-}
+void TDialogScript::Folder(const QString& Folder) { Script().Folders.push_back(Folder); }
 
-QList<TDialogScript::TRecord> TDialogScript::Shown()
-{
-    return Script().Shown;
-}
+QList<TDialogScript::TRecord> TDialogScript::Shown() { return Script().Shown; }
 
-void TDialogScript::ClearShown()
-{
-    Script().Shown.clear();
-}
+void TDialogScript::ClearShown() { Script().Shown.clear(); }
 
 } // namespace kelvora

@@ -37,8 +37,7 @@ TDialogResult AskYesNoCancel(const QString& Text, QWidget* Owner = nullptr,
                              const QString& Caption = QStringLiteral("Kelvora"));
 // The system folder picker with Title as its prompt; true and the chosen
 // folder's full path, false when cancelled. StartFolder may be empty.
-bool SelectFolder(const QString& Title, QWidget* Owner, QString& Folder,
-                  const QString& StartFolder = QString());
+bool SelectFolder(const QString& Title, QWidget* Owner, QString& Folder, const QString& StartFolder = QString());
 // Open-file dialog for one file; empty when cancelled. Filter is a Qt name
 // filter ("Звіти (*.xml *.rpl);;Усі файли (*)") or a list of description and
 // pattern pairs separated by "|" ("Файл бази даних (*.sqlite)|*.sqlite|Всі
@@ -53,8 +52,7 @@ QStringList SelectOpenFiles(const QString& Title, QWidget* Owner, const QString&
 QString QtFilter(const QString& Filter);
 // Save-file dialog proposing ProposedName in StartFolder; empty when cancelled.
 QString SelectSaveFile(const QString& Title, QWidget* Owner, const QString& Filter,
-                       const QString& StartFolder = QString(),
-                       const QString& ProposedName = QString());
+                       const QString& StartFolder = QString(), const QString& ProposedName = QString());
 
 // Opens a document, folder, web page or "mailto:" link in the system's own
 // program (the shell's "open"); false when nothing could open it.

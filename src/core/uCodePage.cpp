@@ -23,8 +23,8 @@ struct TAnsiTable {
             char* OutPtr = reinterpret_cast<char*>(Out);
             size_t InLeft = 1, OutLeft = sizeof Out;
             char16_t Unit = static_cast<char16_t>(Byte); // undefined bytes stay C1 controls
-            if (Cd != reinterpret_cast<iconv_t>(-1) && iconv(Cd, &InPtr, &InLeft, &OutPtr, &OutLeft) != static_cast<size_t>(-1) &&
-                OutLeft == 2)
+            if (Cd != reinterpret_cast<iconv_t>(-1) &&
+                iconv(Cd, &InPtr, &InLeft, &OutPtr, &OutLeft) != static_cast<size_t>(-1) && OutLeft == 2)
                 Unit = static_cast<char16_t>(Out[0] | (Out[1] << 8));
             ToUnicode[Byte] = Unit;
             FromUnicode.insert(Unit, static_cast<char>(Byte));

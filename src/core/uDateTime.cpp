@@ -24,8 +24,7 @@ TDateTime EncodeDate(int Year, int Month, int Day)
 
 TDateTime EncodeTime(int Hour, int Minute, int Second, int MSec)
 {
-    if (Hour < 0 || Hour > 23 || Minute < 0 || Minute > 59 || Second < 0 || Second > 59 || MSec < 0 ||
-        MSec > 999)
+    if (Hour < 0 || Hour > 23 || Minute < 0 || Minute > 59 || Second < 0 || Second > 59 || MSec < 0 || MSec > 999)
         throw EConvertError(QStringLiteral("Invalid argument to time encode"));
     return ((Hour * 3600 + Minute * 60 + Second) * 1000.0 + MSec) / kMSecsPerDay;
 }
@@ -44,7 +43,8 @@ QDateTime QDateTimeFromDateTime(TDateTime Value)
         Days += 1;
         MSecs -= 86400000;
     }
-    return QDateTime(kEpoch.addDays(static_cast<qint64>(Days)), QTime::fromMSecsSinceStartOfDay(static_cast<int>(MSecs)));
+    return QDateTime(kEpoch.addDays(static_cast<qint64>(Days)),
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(MSecs)));
 }
 
 QDateTime CurrentDateTime() { return gFakeNow.isValid() ? gFakeNow : QDateTime::currentDateTime(); }

@@ -16,7 +16,8 @@ void TEnumerator::Add(const IInterfacePtr& Item) { FList.push_back(Item); }
 
 void TEnumerator::Remove(const IInterfacePtr& Item)
 {
-    auto It = std::find_if(FList.begin(), FList.end(), [&](const IInterfacePtr& Entry) { return Entry.get() == Item.get(); });
+    auto It =
+        std::find_if(FList.begin(), FList.end(), [&](const IInterfacePtr& Entry) { return Entry.get() == Item.get(); });
     if (It != FList.end())
         FList.erase(It);
 }

@@ -166,10 +166,7 @@ public:
     QueryParam(const void* V) : FValue(V) {}
     QueryParam(QIODevice* V) : FValue(V) {}
     template <class T>
-        requires std::is_base_of_v<IInterface, T>
-    QueryParam(const std::shared_ptr<T>& V) : FValue(IInterfacePtr(V))
-    {
-    }
+    requires std::is_base_of_v<IInterface, T> QueryParam(const std::shared_ptr<T>& V) : FValue(IInterfacePtr(V)) {}
     // A value read from a row or an attribute: null, integer, double or text.
     QueryParam(const Variant& V);
 

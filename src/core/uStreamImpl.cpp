@@ -130,9 +130,6 @@ QByteArray StreamBytes(const IStreamPtr& Stream)
     return static_cast<TStream_*>(Copy.get())->Data();
 }
 
-IStreamPtr StreamOf(const QByteArray& Bytes)
-{
-    return std::make_shared<TStream_>(Bytes);
-}
+IStreamPtr StreamOf(const QByteArray& Bytes) { return std::make_shared<TStream_>(Bytes); }
 
 } // namespace kelvora

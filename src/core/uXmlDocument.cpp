@@ -13,7 +13,8 @@ namespace {
 QString LastParserError(const QString& Source)
 {
     const xmlError* Error = xmlGetLastError();
-    QString Text = Error && Error->message ? QString::fromUtf8(Error->message).trimmed() : QStringLiteral("unknown error");
+    QString Text =
+        Error && Error->message ? QString::fromUtf8(Error->message).trimmed() : QStringLiteral("unknown error");
     if (Error && Error->line > 0)
         Text = QStringLiteral("%1 (line %2)").arg(Text).arg(Error->line);
     return Source.isEmpty() ? Text : QStringLiteral("%1: %2").arg(Source, Text);

@@ -34,10 +34,12 @@ GMimeObject* FilePart(const QString& Path)
 {
     QByteArray Content = ReadAttachment(Path);
     GByteArray* Bytes = g_byte_array_sized_new(static_cast<guint>(Content.size()));
-    g_byte_array_append(Bytes, reinterpret_cast<const guint8*>(Content.constData()), static_cast<guint>(Content.size()));
+    g_byte_array_append(Bytes, reinterpret_cast<const guint8*>(Content.constData()),
+                        static_cast<guint>(Content.size()));
     Content.clear();
     TGObjectPtr<GMimeStream> Stream(g_mime_stream_mem_new_with_byte_array(Bytes));
-    TGObjectPtr<GMimeDataWrapper> Wrapper(g_mime_data_wrapper_new_with_stream(Stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    TGObjectPtr<GMimeDataWrapper> Wrapper(
+        g_mime_data_wrapper_new_with_stream(Stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     GMimePart* Part = g_mime_part_new_with_type("application", "octet-stream");
     g_mime_part_set_content(Part, Wrapper.get());
     g_mime_part_set_filename(Part, ExtractFileName(Path).toUtf8().constData());

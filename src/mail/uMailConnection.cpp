@@ -122,7 +122,9 @@ bool TMailConnection::Connect(const QString& Host, quint16 Port, bool Tls)
         FSocket->connectToHostEncrypted(Host, Port);
     else
         FSocket->connectToHost(Host, Port);
-    const bool Result = Wait([this, Tls] { return Tls ? FSocket->isEncrypted() : FSocket->state() == QAbstractSocket::ConnectedState; }, false);
+    const bool Result =
+        Wait([this, Tls] { return Tls ? FSocket->isEncrypted() : FSocket->state() == QAbstractSocket::ConnectedState; },
+             false);
     if (!Result)
         FSocket->abort();
     return Result;

@@ -57,7 +57,8 @@ QString ConvertText(const QByteArray& Bytes, const QByteArray& Charset)
         return GuessText(Bytes);
     if (Charset.compare("utf-8", Qt::CaseInsensitive) == 0 || Charset.compare("utf8", Qt::CaseInsensitive) == 0)
         return QString::fromUtf8(Bytes);
-    if (Charset.compare("windows-1251", Qt::CaseInsensitive) == 0 || Charset.compare("cp1251", Qt::CaseInsensitive) == 0)
+    if (Charset.compare("windows-1251", Qt::CaseInsensitive) == 0 ||
+        Charset.compare("cp1251", Qt::CaseInsensitive) == 0)
         return FromAnsi(Bytes);
     iconv_t Converter = g_mime_iconv_open("UTF-8", Charset.constData());
     if (Converter == reinterpret_cast<iconv_t>(-1))
@@ -125,7 +126,8 @@ IMailMessagePtr TMailMessage::Create(const QByteArray& Raw) { return IMailMessag
 TMailMessage::TMailMessage(const QByteArray& Raw) : FAttachments(CreateEnumerator())
 {
     GMimeParserOptions* Options = ParserOptions();
-    TGObjectPtr<GMimeStream> Stream(g_mime_stream_mem_new_with_buffer(Raw.constData(), static_cast<size_t>(Raw.size())));
+    TGObjectPtr<GMimeStream> Stream(
+        g_mime_stream_mem_new_with_buffer(Raw.constData(), static_cast<size_t>(Raw.size())));
     TGObjectPtr<GMimeParser> Parser(g_mime_parser_new_with_stream(Stream.get()));
     FParser.reset(g_mime_parser_construct_message(Parser.get(), Options));
     if (!FParser)

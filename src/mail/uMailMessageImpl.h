@@ -12,7 +12,9 @@ namespace kelvora {
 
 class TMailAttachment : public IMailAttachment {
 public:
-    TMailAttachment(QString FileName, QByteArray Content) : FFileName(std::move(FileName)), FStream(std::move(Content)) {}
+    TMailAttachment(QString FileName, QByteArray Content) : FFileName(std::move(FileName)), FStream(std::move(Content))
+    {
+    }
 
     QString GetFileName() override { return FFileName; }
     int64_t GetSize() override { return FStream.size(); }

@@ -34,7 +34,8 @@ bool TPop3Client::Status()
         FLastErrorText = QString::fromUtf8(Line.mid(4)).trimmed();
         return false;
     }
-    FConnection.Break(MAIL_ERROR_BAD_REPLY, QStringLiteral("Unexpected reply: %1").arg(QString::fromUtf8(Line.left(200))));
+    FConnection.Break(MAIL_ERROR_BAD_REPLY,
+                      QStringLiteral("Unexpected reply: %1").arg(QString::fromUtf8(Line.left(200))));
     return Failed();
 }
 
@@ -92,7 +93,8 @@ bool TPop3Client::ReadMessage()
             Line.remove(0, 1);
         Total += Line.size() + 2;
         if (Total > kMaxMessageSize) {
-            FConnection.Break(MAIL_ERROR_BAD_REPLY, QStringLiteral("Message longer than %1 bytes.").arg(kMaxMessageSize));
+            FConnection.Break(MAIL_ERROR_BAD_REPLY,
+                              QStringLiteral("Message longer than %1 bytes.").arg(kMaxMessageSize));
             return Failed();
         }
         if (OnMessageLine)

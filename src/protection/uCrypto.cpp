@@ -22,13 +22,29 @@ const QString LoadMessage = QStringLiteral(
     "Неможливо завантажити криптобібліотеку. Можливо, відсутні потрібні файли. Інсталюйте програму повторно.");
 
 // Names in the order of TCryptoLibrary's fields.
-const char* const EntryNames[] = {
-    "PFInitialize",        "PFFinalize",         "PFSetSettings",          "PFReadPrivateKey",
-    "PFFreeCertOwnerInfo", "PFGetPrivateKeyMedia", "PFShowOwnCertificate", "PFResetPrivateKey",
-    "PFSelectGatewayCert", "PFGetCertOwnerInfo", "PFFindClientCert",       "PFFindGatewayCert",
-    "PFProtectData",       "PFAllocateData",     "PFFreeData",             "PFShowProtectDataInfo",
-    "PFFreeProtectDataInfo", "PFChangePrivateKeyPassword", "PFBackupPrivateKey", "PFDestroyPrivateKey",
-    "PFShowCertificates",  "PFShowCRLs",         "PFGetErrorDescr"};
+const char* const EntryNames[] = {"PFInitialize",
+                                  "PFFinalize",
+                                  "PFSetSettings",
+                                  "PFReadPrivateKey",
+                                  "PFFreeCertOwnerInfo",
+                                  "PFGetPrivateKeyMedia",
+                                  "PFShowOwnCertificate",
+                                  "PFResetPrivateKey",
+                                  "PFSelectGatewayCert",
+                                  "PFGetCertOwnerInfo",
+                                  "PFFindClientCert",
+                                  "PFFindGatewayCert",
+                                  "PFProtectData",
+                                  "PFAllocateData",
+                                  "PFFreeData",
+                                  "PFShowProtectDataInfo",
+                                  "PFFreeProtectDataInfo",
+                                  "PFChangePrivateKeyPassword",
+                                  "PFBackupPrivateKey",
+                                  "PFDestroyPrivateKey",
+                                  "PFShowCertificates",
+                                  "PFShowCRLs",
+                                  "PFGetErrorDescr"};
 constexpr size_t EntryCount = sizeof EntryNames / sizeof EntryNames[0];
 static_assert(EntryCount == 23 && sizeof(TCryptoLibrary) == EntryCount * sizeof(void*));
 
@@ -77,8 +93,8 @@ const TCryptoLibrary& LoadCryptoLibrary(const QString& Folder)
 {
     if (gHandle)
         return gLibrary;
-    const QString InFolder =
-        QDir(Folder.isEmpty() ? QFileInfo(GetProgramFilePath()).absolutePath() : Folder).filePath(CryptoLibraryFileName());
+    const QString InFolder = QDir(Folder.isEmpty() ? QFileInfo(GetProgramFilePath()).absolutePath() : Folder)
+                                 .filePath(CryptoLibraryFileName());
     void* Handle = QFileInfo::exists(InFolder) ? OpenLibrary(InFolder) : OpenLibrary(CryptoLibraryFileName());
     if (!Handle)
         throw ECryptoError(LoadMessage);

@@ -20,27 +20,40 @@ const QString InitMessage = QStringLiteral(
 
 // The 17 texts of the library's blocks, in their order, and where they go.
 QString TCertOwnerInfo::*const OwnerTexts[17] = {
-    &TCertOwnerInfo::CertAuth,       &TCertOwnerInfo::CertAuthCN,       &TCertOwnerInfo::CertSerial,
-    &TCertOwnerInfo::Client,         &TCertOwnerInfo::ClientCN,         &TCertOwnerInfo::ClientOrg,
-    &TCertOwnerInfo::ClientOrgUnit,  &TCertOwnerInfo::ClientTitle,      &TCertOwnerInfo::ClientState,
-    &TCertOwnerInfo::ClientLocality, &TCertOwnerInfo::ClientFullName,   &TCertOwnerInfo::ClientAddress,
-    &TCertOwnerInfo::ClientPhone,    &TCertOwnerInfo::ClientEMail,      &TCertOwnerInfo::ClientDNS,
+    &TCertOwnerInfo::CertAuth,         &TCertOwnerInfo::CertAuthCN,     &TCertOwnerInfo::CertSerial,
+    &TCertOwnerInfo::Client,           &TCertOwnerInfo::ClientCN,       &TCertOwnerInfo::ClientOrg,
+    &TCertOwnerInfo::ClientOrgUnit,    &TCertOwnerInfo::ClientTitle,    &TCertOwnerInfo::ClientState,
+    &TCertOwnerInfo::ClientLocality,   &TCertOwnerInfo::ClientFullName, &TCertOwnerInfo::ClientAddress,
+    &TCertOwnerInfo::ClientPhone,      &TCertOwnerInfo::ClientEMail,    &TCertOwnerInfo::ClientDNS,
     &TCertOwnerInfo::ClientEDRPOUCode, &TCertOwnerInfo::ClientDRFOCode};
 
-QString TProtectDataInfo::*const ProtectTexts[17] = {
-    &TProtectDataInfo::CA,           &TProtectDataInfo::CACN,           &TProtectDataInfo::Serial,
-    &TProtectDataInfo::Client,       &TProtectDataInfo::ClientCN,       &TProtectDataInfo::ClientOrg,
-    &TProtectDataInfo::ClientOrgUnit, &TProtectDataInfo::ClientTitle,   &TProtectDataInfo::ClientState,
-    &TProtectDataInfo::ClientLocality, &TProtectDataInfo::ClientFullName, &TProtectDataInfo::ClientAddress,
-    &TProtectDataInfo::ClientPhone,  &TProtectDataInfo::ClientEMail,    &TProtectDataInfo::ClientDNS,
-    &TProtectDataInfo::ClientEDRPOUCode, &TProtectDataInfo::ClientDRFOCode};
+QString TProtectDataInfo::*const ProtectTexts[17] = {&TProtectDataInfo::CA,
+                                                     &TProtectDataInfo::CACN,
+                                                     &TProtectDataInfo::Serial,
+                                                     &TProtectDataInfo::Client,
+                                                     &TProtectDataInfo::ClientCN,
+                                                     &TProtectDataInfo::ClientOrg,
+                                                     &TProtectDataInfo::ClientOrgUnit,
+                                                     &TProtectDataInfo::ClientTitle,
+                                                     &TProtectDataInfo::ClientState,
+                                                     &TProtectDataInfo::ClientLocality,
+                                                     &TProtectDataInfo::ClientFullName,
+                                                     &TProtectDataInfo::ClientAddress,
+                                                     &TProtectDataInfo::ClientPhone,
+                                                     &TProtectDataInfo::ClientEMail,
+                                                     &TProtectDataInfo::ClientDNS,
+                                                     &TProtectDataInfo::ClientEDRPOUCode,
+                                                     &TProtectDataInfo::ClientDRFOCode};
 
 // Live managers. A caller may still hold one after the process-wide
 // manager was released and made anew; the library is finalised and unloaded
 // only when the last of them goes.
 int gManagers = 0;
 
-QString LibraryText(const char* Text) { return Text ? FromAnsi(Text, static_cast<qsizetype>(std::strlen(Text))) : QString(); }
+QString LibraryText(const char* Text)
+{
+    return Text ? FromAnsi(Text, static_cast<qsizetype>(std::strlen(Text))) : QString();
+}
 
 void FillOwner(TCertOwnerInfo& Info, const TPFCertOwnerInfo& Block)
 {
@@ -200,7 +213,10 @@ IStreamPtr TCryptoManager::Protect(int32_t Operation, const IStreamPtr& Data, co
     return Result;
 }
 
-IStreamPtr TCryptoManager::Sign(const IStreamPtr& Data) { return Protect(CryptoSign, Data, QByteArray(), nullptr, nullptr); }
+IStreamPtr TCryptoManager::Sign(const IStreamPtr& Data)
+{
+    return Protect(CryptoSign, Data, QByteArray(), nullptr, nullptr);
+}
 
 IStreamPtr TCryptoManager::Encrypt(const QString& Recipient, const IStreamPtr& Data)
 {
@@ -252,7 +268,8 @@ void TCryptoManager::SelectGatewayCert(QString& Code, QString& Name)
 {
     char NameArea[CryptoErrorTextSize] = {};
     char CodeArea[CryptoSerialSize] = {};
-    if (CryptoLibrary().PFSelectGatewayCert(NameArea, CodeArea, ToAnsi(QStringLiteral("Оберіть сертифікат шлюза")).constData())) {
+    if (CryptoLibrary().PFSelectGatewayCert(NameArea, CodeArea,
+                                            ToAnsi(QStringLiteral("Оберіть сертифікат шлюза")).constData())) {
         Name = AreaText(NameArea, CryptoErrorTextSize);
         Code = AreaText(CodeArea, CryptoSerialSize);
     } else {

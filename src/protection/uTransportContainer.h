@@ -28,9 +28,8 @@ public:
     static IStreamPtr ProtectedHeaderAdd(const IStreamPtr& Stream, uint8_t SignType);
     static IStreamPtr ProtectedHeaderDel(const IStreamPtr& Stream, uint8_t& SignType);
     static IStreamPtr TransportableHeaderAdd(const IStreamPtr& Stream, const QString& ClientName,
-                                             const QString& EDRPOUCode, const QString& FileName,
-                                             const QString& EMail, const QString& ProgramType,
-                                             const QString& ProgramVersion);
+                                             const QString& EDRPOUCode, const QString& FileName, const QString& EMail,
+                                             const QString& ProgramType, const QString& ProgramVersion);
     static IStreamPtr TransportableHeaderDel(const IStreamPtr& Stream);
     // False, leaving Values untouched, when the outermost layer is no transport header.
     static bool TransportableHeaderGet(const IStreamPtr& Stream, QStringList& Values);

@@ -31,8 +31,9 @@ TEST_F(DialogsTest, ScriptAnswersInOrderAndCancelsWhenEmpty)
     EXPECT_TRUE(SelectFolder(QStringLiteral("f"), nullptr, Folder));
     EXPECT_EQ(Folder, QStringLiteral("/tmp"));
     EXPECT_FALSE(SelectFolder(QStringLiteral("f"), nullptr, Folder));
-    EXPECT_TRUE(SelectSaveFile(QStringLiteral("s"), nullptr, QString(), QStringLiteral("/d"), QStringLiteral("n.backup"))
-                    .isEmpty());
+    EXPECT_TRUE(
+        SelectSaveFile(QStringLiteral("s"), nullptr, QString(), QStringLiteral("/d"), QStringLiteral("n.backup"))
+            .isEmpty());
     ShowError(QStringLiteral("e\r\n1"));
     const auto Shown = TDialogScript::Shown();
     ASSERT_EQ(Shown.size(), 9);
@@ -101,7 +102,9 @@ TEST_F(DialogsTest, BusySectionsNestAndUnblockOnce)
     Owner.show();
     TBusyCounter Busy(&Owner);
     QStringList Changes;
-    Busy.OnBlockChanged = [&](bool Blocked) { Changes << (Blocked ? QStringLiteral("block") : QStringLiteral("unblock")); };
+    Busy.OnBlockChanged = [&](bool Blocked) {
+        Changes << (Blocked ? QStringLiteral("block") : QStringLiteral("unblock"));
+    };
     {
         TBusySection Outer(Busy, QStringLiteral("Зачекайте..."));
         EXPECT_TRUE(Busy.Splash()->IsVisible());

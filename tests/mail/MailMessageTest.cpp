@@ -6,8 +6,8 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QUrl>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace kelvora {
@@ -127,9 +127,9 @@ TEST(MailMessageTest, ComposedMessageReadsBack)
         ASSERT_TRUE(File.open(QIODevice::WriteOnly));
         File.write(Content);
     }
-    TOutgoingMail Mail{QStringLiteral("from@example.test"), QStringLiteral("to@example.test"),
-                       QStringLiteral("Звітність за квартал"), QStringLiteral("Рядок 1\r\nРядок 2"),
-                       {FirstPath, SecondPath}, QStringLiteral("QOR Client")};
+    TOutgoingMail Mail{
+        QStringLiteral("from@example.test"),  QStringLiteral("to@example.test"), QStringLiteral("Звітність за квартал"),
+        QStringLiteral("Рядок 1\r\nРядок 2"), {FirstPath, SecondPath},           QStringLiteral("QOR Client")};
     const QByteArray Raw = ComposeMailMessage(Mail);
     EXPECT_TRUE(Raw.contains("X-Mailer: QOR Client\r\n"));
     EXPECT_FALSE(Raw.contains("Звіт")); // every header is 7-bit

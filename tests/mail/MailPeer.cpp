@@ -58,8 +58,11 @@ void TMailPeer::Answer(QTcpSocket* Socket, const TAnswer& Result)
     }
     switch (Result.Action) {
     case Reply:
-    case Stall: break;
-    case Close: Socket->disconnectFromHost(); break;
+    case Stall:
+        break;
+    case Close:
+        Socket->disconnectFromHost();
+        break;
     case Reset: {
         // Linger of zero: the close sends a reset instead of a goodbye.
         const linger Linger{1, 0};

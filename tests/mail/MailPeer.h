@@ -48,6 +48,7 @@ private:
 
 // A POP3 script that logs anybody in and answers the commands with the given
 // mailbox; Override may answer a line first (an empty answer passes it on).
-TMailPeer::TScript Pop3Script(QByteArrayList Mailbox, std::function<TMailPeer::TAnswer(const QByteArray&)> Override = {});
+TMailPeer::TScript Pop3Script(QByteArrayList Mailbox,
+                              std::function<TMailPeer::TAnswer(const QByteArray&)> Override = {});
 
 } // namespace kelvora::test

@@ -13,10 +13,10 @@ void SetMailCaFile(const QString& Root, const QString& Path)
     QDir().mkpath(Root + QStringLiteral("config"));
     QFile File(Root + QStringLiteral("config/params.xml"));
     ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    File.write(
-        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><params><param name=\"mail_ca_file\">%1</param></params>")
-            .arg(Path)
-            .toUtf8());
+    File.write(QStringLiteral(
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?><params><param name=\"mail_ca_file\">%1</param></params>")
+                   .arg(Path)
+                   .toUtf8());
     File.close();
     ReleaseProcessObjects(); // params.xml is read when the configuration is made
 }
@@ -36,8 +36,9 @@ void ExpectNoSecrets(const QString& Session, const QString& User, const QString&
         (User.toUtf8() + '\0' + User.toUtf8() + '\0' + Pass).toBase64(),
     };
     for (const QByteArray& Form : Forms)
-        EXPECT_FALSE(Session.contains(QString::fromLatin1(Form))) << "the session log holds " << Form.constData() << "\n"
-                                                                  << Session.toStdString();
+        EXPECT_FALSE(Session.contains(QString::fromLatin1(Form)))
+            << "the session log holds " << Form.constData() << "\n"
+            << Session.toStdString();
 }
 
 void Point(const IMailTransportPtr& Transport, const QString& Host, quint16 Port, TSecureOptions Secure,

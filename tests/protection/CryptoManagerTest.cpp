@@ -22,8 +22,19 @@ using test::TTestPki;
 namespace {
 
 // Library error codes these tests tell apart.
-enum { Cancelled = 0, KeyFileMissing = 4, WrongPassword = 5, KeyDamaged = 6, Expired = 7, Revoked = 8, NoKey = 9,
-       NotFound = 10, Untrusted = 11, Tampered = 12, WrongRecipient = 14 };
+enum {
+    Cancelled = 0,
+    KeyFileMissing = 4,
+    WrongPassword = 5,
+    KeyDamaged = 6,
+    Expired = 7,
+    Revoked = 8,
+    NoKey = 9,
+    NotFound = 10,
+    Untrusted = 11,
+    Tampered = 12,
+    WrongRecipient = 14
+};
 
 const QByteArray Report = QByteArray("<?xml version=\"1.0\" encoding=\"windows-1251\"?><DECLAR>") +
                           QByteArray(2000, 'r') + QByteArray("</DECLAR>");
@@ -428,9 +439,9 @@ TEST_F(CryptoInterop, OpensslVerifiesWhatTheLibrarySigns)
     ReadKey(QStringLiteral("12345678-director"));
     const QString Signed = Save(QStringLiteral("signed.p7s"), StreamBytes(Manager->Sign(StreamOf(Report))));
     // The trusted root and its revocation list, in one PEM file.
-    const QString Trusted =
-        Save(QStringLiteral("trusted.pem"), ReadFile(TestPki().CertFile(QStringLiteral("root-ca"))) +
-                                                ReadFile(QDir(TestPki().Store).filePath(QStringLiteral("root-ca.crl"))));
+    const QString Trusted = Save(QStringLiteral("trusted.pem"),
+                                 ReadFile(TestPki().CertFile(QStringLiteral("root-ca"))) +
+                                     ReadFile(QDir(TestPki().Store).filePath(QStringLiteral("root-ca.crl"))));
     const TRun Run = OpenSsl({QStringLiteral("cms"), QStringLiteral("-verify"), QStringLiteral("-binary"),
                               QStringLiteral("-inform"), QStringLiteral("DER"), QStringLiteral("-in"), Signed,
                               QStringLiteral("-CAfile"), Trusted, QStringLiteral("-crl_check")});
@@ -463,14 +474,13 @@ TEST_F(CryptoInterop, LibraryVerifiesWhatOpensslSigns)
 {
     const QString Content = Save(QStringLiteral("report.xml"), Report);
     const QString Signed = Root() + QStringLiteral("signed.p7s");
-    const TRun Run = OpenSsl({QStringLiteral("cms"), QStringLiteral("-sign"), QStringLiteral("-binary"),
-                              QStringLiteral("-nodetach"), QStringLiteral("-md"), QStringLiteral("sha256"),
-                              QStringLiteral("-outform"), QStringLiteral("DER"), QStringLiteral("-in"), Content,
-                              QStringLiteral("-out"), Signed, QStringLiteral("-signer"),
-                              TestPki().CertFile(QStringLiteral("12345678-accountant")), QStringLiteral("-inkey"),
-                              TestPki().KeyFile(QStringLiteral("12345678-accountant")), QStringLiteral("-passin"),
-                              QStringLiteral("stdin")},
-                             TestPki().Password + '\n');
+    const TRun Run = OpenSsl(
+        {QStringLiteral("cms"), QStringLiteral("-sign"), QStringLiteral("-binary"), QStringLiteral("-nodetach"),
+         QStringLiteral("-md"), QStringLiteral("sha256"), QStringLiteral("-outform"), QStringLiteral("DER"),
+         QStringLiteral("-in"), Content, QStringLiteral("-out"), Signed, QStringLiteral("-signer"),
+         TestPki().CertFile(QStringLiteral("12345678-accountant")), QStringLiteral("-inkey"),
+         TestPki().KeyFile(QStringLiteral("12345678-accountant")), QStringLiteral("-passin"), QStringLiteral("stdin")},
+        TestPki().Password + '\n');
     ASSERT_EQ(Run.ExitCode, 0) << Run.Err.toStdString();
     TProtectDataInfo Info;
     const IStreamPtr Opened = Manager->VerifyInfo(CreateStreamFromFile(Signed), Info);
@@ -483,10 +493,10 @@ TEST_F(CryptoInterop, LibraryDecryptsWhatOpensslEncrypts)
 {
     const QString Content = Save(QStringLiteral("report.xml"), Report);
     const QString Encrypted = Root() + QStringLiteral("encrypted.p7m");
-    const TRun Run = OpenSsl({QStringLiteral("cms"), QStringLiteral("-encrypt"), QStringLiteral("-binary"),
-                              QStringLiteral("-aes256"), QStringLiteral("-outform"), QStringLiteral("DER"),
-                              QStringLiteral("-in"), Content, QStringLiteral("-out"), Encrypted,
-                              TestPki().CertFile(QStringLiteral("12345678-director"))});
+    const TRun Run =
+        OpenSsl({QStringLiteral("cms"), QStringLiteral("-encrypt"), QStringLiteral("-binary"),
+                 QStringLiteral("-aes256"), QStringLiteral("-outform"), QStringLiteral("DER"), QStringLiteral("-in"),
+                 Content, QStringLiteral("-out"), Encrypted, TestPki().CertFile(QStringLiteral("12345678-director"))});
     ASSERT_EQ(Run.ExitCode, 0) << Run.Err.toStdString();
     ReadKey(QStringLiteral("12345678-director"));
     TProtectDataInfo Info;

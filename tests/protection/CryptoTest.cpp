@@ -61,14 +61,14 @@ TEST_P(LackingLibrary, IsRefusedWithTheLoadMessage)
     EXPECT_FALSE(IsCryptoLibraryLoaded());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachFunction, LackingLibrary,
-    ::testing::Values("PFInitialize", "PFFinalize", "PFSetSettings", "PFReadPrivateKey", "PFFreeCertOwnerInfo",
-                      "PFGetPrivateKeyMedia", "PFShowOwnCertificate", "PFResetPrivateKey", "PFSelectGatewayCert",
-                      "PFGetCertOwnerInfo", "PFFindClientCert", "PFFindGatewayCert", "PFProtectData",
-                      "PFAllocateData", "PFFreeData", "PFShowProtectDataInfo", "PFFreeProtectDataInfo",
-                      "PFChangePrivateKeyPassword", "PFBackupPrivateKey", "PFDestroyPrivateKey", "PFShowCertificates",
-                      "PFShowCRLs", "PFGetErrorDescr"));
+INSTANTIATE_TEST_SUITE_P(EachFunction, LackingLibrary,
+                         ::testing::Values("PFInitialize", "PFFinalize", "PFSetSettings", "PFReadPrivateKey",
+                                           "PFFreeCertOwnerInfo", "PFGetPrivateKeyMedia", "PFShowOwnCertificate",
+                                           "PFResetPrivateKey", "PFSelectGatewayCert", "PFGetCertOwnerInfo",
+                                           "PFFindClientCert", "PFFindGatewayCert", "PFProtectData", "PFAllocateData",
+                                           "PFFreeData", "PFShowProtectDataInfo", "PFFreeProtectDataInfo",
+                                           "PFChangePrivateKeyPassword", "PFBackupPrivateKey", "PFDestroyPrivateKey",
+                                           "PFShowCertificates", "PFShowCRLs", "PFGetErrorDescr"));
 
 TEST_F(CryptoBinding, GetCryptoManagerKeepsOneInstanceUntilReleased)
 {

@@ -120,8 +120,8 @@ using Transportable = test::FreshRoot;
 TEST_F(Transportable, HeaderTextIsExactWindows1251WithItsLength)
 {
     SetFakeClock(QDateTime(QDate(2013, 3, 5), QTime(21, 4, 9)));
-    auto Out = TC::TransportableHeaderAdd(StreamOf("DATA"), QStringLiteral("ТОВ \"Ромашка\""), "12345678",
-                                          "report.xml", "vey@example.org", "Kelvora", "1.0");
+    auto Out = TC::TransportableHeaderAdd(StreamOf("DATA"), QStringLiteral("ТОВ \"Ромашка\""), "12345678", "report.xml",
+                                          "vey@example.org", "Kelvora", "1.0");
     const QByteArray Text = ToAnsi(QStringLiteral("CERTYPE=UA1\r\nRCV_NAME=ТОВ \"Ромашка\"\r\nEDRPOU=12345678\r\n"
                                                   "FILENAME=report.xml\r\nRCV_EMAIL=vey@example.org\r\n"
                                                   "PRG_TYPE=Kelvora\r\nPRG_VER=1.0\r\nSND_DATE=20130305210409\r\n"));

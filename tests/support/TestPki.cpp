@@ -2,8 +2,8 @@
 
 #include "uCorePath.h"
 
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
@@ -76,7 +76,8 @@ using TSupply = int32_t (*)(const char*, const char*);
 
 TSupply SupplyFunction()
 {
-    const QString Library = QDir(QFileInfo(GetProgramFilePath()).absolutePath()).filePath(QStringLiteral("libPFCP2.so"));
+    const QString Library =
+        QDir(QFileInfo(GetProgramFilePath()).absolutePath()).filePath(QStringLiteral("libPFCP2.so"));
     void* Handle = dlopen(QFile::encodeName(Library).constData(), RTLD_NOW | RTLD_LOCAL);
     void* Function = Handle ? dlsym(Handle, "PFSupplyPrivateKey") : nullptr;
     if (!Function)

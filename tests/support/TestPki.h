@@ -14,10 +14,10 @@
 namespace kelvora::test {
 
 struct TTestPki {
-    QString Folder;    // the tool's output folder
-    QString Store;     // the file store
-    QString Keys;      // the key medium
-    QString Agencies;  // the agencies' keys
+    QString Folder;   // the tool's output folder
+    QString Store;    // the file store
+    QString Keys;     // the key medium
+    QString Agencies; // the agencies' keys
     QByteArray Password;
 
     inline static const QString EnterpriseCode = QStringLiteral("12345678");

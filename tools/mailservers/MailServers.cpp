@@ -166,9 +166,10 @@ void RunCommand(const QString& Program, const QStringList& Arguments, const QStr
     Process.setProcessChannelMode(QProcess::MergedChannels);
     Process.start(Program, Arguments);
     if (!Process.waitForFinished(30000) || Process.exitStatus() != QProcess::NormalExit || Process.exitCode() != 0)
-        throw std::runtime_error(QStringLiteral("%1 %2 failed: %3")
-                                     .arg(Program, Arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(Process.readAll()))
-                                     .toStdString());
+        throw std::runtime_error(
+            QStringLiteral("%1 %2 failed: %3")
+                .arg(Program, Arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(Process.readAll()))
+                .toStdString());
 }
 
 TMailServers::TMailServers(int Which)
@@ -200,7 +201,8 @@ void TMailServers::Start(int Which)
         for (const char* Sub : {"cur", "new", "tmp"})
             QDir().mkpath(Maildir(User) + QLatin1Char('/') + QLatin1String(Sub));
     }
-    RunCommand(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("%1:%2").arg(Owner.Uid).arg(Owner.Gid), Path(QStringLiteral("mail"))});
+    RunCommand(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("%1:%2").arg(Owner.Uid).arg(Owner.Gid),
+                                         Path(QStringLiteral("mail"))});
     if (!QFile::exists(Path(QStringLiteral("server.crt"))))
         MakeCertificates();
     try {
@@ -254,7 +256,8 @@ void TMailServers::MakeCertificates()
                {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
                 QStringLiteral("-CA"), QStringLiteral("ca.crt"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
                 QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.crt"),
-                QStringLiteral("-days"), QStringLiteral("3650"), QStringLiteral("-extfile"), QStringLiteral("server.ext")},
+                QStringLiteral("-days"), QStringLiteral("3650"), QStringLiteral("-extfile"),
+                QStringLiteral("server.ext")},
                Folder);
     QFile::setPermissions(Path(QStringLiteral("server.key")), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
@@ -330,7 +333,8 @@ service pop3-login {
         DieWithParent(*FDovecot);
         FDovecot->setProcessChannelMode(QProcess::MergedChannels);
         FDovecot->setStandardOutputFile(Path(QStringLiteral("dovecot.out")));
-        FDovecot->start(QStringLiteral("/usr/sbin/dovecot"), {QStringLiteral("-F"), QStringLiteral("-c"), Path(QStringLiteral("dovecot.conf"))});
+        FDovecot->start(QStringLiteral("/usr/sbin/dovecot"),
+                        {QStringLiteral("-F"), QStringLiteral("-c"), Path(QStringLiteral("dovecot.conf"))});
         if (!FDovecot->waitForStarted(10000))
             throw std::runtime_error(("cannot start dovecot: " + FDovecot->errorString()).toStdString());
         QElapsedTimer Clock;
@@ -376,7 +380,8 @@ void TMailServers::StartSmtp()
     if (Words.size() != 4 || Words[0] != "PORTS") {
         const QString Log = Logs();
         Stop(FSmtp);
-        throw std::runtime_error(("the SMTP server did not come up:\n" + QString::fromUtf8(Output) + Log).toStdString());
+        throw std::runtime_error(
+            ("the SMTP server did not come up:\n" + QString::fromUtf8(Output) + Log).toStdString());
     }
     for (int I = 0; I < 3; ++I)
         FSmtpPorts[I] = static_cast<quint16>(Words[I + 1].toUInt());

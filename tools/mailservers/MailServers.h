@@ -35,8 +35,8 @@ public:
     static QString PasswordOf(const QString& User) { return User + QStringLiteral("-Pa55%w0rd!"); }
     static QString AddressOf(const QString& User) { return User + QStringLiteral("@example.test"); }
 
-    quint16 Pop3Port() const { return FPop3Port; }   // plain, STLS offered
-    quint16 Pop3sPort() const { return FPop3sPort; } // implicit TLS
+    quint16 Pop3Port() const { return FPop3Port; }             // plain, STLS offered
+    quint16 Pop3sPort() const { return FPop3sPort; }           // implicit TLS
     quint16 SmtpPort() const { return FSmtpPorts[0]; }         // plain; AUTH PLAIN and LOGIN
     quint16 SmtpStartTlsPort() const { return FSmtpPorts[1]; } // STARTTLS required; AUTH LOGIN only
     quint16 SmtpsPort() const { return FSmtpPorts[2]; }        // implicit TLS; AUTH PLAIN and LOGIN

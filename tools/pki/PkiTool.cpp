@@ -325,7 +325,8 @@ int main(int argc, char* argv[])
     if (Codes.isEmpty())
         Codes << QStringLiteral("12345678");
     for (const QString& Code : Codes)
-        if ((Code.size() != 8 && Code.size() != 10) || !QRegularExpression(QStringLiteral("^\\d+$")).match(Code).hasMatch())
+        if ((Code.size() != 8 && Code.size() != 10) ||
+            !QRegularExpression(QStringLiteral("^\\d+$")).match(Code).hasMatch())
             Fail(QStringLiteral("a code is 8 or 10 digits: ") + Code);
 
     QByteArray SharedPassword;
@@ -416,8 +417,8 @@ int main(int argc, char* argv[])
     WriteBytes(Folder.filePath(QStringLiteral("params.xml")), Params.toUtf8(), false);
 
     const QString Store = QDir::toNativeSeparators(QDir(Folder.filePath(QStringLiteral("store"))).absolutePath());
-    if (Parser.isSet(StoreOption) &&
-        !pfcp2::WriteSetting(QString::fromLatin1(pfcp2::FileStoreSection), QString::fromLatin1(pfcp2::PathValue), Store))
+    if (Parser.isSet(StoreOption) && !pfcp2::WriteSetting(QString::fromLatin1(pfcp2::FileStoreSection),
+                                                          QString::fromLatin1(pfcp2::PathValue), Store))
         Fail(QStringLiteral("cannot write ") + pfcp2::SettingsFilePath());
     Report << "file store: " << Store << "\n";
     return 0;
