@@ -7,6 +7,7 @@
 #include "uEmailAccount.h"
 #include "uException.h"
 #include "uFactories.h"
+#include "uReportKeys.h"
 #include "uTicketOpening.h"
 #include "uUtils.h"
 #include "uViewTicketForm.h"
@@ -449,9 +450,10 @@ bool TFrameTickets::ReadKeyAndOpen()
     for (;;) {
         TCertOwnerInfo Info;
         if (!Crypto->ReadPrivateKeyInfo(Info, Caption)) {
-            if (Crypto->GetLastErrorCode() != 0)
+            if (Crypto->GetLastErrorCode() != 0) {
                 Log(QStringLiteral("помилка зчитування ключа: ") + Crypto->GetLastError(), ReceiveTicketsLog);
-            else
+                ShowError(KeyReadError(Crypto->GetLastError()), this);
+            } else
                 Log(QStringLiteral("скасування зчитування ключа"), ReceiveTicketsLog);
             return false;
         }

@@ -103,6 +103,8 @@ QString KeyFailureLog(int Step, int32_t Code, const QString& Error)
     return QStringLiteral("скасування зчитування %1-го ключа").arg(Number);
 }
 
+QString KeyReadError(const QString& Error) { return QStringLiteral("Помилка зчитування ключа: \r\n\r\n") + Error; }
+
 QString SignatureLine(const TCertOwnerInfo& Key)
 {
     return Key.Stamp ? Key.ClientCN : Key.ClientTitle + u' ' + Key.ClientCN;

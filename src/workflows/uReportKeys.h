@@ -49,6 +49,8 @@ bool KeyCodeMatches(const QString& ProfileCode, const TCertOwnerInfo& Key);
 QString KeyCodeQuestion(const QString& ProfileCode, const TCertOwnerInfo& Key);
 // The log line of a key read that failed (Code 0: the user cancelled).
 QString KeyFailureLog(int Step, int32_t Code, const QString& Error);
+// The box shown when the crypto library refused a key.
+QString KeyReadError(const QString& Error);
 // The line of a key in the list of keys a run signed with.
 QString SignatureLine(const TCertOwnerInfo& Key);
 

@@ -575,6 +575,10 @@ bool TFrameReports::ReadKey(int Step)
         Q_EMIT KeyRequested(Rule.Title);
         if (!Crypto->ReadPrivateKeyInfo(FKeyOwnerInfo, Rule.Title)) {
             TryLog(KeyFailureLog(Step, Crypto->GetLastErrorCode(), Crypto->GetLastError()), ReportsLog);
+            // A key the library refused (wrong password, a certificate no
+            // longer valid) must not end the run without a word; a cancel does.
+            if (Crypto->GetLastErrorCode() != 0)
+                ShowError(KeyReadError(Crypto->GetLastError()), this);
             return false;
         }
         TryLog(QStringLiteral("ключ прочитано: %1").arg(FKeyOwnerInfo.Client), ReportsLog);

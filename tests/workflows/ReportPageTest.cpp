@@ -335,6 +335,15 @@ TEST_F(ReportPageTest, KeysRefusedQuestionedAndCancelled)
                                         "ЄДРПО профілю (12345678). Наполягаєте на використанні ключа?"});
     EXPECT_EQ(Keys->Titles().mid(4), QStringList(2, "Зчитати ключ цифрової печатки"));
 
+    // A key the library refuses ends the run with its reason, not in silence.
+    TDialogScript::ClearShown();
+    Keys->Push({"12345678-expired"});
+    Action("ActionProtect")->trigger();
+    EXPECT_TRUE(WaitFor([&] { return Page->CanClose(); }));
+    ASSERT_EQ(Shown("error").size(), 1) << ShownTexts().join('|').toStdString();
+    EXPECT_TRUE(Shown("error")[0].Text.startsWith("Помилка зчитування ключа: \r\n\r\n"));
+    EXPECT_EQ(States(), QStringList{"Підписаний директором"});
+
     // The half-signed report saved with its state, once; the second time the
     // overwrite question (No) keeps the first file.
     const QString Target = Root() + "saved.xml";
