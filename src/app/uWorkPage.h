@@ -22,4 +22,8 @@ protected:
     const int FProfileId;
 };
 
+// The two header lines of a work page (title in bold, then a hint) on a
+// white band.
+QWidget* CreatePageHeader(QWidget* Parent, const QString& Title, const QString& Subtitle);
+
 } // namespace kelvora

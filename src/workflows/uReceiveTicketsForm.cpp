@@ -47,30 +47,6 @@ QString ErrorText(const std::exception& Error)
 
 void ServeMessages() { QCoreApplication::processEvents(); }
 
-// The two header lines of a work page on a white band.
-QWidget* PageHeader(QWidget* Parent, const QString& Title, const QString& Subtitle)
-{
-    auto* Header = new QFrame(Parent);
-    Header->setObjectName(QStringLiteral("PanelHeader"));
-    Header->setAutoFillBackground(true);
-    QPalette Palette = Header->palette();
-    Palette.setColor(QPalette::Window, Qt::white);
-    Header->setPalette(Palette);
-    Header->setFrameShape(QFrame::StyledPanel);
-    auto* Layout = new QVBoxLayout(Header);
-    auto* TitleLabel = new QLabel(Title, Header);
-    TitleLabel->setObjectName(QStringLiteral("LabelHeader"));
-    QFont Bold = TitleLabel->font();
-    Bold.setBold(true);
-    Bold.setPointSizeF(Bold.pointSizeF() * 1.2);
-    TitleLabel->setFont(Bold);
-    auto* SubtitleLabel = new QLabel(Subtitle, Header);
-    SubtitleLabel->setObjectName(QStringLiteral("LabelSubHeader"));
-    Layout->addWidget(TitleLabel);
-    Layout->addWidget(SubtitleLabel);
-    return Header;
-}
-
 // A button that shows an action: its caption, its enabled state, and the
 // action it runs, which may be swapped.
 QToolButton* ActionButton(QAction* Action, const QString& Name, QWidget* Parent)
@@ -108,8 +84,8 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent) : TWorkPage(Profile
                                   &TFrameTickets::ActionCloseFormExecute);
 
     auto* Layout = new QVBoxLayout(this);
-    Layout->addWidget(PageHeader(this, QStringLiteral("Прийом та відкриття квитанцій"),
-                                 QStringLiteral("Вкажіть файли з квитанціями, які необхідно відкрити")));
+    Layout->addWidget(CreatePageHeader(this, QStringLiteral("Прийом та відкриття квитанцій"),
+                                       QStringLiteral("Вкажіть файли з квитанціями, які необхідно відкрити")));
 
     FToolBar = new QToolBar(this);
     FToolBar->setObjectName(QStringLiteral("ToolBar"));

@@ -21,29 +21,6 @@ namespace kelvora {
 
 namespace {
 
-QWidget* PageHeader(QWidget* Parent, const QString& Title, const QString& Subtitle)
-{
-    auto* Header = new QFrame(Parent);
-    Header->setObjectName(QStringLiteral("PanelHeader"));
-    Header->setAutoFillBackground(true);
-    QPalette Palette = Header->palette();
-    Palette.setColor(QPalette::Window, Qt::white);
-    Header->setPalette(Palette);
-    Header->setFrameShape(QFrame::StyledPanel);
-    auto* Layout = new QVBoxLayout(Header);
-    auto* TitleLabel = new QLabel(Title, Header);
-    TitleLabel->setObjectName(QStringLiteral("LabelHeader"));
-    QFont Bold = TitleLabel->font();
-    Bold.setBold(true);
-    Bold.setPointSizeF(Bold.pointSizeF() * 1.2);
-    TitleLabel->setFont(Bold);
-    auto* SubtitleLabel = new QLabel(Subtitle, Header);
-    SubtitleLabel->setObjectName(QStringLiteral("LabelSubHeader"));
-    Layout->addWidget(TitleLabel);
-    Layout->addWidget(SubtitleLabel);
-    return Header;
-}
-
 // Runs an action's work; an error no step expects goes to the program's handler.
 template <class F> void Guarded(F&& Work)
 {
@@ -80,8 +57,8 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
 {
     setObjectName(QStringLiteral("TFrameSavedTickets"));
     auto* Layout = new QVBoxLayout(this);
-    Layout->addWidget(PageHeader(this, QStringLiteral("Відкриття збережених квитанцій"),
-                                 QStringLiteral("Оберіть квитанцію для перегляду")));
+    Layout->addWidget(CreatePageHeader(this, QStringLiteral("Відкриття збережених квитанцій"),
+                                       QStringLiteral("Оберіть квитанцію для перегляду")));
 
     FModel = new TSavedTicketsModel(this);
     FList = new QTreeView(this);
