@@ -4,6 +4,7 @@
 #include "uException.h"
 #include "uFactories.h"
 #include "uProcessMessages.h"
+#include "uQueryImpl.h"
 
 namespace kelvora {
 
@@ -19,11 +20,31 @@ int ParseRevision(const QString& Text)
     return Ok ? Value : -1;
 }
 
+// Revision 2: what the program sent is recorded (so that a report is never
+// filed twice), and a kept receipt carries the SHA-256 of the file it was
+// received as (so that a mail delivered again is not kept twice). Receipts
+// kept before have no hash: their received files are gone.
+void ConvertToRevision2(IQuery& Query)
+{
+    Query.Exec(QStringLiteral("create table if not exists SENT_REPORT ([ID] INTEGER PRIMARY KEY NOT NULL, "
+                              "ID_PROFILE INTEGER, AGENCY INTEGER, FILE_NAME TEXT, REPORT_HASH TEXT, "
+                              "PROTECTED_NAME TEXT, SENT FLOAT, MESSAGE_ID TEXT)"),
+               {});
+    Query.Exec(QStringLiteral("create index if not exists SENT_REPORT_HASH on SENT_REPORT(ID_PROFILE, REPORT_HASH)"),
+               {});
+    // A file another copy of this program converted by hand, or restored half
+    // way, may have the column already.
+    if (!Query.Select(QStringLiteral("select 1 from pragma_table_info('TICKET') where lower(name)=:1"),
+                      {QStringLiteral("content_hash")}))
+        Query.Exec(QStringLiteral("alter table TICKET add column CONTENT_HASH TEXT"), {});
+    Query.Exec(QStringLiteral("create index if not exists TICKET_HASH on TICKET(ID_PROFILE, CONTENT_HASH)"), {});
+}
+
 } // namespace
 
 const TConversionSteps& ProgramConversionSteps()
 {
-    static const TConversionSteps Steps;
+    static const TConversionSteps Steps{{2, ConvertToRevision2}};
     return Steps;
 }
 
@@ -61,17 +82,22 @@ void VerifyDatabase(const TConversionSteps& Steps)
         throw Exception(QStringLiteral("Базу даних було створено в новішій версії програми."));
 
     ProcessMessages();
-    for (int Revision = DatabaseRevision + 1; Revision <= ProgramRevision; ++Revision) {
-        const auto Step = Steps.find(Revision);
-        if (Step == Steps.end())
-            continue;
-        try {
-            Step->second();
-        } catch (const std::exception&) {
-            throw Exception(QStringLiteral("Помилка при конвертації на %1 ревізію.").arg(Revision));
+    // One transaction for every step and the new revision: a file is either
+    // wholly converted or left as it was, never half-way with its old number.
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        for (int Revision = DatabaseRevision + 1; Revision <= ProgramRevision; ++Revision) {
+            const auto Step = Steps.find(Revision);
+            if (Step == Steps.end())
+                continue;
+            try {
+                Step->second(Query);
+            } catch (const std::exception&) {
+                throw Exception(QStringLiteral("Помилка при конвертації на %1 ревізію.").arg(Revision));
+            }
         }
-    }
-    SetDatabaseRevision(ProgramRevision);
+        Query.Exec(QStringLiteral("update SETTINGS set VALUE=:1 where PARAM=:2"),
+                   {QString::number(ProgramRevision), kRevision});
+    });
     ProcessMessages();
 }
 

@@ -4,6 +4,8 @@
 // file chosen, a backup restored): before the program works on it, its
 // recorded revision is compared with the program's and brought up to it.
 
+#include "uInterfaces.h"
+
 #include <QString>
 #include <functional>
 #include <map>
@@ -11,12 +13,13 @@
 namespace kelvora {
 
 // Converts the database from the revision before to the revision it is keyed
-// under. Raises on failure.
-using TConversionStep = std::function<void()>;
+// under, through Query (which shares the conversion's one transaction).
+// Raises on failure.
+using TConversionStep = std::function<void(IQuery& Query)>;
 using TConversionSteps = std::map<int, TConversionStep>;
 
-// The conversions this program knows (none yet: an upgrade only rewrites the
-// recorded revision).
+// The conversions this program knows: revision 2 adds the record of sent
+// reports and the hash of each kept receipt's received file.
 const TConversionSteps& ProgramConversionSteps();
 
 // Checks the configured database against the program's "software_revision"
@@ -25,7 +28,8 @@ const TConversionSteps& ProgramConversionSteps();
 // conversion fails. SQLite failures propagate as ESQLiteException.
 void VerifyDatabase();
 // The same with the given conversions; a revision without a step converts by
-// doing nothing.
+// doing nothing. All steps and the new recorded revision are written in one
+// transaction: a failed step leaves the database exactly as it was.
 void VerifyDatabase(const TConversionSteps& Steps);
 
 // The recorded revision, or -1 when there is none or it is not a number.

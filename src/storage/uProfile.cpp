@@ -119,6 +119,12 @@ bool DeleteProfile(int32_t Id)
     RunInTransaction(QString(), [&](IQuery& Query) {
         Query.Exec(QStringLiteral("delete from PROFILE where ID=:1"), {Id});
         Query.Exec(QStringLiteral("delete from TICKET where ID_PROFILE=:1"), {Id});
+        // SQLite may give a later profile the id of the last one deleted: it
+        // must not inherit the record of what this one sent. (A database not
+        // yet converted has no such record.)
+        if (Query.Select(QStringLiteral("select 1 from sqlite_master where type='table' and name=:1"),
+                         {QStringLiteral("SENT_REPORT")}))
+            Query.Exec(QStringLiteral("delete from SENT_REPORT where ID_PROFILE=:1"), {Id});
     });
     return true;
 }

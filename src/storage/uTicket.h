@@ -19,6 +19,9 @@ struct TTicket {
     TDocumentAgency Agency = daUnknown;
     TDateTime Received = 0;
     QString Data; // the receipt's content text
+    // SHA-256 (hex) of the file the receipt was received as; empty for a
+    // receipt kept before the program recorded it.
+    QString ContentHash;
 
     bool operator==(const TTicket&) const = default;
 };
@@ -30,5 +33,11 @@ bool GetTickets(int32_t ProfileId, TTickets& Tickets);
 // Stores the receipt and sets Ticket.Id; "Профіль не знайдено." without a profile.
 bool AddTicket(TTicket& Ticket);
 bool DeleteTicket(int32_t Id);
+// The id of the profile's kept receipt with this file name that was received
+// as a file with ContentHash, or (for receipts kept before hashes were
+// recorded) has exactly this Data; 0 when the receipt is not kept yet. Either
+// may be empty to skip that comparison.
+int32_t FindKeptTicket(int32_t ProfileId, const QString& FileName, const QString& ContentHash,
+                       const QString& Data = QString());
 
 } // namespace kelvora

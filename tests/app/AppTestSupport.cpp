@@ -33,7 +33,7 @@ void AppTest::WriteParams(const QByteArray& Extra)
     WriteFile(QStringLiteral("config/params.xml"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>\n"
               "  <param name=\"software_version\">1.2.3</param>\n"
-              "  <param name=\"software_revision\">1</param>\n"
+              "  <param name=\"software_revision\">2</param>\n"
               "  <param name=\"feedback_email\">support@example.org</param>\n"
               "  <param name=\"certification_centre_url\">https://ca.example.org/</param>\n" +
                   Extra + "</params>\n");

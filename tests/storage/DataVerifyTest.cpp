@@ -104,17 +104,24 @@ TEST_F(DataVerifyTest, ConversionStepsRunInOrderAndAFailureKeepsTheRevision)
 {
     ProgramRevision("4");
     std::vector<int> Ran;
-    TConversionSteps Steps{{2, [&] { Ran.push_back(2); }}, {4, [&] { Ran.push_back(4); }}};
+    TConversionSteps Steps{{2,
+                            [&](IQuery& Query) {
+                                Ran.push_back(2);
+                                Query.Exec(QStringLiteral("insert into PROFILE(NAME) values ('step 2')"));
+                            }},
+                           {4, [&](IQuery&) { Ran.push_back(4); }}};
     VerifyDatabase(Steps);
     EXPECT_THAT(Ran, ElementsAre(2, 4));
     EXPECT_EQ(Recorded(), "4");
 
     DatabaseRevision(QStringLiteral("1"));
     Ran.clear();
-    Steps[3] = [] { throw Exception(QStringLiteral("колонка вже є")); };
+    Steps[3] = [](IQuery&) { throw Exception(QStringLiteral("колонка вже є")); };
     EXPECT_EQ(Refusal([&] { VerifyDatabase(Steps); }), "Помилка при конвертації на 3 ревізію.");
     EXPECT_THAT(Ran, ElementsAre(2));
     EXPECT_EQ(Recorded(), "1");
+    // One transaction: what step 2 wrote before step 3 failed is gone too.
+    EXPECT_EQ(SqliteDirect(GetDatabasePath()).Scalar(QStringLiteral("select count(*) from PROFILE")), "1");
 }
 
 } // namespace

@@ -2,10 +2,13 @@
 #include "TestRoot.h"
 
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uDateTime.h"
 #include "uEmailAccount.h"
 #include "uException.h"
+#include "uFactories.h"
 #include "uProfile.h"
+#include "uSentReport.h"
 #include "uTicket.h"
 
 #include <functional>
@@ -311,6 +314,58 @@ TEST_F(StoresTest, ReceiptWithoutProfileIsRefusedAndNothingIsWritten)
     }
     EXPECT_EQ(Orphan.Id, 0);
     EXPECT_THAT(Direct().Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("stored.xml"));
+}
+
+TEST_F(StoresTest, RevisionTwoKeepsWhatWasSentAndWhichReceiptFilesWereKept)
+{
+    // A revision-1 file with a receipt kept before hashes were recorded.
+    TTicket Old = Ticket(1, QStringLiteral("old.xml"));
+    AddTicket(Old);
+    WriteFile(QStringLiteral("config/params.xml"), "<params><param name=\"software_revision\">2</param></params>");
+    ReleaseProcessObjects(); // the configuration is read when it is made
+    VerifyDatabase();
+    EXPECT_EQ(Direct().Scalar(QStringLiteral("select VALUE from SETTINGS")), "2");
+
+    TTicket New = Ticket(1, QStringLiteral("new.xml"));
+    New.ContentHash = ContentHash("received bytes");
+    AddTicket(New);
+    TTickets Read;
+    GetTickets(1, Read);
+    ASSERT_EQ(Read.size(), 2u);
+    EXPECT_EQ(Read[0].ContentHash, QString());
+    EXPECT_EQ(Read[1], New);
+    EXPECT_EQ(FindKeptTicket(1, QStringLiteral("new.xml"), New.ContentHash), New.Id);
+    EXPECT_EQ(FindKeptTicket(2, QStringLiteral("new.xml"), New.ContentHash), 0);     // another profile's
+    EXPECT_EQ(FindKeptTicket(1, QStringLiteral("renamed.xml"), New.ContentHash), 0); // another name
+    EXPECT_EQ(FindKeptTicket(1, QStringLiteral("old.xml"), ContentHash("x"), Old.Data), Old.Id);
+    EXPECT_EQ(FindKeptTicket(1, QStringLiteral("old.xml"), ContentHash("x"), QStringLiteral("other")), 0);
+
+    TProfile Owner = Profile(QStringLiteral("Відправник"));
+    AddProfile(Owner);
+    const auto Sent = [&](const QString& Name, const QByteArray& Content, const QString& MessageId) {
+        TSentReport Report{.ProfileId = Owner.Id,
+                           .Agency = daVEY,
+                           .FileName = Name,
+                           .ReportHash = ContentHash(Content),
+                           .ProtectedName = Name + QStringLiteral(".p7s"),
+                           .Sent = EncodeDate(2026, 12, 1),
+                           .MessageId = MessageId};
+        EXPECT_TRUE(AddSentReport(Report));
+        return Report;
+    };
+    Sent(QStringLiteral("a.xml"), "report", QStringLiteral("<1@k>"));
+    const TSentReport Again = Sent(QStringLiteral("a copy.xml"), "report", QStringLiteral("<2@k>"));
+    TSentReport Found;
+    ASSERT_TRUE(FindSentReport(Owner.Id, ContentHash("report"), Found));
+    EXPECT_EQ(Found, Again); // the latest sending
+    EXPECT_FALSE(FindSentReport(Owner.Id, ContentHash("other"), Found));
+    TSentReport Orphan{.FileName = QStringLiteral("x.xml")};
+    EXPECT_THROW(AddSentReport(Orphan), Exception);
+
+    // A deleted profile's record does not pass to a profile that gets its id.
+    DeleteProfile(Owner.Id);
+    TSentReports Left;
+    EXPECT_FALSE(GetSentReports(Owner.Id, Left));
 }
 
 } // namespace

@@ -86,7 +86,7 @@ void WriteAgencyParams(const QString& Root)
     QString Params = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>\n"
                                     "<param name=\"software_name\">Kelvora</param>\n"
                                     "<param name=\"software_version\">1.0</param>\n"
-                                    "<param name=\"software_revision\">1</param>\n");
+                                    "<param name=\"software_revision\">2</param>\n");
     for (const QString& User : AgencyUsers)
         Params += QStringLiteral("<param name=\"email_%1\">%2</param>\n").arg(User, Address(User));
     Params += QStringLiteral("<param name=\"cert_code_pfu\">%1</param>\n<param name=\"cert_code_vey\">%2</param>\n"
