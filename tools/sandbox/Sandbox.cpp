@@ -265,6 +265,9 @@ QStringList TSandboxServers::GatewayArguments(int PollSeconds) const
               << FPaths.Pki + QStringLiteral("/agencies") << QStringLiteral("--key-password") << KeyPassword
               << QStringLiteral("--work") << FPaths.Gateway << QStringLiteral("--file-store")
               << FPaths.Pki + QStringLiteral("/store") << QStringLiteral("--poll") << QString::number(PollSeconds);
+    // The agencies check against the schemas the client checks against.
+    Arguments << QStringLiteral("--schemas") << FPaths.Root + QStringLiteral("/data/schemas")
+              << QStringLiteral("--schemas") << FPaths.Root + QStringLiteral("/config/schemas");
     return Arguments;
 }
 
