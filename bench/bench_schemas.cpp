@@ -15,11 +15,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace kelvora;
 
@@ -31,10 +31,8 @@ const QString Schemas = QStringLiteral(KELVORA_SOURCE_DIR "/config/schemas");
 
 QString VeyName(int Number)
 {
-    return QStringLiteral("26500012345678J01001141%1%21112026")
-               .arg(QStringLiteral("00"))
-               .arg(Number, 7, 10, QLatin1Char('0')) +
-           QStringLiteral("2650.xml");
+    return QStringLiteral("26500012345678J0100114100") + QString::number(Number).rightJustified(7, u'0') +
+           QStringLiteral("11120262650.xml");
 }
 
 QByteArray Report(int Index)
@@ -56,14 +54,24 @@ QByteArray ReadAll(const QString& Path)
     return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
 }
 
+// Processor time of this process and of its waited-for children: the
+// machine is shared, so the wall clock says more about the neighbours.
+double CpuSeconds()
+{
+    rusage Self = {}, Children = {};
+    getrusage(RUSAGE_SELF, &Self);
+    getrusage(RUSAGE_CHILDREN, &Children);
+    const auto Seconds = [](const timeval& T) { return double(T.tv_sec) + double(T.tv_usec) / 1e6; };
+    return Seconds(Self.ru_utime) + Seconds(Self.ru_stime) + Seconds(Children.ru_utime) + Seconds(Children.ru_stime);
+}
+
 template <typename F> double BestOf(int Runs, F&& Work)
 {
     double Best = 1e9;
     for (int I = 0; I < Runs; ++I) {
-        QElapsedTimer Clock;
-        Clock.start();
+        const double Start = CpuSeconds();
         Work();
-        Best = std::min(Best, Clock.nsecsElapsed() / 1e9);
+        Best = std::min(Best, CpuSeconds() - Start);
     }
     return Best;
 }
@@ -88,8 +96,10 @@ int main(int argc, char** argv)
     int Invalid = 0;
     const double Ours = BestOf(3, [&] {
         TSchemaSet Set({Schemas}); // compiled once per run, as the program does
-        for (const QString& Path : Files)
-            Invalid += Set.Check(Path, ReadAll(Path)).Valid ? 0 : 1;
+        for (const QString& Path : Files) {
+            const TSchemaVerdict Verdict = Set.Check(Path, ReadAll(Path));
+            Invalid += Verdict.Checked && Verdict.Valid ? 0 : 1; // unchecked counts as a failure here
+        }
     });
     bool LintOk = true;
     const double Lint = BestOf(3, [&] {
@@ -120,7 +130,8 @@ int main(int argc, char** argv)
         }
     });
 
-    std::printf("validating %d reports of %d KB against the J0100114 schema (best of 3)\n", Reports, ReportSize / 1024);
+    std::printf("validating %d reports of %d KB against the J0100114 schema (processor time, best of 3)\n", Reports,
+                ReportSize / 1024);
     std::printf("  ours:                 %.3f s (%d invalid)\n", Ours, Invalid);
     std::printf("  xmllint --schema:     %.3f s (%s)\n", Lint, LintOk ? "all valid" : "FAILED");
     std::printf("  ratio ours/xmllint:   %.2f (target <= 1.2)\n", Ours / Lint);
