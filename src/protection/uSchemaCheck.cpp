@@ -145,7 +145,9 @@ private:
 };
 
 // No network, no entity substitution, no DTD loading.
-constexpr int kDocumentOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
+// Compact text nodes: the tree only lives for the validation.
+constexpr int kDocumentOptions =
+    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES | XML_PARSE_COMPACT;
 
 } // namespace
 
@@ -172,11 +174,13 @@ QString TSchemaVerdict::ErrorsText() const
 class TCompiledSchema {
 public:
     TCompiledSchema(QString File, xmlSchemaPtr Schema)
-        : FFile(std::move(File)), FSchema(Schema), FValidation(xmlSchemaNewValidCtxt(Schema))
+        : FFile(std::move(File)), FSchema(Schema), FValidation(xmlSchemaNewValidCtxt(Schema)),
+          FParser(xmlNewParserCtxt())
     {
     }
     ~TCompiledSchema()
     {
+        xmlFreeParserCtxt(FParser);
         xmlSchemaFreeValidCtxt(FValidation);
         xmlSchemaFree(FSchema);
     }
@@ -186,6 +190,22 @@ public:
     QString FFile;
     xmlSchemaPtr FSchema;
     xmlSchemaValidCtxtPtr FValidation; // kept: made once, reset by every validation
+    xmlParserCtxtPtr FParser;          // likewise, with its dictionary
+    int FParsed = 0;
+
+    // The parser context's dictionary keeps the short texts of every
+    // document read with it: made afresh now and then so that a long run
+    // does not grow it without end.
+    xmlParserCtxtPtr Parser()
+    {
+        if (++FParsed % 256 == 0) {
+            xmlFreeParserCtxt(FParser);
+            FParser = xmlNewParserCtxt();
+            if (!FParser)
+                throw EOutOfMemory(QStringLiteral("немає пам'яті для перевірки звіту"));
+        }
+        return FParser;
+    }
 };
 
 std::shared_ptr<TCompiledSchema> CompileSchema(const QString& SchemaFile)
@@ -217,7 +237,7 @@ std::shared_ptr<TCompiledSchema> CompileSchema(const QString& SchemaFile)
         throw Exception(QStringLiteral("схема %1 не завантажена: %2").arg(Name, Why));
     }
     auto Compiled = std::make_shared<TCompiledSchema>(Canonical, Schema);
-    if (!Compiled->FValidation)
+    if (!Compiled->FValidation || !Compiled->FParser)
         throw EOutOfMemory(QStringLiteral("схема %1: немає пам'яті").arg(Name));
     return Compiled;
 }
@@ -228,9 +248,7 @@ TSchemaVerdict ValidateWith(TCompiledSchema& Schema, const QByteArray& Content)
     Verdict.Checked = true;
     Verdict.SchemaFile = Schema.FFile;
     TCollector Collector;
-    xmlParserCtxtPtr Parser = xmlNewParserCtxt();
-    if (!Parser)
-        throw EOutOfMemory(QStringLiteral("немає пам'яті для перевірки звіту"));
+    xmlParserCtxtPtr Parser = Schema.Parser();
     xmlDocPtr Doc = xmlCtxtReadMemory(Parser, Content.constData(), static_cast<int>(Content.size()), nullptr, nullptr,
                                       kDocumentOptions);
     if (!Doc || !xmlDocGetRootElement(Doc)) {
@@ -257,7 +275,6 @@ TSchemaVerdict ValidateWith(TCompiledSchema& Schema, const QByteArray& Content)
         }
     }
     xmlFreeDoc(Doc);
-    xmlFreeParserCtxt(Parser);
     Verdict.Errors = std::move(Collector.Errors);
     Verdict.ErrorCount = Collector.Count;
     Verdict.Valid = Verdict.ErrorCount == 0;
