@@ -32,10 +32,7 @@ int CheckReportSchemas(const std::vector<IDocumentPtr>& Documents)
     for (const IDocumentPtr& Document : Documents) {
         if (Document->GetStatus() != dsReaded)
             continue;
-        const QString Form = SchemaFormOf(*Document->GetName());
-        if (Form.isEmpty() || Schemas.SchemaFileOf(Form).isEmpty())
-            continue;
-        const TSchemaVerdict Verdict = Schemas.CheckForm(Form, ContentOf(Document));
+        const TSchemaVerdict Verdict = Schemas.CheckForm(SchemaFormOf(*Document->GetName()), ContentOf(Document));
         if (!Verdict.SchemaProblem.isEmpty())
             TryLog(Verdict.SchemaProblem, ReportsLog);
         if (Verdict.Valid)
