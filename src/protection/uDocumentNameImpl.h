@@ -19,6 +19,9 @@ public:
     QString GetDocumentType() override;
     TDateTime GetDateTime() override;
 
+    // The bare name: no folder, extension, copy suffix or surrounding blanks.
+    const QString& GetBareName() const { return FName; }
+
 private:
     void Parse(const QString& FileName);
     TDocumentAgency DetectAgency() const;

@@ -11,6 +11,7 @@
 #include "uReportIntake.h"
 #include "uReportKeys.h"
 #include "uReportMail.h"
+#include "uReportSchemas.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
 
@@ -44,6 +45,32 @@ constexpr int HelpEmpty = 2011;
 constexpr int HelpReports = 2021;
 
 QString ErrorText(const std::exception& E) { return QString::fromUtf8(E.what()); }
+
+// Reports that do not follow their forms' schemas are left out of signing
+// unless the user wants them signed; false: sign nothing.
+bool AskAboutSchemaFailures(const std::vector<IDocumentPtr>& Documents, QWidget* Owner)
+{
+    const std::vector<size_t> Failing = ReportsFailingSchemas(Documents);
+    if (Failing.empty())
+        return true;
+    const QString Which =
+        QStringLiteral("Ці звіти не відповідають XML-схемам своїх форм, агентство їх не прийме:\r\n\r\n") +
+        SchemaFailuresText(Documents, Failing) + QStringLiteral("\r\n\r\n");
+    const QString All = QStringLiteral("Підписати всі, включно з невідповідними?");
+    TDialogResult Answer = drNo;
+    if (Failing.size() < Documents.size())
+        Answer = AskYesNoCancel(Which + QStringLiteral("Підписати решту?"), Owner);
+    if (Answer == drYes) {
+        LeaveOutOfSigning(Documents, Failing);
+        return true;
+    }
+    if (Answer == drCancel)
+        return false;
+    if (AskYesNo(Failing.size() < Documents.size() ? All : Which + All, Owner) != drYes)
+        return false;
+    TakeIntoSigning(Documents, Failing);
+    return true;
+}
 
 // A push button that shows an action: its text, enabled state and trigger.
 class TActionButton : public QPushButton {
@@ -106,8 +133,11 @@ public:
         if (Role == Qt::DisplayRole) {
             if (Index.column() == 0)
                 return ExtractFileName(Document->GetName()->GetFileName());
-            return ReportStateText(Document->GetStatus(), FSignType, Document->GetError());
+            const QString Schema = SchemaStateOf(Document);
+            return Schema.isEmpty() ? ReportStateText(Document->GetStatus(), FSignType, Document->GetError()) : Schema;
         }
+        if (Role == Qt::ToolTipRole && !SchemaStateOf(Document).isEmpty())
+            return SchemaErrorsOf(Document);
         if (Role == Qt::ToolTipRole)
             return QDir::toNativeSeparators(Document->GetName()->GetFileName());
         return QVariant();
@@ -415,6 +445,7 @@ void TFrameReports::LoadWorkFolder()
                 FStamps.push_back(Report.Stamp);
             }
             FSignaturesSequence.clear();
+            CheckReportSchemas(FDocuments);
         }
     } catch (const std::exception& E) {
         TryLog(QStringLiteral("помилка зчитування звітів: %1").arg(ErrorText(E)), ReportsLog);
@@ -665,6 +696,8 @@ TFrameReports::TRunEnd TFrameReports::Protect()
 void TFrameReports::ActionProtectExecute()
 {
     TryLog(QStringLiteral("----підписання"), ReportsLog);
+    if (!AskAboutSchemaFailures(FDocuments, this))
+        return;
     SetEditEntriesVisible(false);
     TRunEnd End = reStopped;
     {

@@ -6,6 +6,7 @@
 #include "uDocument1391001.h"
 #include "uDocument1391101.h"
 #include "uFactories.h"
+#include "uSchemaCheck.h"
 
 #include <QRegularExpression>
 #include <cmath>
@@ -323,6 +324,24 @@ TEST_F(FormsDocument, ApplicationRowsAreWrittenForNamedPersonsOnly)
     EXPECT_EQ(Odd.T1RXXXXG4S_2, QStringLiteral("Директор"));
     EXPECT_DOUBLE_EQ(Odd.HFILL, DateTimeFromQDateTime(kNow));
     EXPECT_EQ(Odd.HTIN, QString()); // what was saved, not the profile's code
+}
+
+// The documents pass the demo schemas shipped for their forms, the check the
+// report page makes before signing.
+TEST_F(FormsDocument, DocumentsPassTheirFormsSchemas)
+{
+    TSchemaSet Schemas({QStringLiteral(KELVORA_SOURCE_DIR "/config/schemas")});
+    const TProfile Owner = Profile(QStringLiteral("123456789"));
+    TData1391101 Sparse = Application();
+    Sparse.T1RXXXXG1S.clear(); // an empty first row, a second without DRFO code
+    Sparse.T1RXXXXG1S_2 = QStringLiteral("Рахунко Богдана");
+    const QStringList Paths = {Save1391001(Owner, false, Agreement()), Save1391001(Owner, true, Agreement()),
+                               Save1391101(Owner, false, Application()), Save1391101(Owner, true, Sparse)};
+    for (const QString& Path : Paths) {
+        const TSchemaVerdict Verdict = Schemas.Check(Path, ReadFile(Path));
+        EXPECT_TRUE(Verdict.Checked) << Path.toStdString();
+        EXPECT_TRUE(Verdict.Valid) << Path.toStdString() << ": " << Verdict.ErrorsText().toStdString();
+    }
 }
 
 } // namespace

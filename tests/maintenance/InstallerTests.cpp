@@ -91,7 +91,8 @@ protected:
         QList<QPair<QString, QByteArray>> Data{
             {QStringLiteral("data/settings.ini"), "[main]\r\nprofile_current=3\r\n"},
             {QStringLiteral("data/database.sqlite"), QByteArray("SQLite format 3\0", 16) + QByteArray(4080, 'd')},
-            {QStringLiteral("config/local-ca.pem"), "the installation's own CA"}};
+            {QStringLiteral("config/local-ca.pem"), "the installation's own CA"},
+            {QStringLiteral("data/schemas/J0100114.xsd"), "the accountant's newer schema"}};
         if (!DataOnly)
             Data +=
                 {{QStringLiteral("bin/kelvora"), "#!/bin/sh\necho old\n"}, {QStringLiteral("help/old.html"), "old"}};
@@ -141,7 +142,8 @@ TEST_F(Installer, UpdaterStartsTheReleaseWhichWaitsForTheProgramAndReplacesIt)
     EXPECT_EQ(ReadFile(Root() + QStringLiteral("bin/libPFCP2.so")),
               ReadFile(QFileInfo(kProgram).absolutePath() + QStringLiteral("/libPFCP2.so")));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("help/old.html")));
-    for (const QString& Shipped : {QStringLiteral("help/1040.html"), QStringLiteral("config/params.xml")})
+    for (const QString& Shipped : {QStringLiteral("help/1040.html"), QStringLiteral("config/params.xml"),
+                                   QStringLiteral("config/schemas/J1391001.xsd")})
         EXPECT_EQ(ReadFile(Root() + Shipped), ReadFile(kSource + Shipped));
     for (const auto& [Name, Content] : Files(true))
         EXPECT_EQ(ReadFile(Root() + Name), Content) << Name.toStdString();

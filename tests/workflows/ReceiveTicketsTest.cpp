@@ -188,13 +188,18 @@ TEST_F(ReceiveTickets, GatewayAnswersFaultyReportsWithErrorRows)
          "не відповідає коду в імені файлу (87654321)"},
         {VeyName(QStringLiteral("J0500105")), {QStringLiteral("12345678-director")}, "Відсутній підпис печатки"},
         {QStringLiteral("12345678_report.xml"), {QStringLiteral("12345678-stamp")}, "не відповідає жодному стандарту"},
+        // Well protected, but DECLARHEAD is missing.
+        {VeyName(QStringLiteral("J0100114")),
+         {QStringLiteral("12345678-stamp")},
+         "Документ не відповідає схемі J0100114.xsd: рядок 2, елемент DECLARBODY: "},
     };
     QList<QPair<QString, QByteArray>> Files;
     for (const auto& Case : Cases)
         Files.append({Case.Name, ProtectReport(Case.Name, SampleReport(QStringLiteral("AAAA")), Case.Keys,
                                                Address(EnterpriseUser), Case.Change)});
     ASSERT_TRUE(MailReports(QStringLiteral("vey"), Files));
-    const TToolResult Gateway = RunGateway(Root() + QStringLiteral("gateway"));
+    const TToolResult Gateway =
+        RunGateway(Root() + QStringLiteral("gateway"), QStringLiteral(KELVORA_SOURCE_DIR "/config/schemas"));
     ASSERT_EQ(Gateway.Code, 0) << Gateway.Output.toStdString();
 
     // Each report: a delivery notice and receipt No. 1, for the key of its outer signature.
@@ -223,7 +228,7 @@ TEST_F(ReceiveTickets, GatewayAnswersFaultyReportsWithErrorRows)
         Data->Read(Bytes.data(), int32_t(Bytes.size()));
         Texts[Attachment->GetFileName()] << TicketDisplayText(FromAnsi(Bytes));
     }
-    ASSERT_EQ(Texts.size(), 4) << Gateway.Output.toStdString();
+    ASSERT_EQ(Texts.size(), 5) << Gateway.Output.toStdString();
     for (const auto& Case : Cases) {
         const QStringList& Receipts = Texts[Case.Name];
         ASSERT_EQ(Receipts.size(), 2) << Case.Name.toStdString();

@@ -255,6 +255,70 @@ TEST_F(ReportPageTest, ThreeKeysProtectEveryAgency)
     EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageStart);
 }
 
+// A report that breaks its form's schema is caught before any key is read:
+// left out of signing on request, or signed with the rest when the user
+// insists; a form without a schema goes on as before.
+TEST_F(ReportPageTest, ReportsBreakingTheirSchemasAreLeftOutOrSignedOnRequest)
+{
+    for (const QFileInfo& Schema : QDir(KELVORA_SOURCE_DIR "/config/schemas").entryInfoList(QDir::Files))
+        WriteFile("config/schemas/" + Schema.fileName(), ReadFile(Schema.filePath()));
+    const auto Demo = [](const QString& Tin, const QString& Title) {
+        return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DECLAR>\n<DECLARHEAD><TIN>%1</TIN>"
+                              "</DECLARHEAD>\n<DECLARBODY><HNAME>ТОВ</HNAME>%2</DECLARBODY>\n</DECLAR>\n")
+            .arg(Tin, Title)
+            .toUtf8();
+    };
+    const TProfile Profile = MakeProfile(Root(), Code, stSignOne);
+    const QStringList Names = {VeyName(Code, "J0100114", 1), VeyName(Code, "J0100114", 2),
+                               VeyName(Code, "J0300101", 3)};
+    WriteFile("data/reports/" + Code + "/" + Names[0], Demo(Code, "<TITLE>Звіт</TITLE>"));
+    WriteFile("data/reports/" + Code + "/" + Names[1], Demo("1234567", QString()));
+    WriteFile("data/reports/" + Code + "/" + Names[2], ReportXml(Names[2]));
+    Open(Profile);
+    const QStringList Fresh = {"Не підписаний", "Не відповідає схемі", "Не підписаний"};
+    ASSERT_EQ(States(), Fresh);
+    const QString Tooltip = List()->model()->index(1, 1).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(Tooltip.startsWith("рядок 3, елемент TIN: ")) << Tooltip.toStdString();
+    EXPECT_TRUE(Tooltip.contains("\nрядок 4, елемент DECLARBODY: ")) << Tooltip.toStdString();
+    EXPECT_EQ(LogLines().filter("] звіт не відповідає схемі " + Work(Names[1]) + ": рядок 3, елемент TIN: ").size(), 1);
+    SaveScreenshot(Host.get(), "reports-schema-failure");
+
+    // Cancel, or No to both questions: nothing is signed and no key read.
+    for (const QList<TDialogResult>& Answers : {QList<TDialogResult>{drCancel}, QList<TDialogResult>{drNo, drNo}}) {
+        const qsizetype Before = Shown("question").size();
+        for (TDialogResult Answer : Answers)
+            TDialogScript::Answer(Answer);
+        Action("ActionProtect")->trigger();
+        ASSERT_EQ(Shown("question").size(), Before + Answers.size());
+        const QString First = Shown("question")[Before].Text;
+        EXPECT_TRUE(First.startsWith("Ці звіти не відповідають XML-схемам своїх форм, агентство їх не прийме:\r\n\r\n" +
+                                     Names[1] + ":\r\n    рядок 3, елемент TIN: "))
+            << First.toStdString();
+        EXPECT_TRUE(First.endsWith("\r\n\r\nПідписати решту?"));
+        if (Answers.size() == 2)
+            EXPECT_EQ(LastQuestion(), "Підписати всі, включно з невідповідними?");
+        EXPECT_TRUE(Keys->Titles().isEmpty());
+        EXPECT_EQ(States(), Fresh);
+    }
+
+    // Yes: the rest is signed and saved, the broken one stays unsigned.
+    TDialogScript::Answer(drYes);
+    Protect({"12345678-stamp"}, int(Shown("question").size()) + 1);
+    EXPECT_EQ(States(), (QStringList{"Підписаний", "Не відповідає схемі", "Підписаний"}));
+    EXPECT_TRUE(QFileInfo::exists(Root() + "out/VEY/2013-03/" + Names[0]));
+    EXPECT_FALSE(QFileInfo::exists(Root() + "out/VEY/2013-03/" + Names[1]));
+    EXPECT_TRUE(LastQuestion().contains("Зберегти всі звіти")) << LastQuestion().toStdString();
+
+    // Read again, and signed all on the second question.
+    Open(Profile);
+    ASSERT_EQ(States(), Fresh);
+    TDialogScript::Answer(drNo);
+    TDialogScript::Answer(drYes);
+    Protect({"12345678-stamp"}, int(Shown("question").size()) + 2);
+    EXPECT_EQ(States(), QStringList(3, "Підписаний"));
+    EXPECT_TRUE(QFileInfo::exists(Root() + "out/VEY/2013-03/" + Names[1]));
+}
+
 TEST_F(ReportPageTest, OneKeyPfuCarriesFourSignaturesAndNoLayer)
 {
     const TProfile Profile = MakeProfile(Root(), TTestPki::PersonCode, stSignOne);

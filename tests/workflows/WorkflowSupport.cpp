@@ -248,7 +248,7 @@ QByteArray RawMail(const QString& From, const QList<QPair<QString, QByteArray>>&
     return Mail + "--b0--\r\n";
 }
 
-TToolResult RunGateway(const QString& Work)
+TToolResult RunGateway(const QString& Work, const QString& Schemas)
 {
     QStringList Arguments{
         QStringLiteral("--pop3"),         QStringLiteral("127.0.0.1:%1").arg(AgencyMailServers().Pop3Port()),
@@ -262,6 +262,8 @@ TToolResult RunGateway(const QString& Work)
         QStringLiteral("--once")};
     for (const QString& User : AgencyUsers)
         Arguments << QStringLiteral("--user") << User;
+    if (!Schemas.isEmpty())
+        Arguments << QStringLiteral("--schemas") << Schemas;
     return RunTool(QStringLiteral(KELVORA_GATEWAY_TOOL), Arguments, 120000);
 }
 

@@ -60,7 +60,7 @@ bool MailReports(const QString& AgencyUser, const QList<QPair<QString, QByteArra
 QByteArray RawMail(const QString& From, const QList<QPair<QString, QByteArray>>& Files);
 
 // One round of the gateway simulator over the agencies' mailboxes.
-TToolResult RunGateway(const QString& Work);
+TToolResult RunGateway(const QString& Work, const QString& Schemas = QString());
 
 // A double click as the system delivers it: press, release, double click, release.
 void DoubleClick(QWidget* Widget, const QPoint& At);

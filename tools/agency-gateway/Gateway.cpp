@@ -6,6 +6,7 @@
 #include "uDateTime.h"
 #include "uException.h"
 #include "uFactories.h"
+#include "uSchemaCheck.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
 
@@ -279,7 +280,32 @@ void Say(const QString& Text)
         File.write(Line.toUtf8() + '\n');
 }
 
-TGateway::TGateway(const TOptions& Options) : FOptions(Options), FCrypto(GetCryptoManager()) {}
+TGateway::TGateway(const TOptions& Options) : FOptions(Options), FCrypto(GetCryptoManager())
+{
+    if (!FOptions.Schemas.isEmpty())
+        FSchemas = std::make_unique<TSchemaSet>(FOptions.Schemas);
+}
+
+TGateway::~TGateway() = default;
+
+// The agencies refuse a report that does not follow its form's schema: each
+// error one row of receipt No. 1.
+void TGateway::CheckSchema(TOpenedReport& Report)
+{
+    if (!FSchemas || Report.Payload.isEmpty())
+        return;
+    const TSchemaVerdict Verdict = FSchemas->CheckForm(SchemaFormOf(*Report.Name), Report.Payload);
+    if (!Verdict.SchemaProblem.isEmpty())
+        Say(Verdict.SchemaProblem);
+    if (Verdict.Valid)
+        return;
+    const QString Schema = QFileInfo(Verdict.SchemaFile).fileName();
+    for (const TSchemaError& Error : Verdict.Errors)
+        Report.Errors << QStringLiteral("Документ не відповідає схемі %1: %2").arg(Schema, Error.Text());
+    if (Verdict.ErrorCount > static_cast<int>(Verdict.Errors.size()))
+        Report.Errors
+            << QStringLiteral("Документ не відповідає схемі %1: всього помилок %2").arg(Schema).arg(Verdict.ErrorCount);
+}
 
 QString TGateway::Outbox() const { return QDir(FOptions.Work).filePath(QStringLiteral("outbox")); }
 
@@ -429,6 +455,7 @@ TOpenedReport TGateway::Open(const QString& FileName, const QByteArray& Content)
         Report.Errors << QStringLiteral("Документ не має зовнішнього підпису.");
     if (Report.Signers.empty())
         Report.Errors << QStringLiteral("Документ не підписано.");
+    CheckSchema(Report);
     if (Report.Name->IsValid()) {
         const QString Code = Report.Name->GetEDRPOUCode();
         for (const TSigner& Signer : Report.Signers)

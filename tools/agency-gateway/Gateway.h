@@ -10,7 +10,12 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
+
+namespace kelvora {
+class TSchemaSet;
+}
 
 namespace kelvora::gateway {
 
@@ -23,6 +28,9 @@ struct TOptions {
     QString Keys;    // folder of gateway-pfu.p12, gateway-vey.p12, gateway-dks.p12
     QByteArray KeyPassword;
     QString Work; // log, outbox, receipts written for PFU and DKS, state
+    // Folders of the forms' XML schemas, the first holding a form's file
+    // winning; none: reports are not checked against schemas.
+    QStringList Schemas;
 };
 
 // Someone who signed a report, as the crypto library described them.
@@ -61,6 +69,7 @@ class TGateway {
 public:
     // Loads the crypto library (ECryptoError when it cannot).
     explicit TGateway(const TOptions& Options);
+    ~TGateway();
 
     // One round: every mailbox polled, every report answered, the outbox sent.
     // False when a mailbox or the SMTP server could not be reached.
@@ -83,11 +92,13 @@ private:
     QByteArray Transportable(const TOpenedReport& Report, const QByteArray& Data, int Kvtnum);
     QString RegistrationNumber();
     QString Outbox() const;
+    void CheckSchema(TOpenedReport& Report);
 
     TOptions FOptions;
     ICryptoManagerPtr FCrypto;
     TDocumentAgency FKeyAgency = daUnknown;
     QString FKeyOrg;
+    std::unique_ptr<TSchemaSet> FSchemas;
 };
 
 // Writes one line to standard output and to the work folder's gateway.log.

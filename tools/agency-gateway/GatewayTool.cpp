@@ -64,7 +64,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption Poll(QStringLiteral("poll"), QStringLiteral("Перевіряти скриньки кожні N секунд (10)."),
                                   QStringLiteral("seconds"), QStringLiteral("10"));
     const QCommandLineOption Once(QStringLiteral("once"), QStringLiteral("Один обхід скриньок, потім вихід."));
-    Parser.addOptions({Pop3, Smtp, User, Password, Address, Keys, KeyPassword, Work, Store, Poll, Once});
+    const QCommandLineOption Schemas(
+        QStringLiteral("schemas"),
+        QStringLiteral("Папка XML-схем форм (можна кілька; файл першої папки має перевагу)."),
+        QStringLiteral("folder"));
+    Parser.addOptions({Pop3, Smtp, User, Password, Address, Keys, KeyPassword, Work, Store, Poll, Once, Schemas});
     Parser.process(Application);
 
     TOptions Options;
@@ -82,6 +86,8 @@ int main(int argc, char* argv[])
     Options.Keys = QDir(Parser.value(Keys)).absolutePath();
     Options.KeyPassword = Parser.value(KeyPassword).toUtf8();
     Options.Work = QDir(Parser.value(Work)).absolutePath();
+    for (const QString& Folder : Parser.values(Schemas))
+        Options.Schemas << QDir(Folder).absolutePath();
     bool Number = false;
     const int Seconds = Parser.value(Poll).toInt(&Number);
     if (!Number || Seconds < 1) {

@@ -76,12 +76,21 @@ QByteArray SetParam(const QByteArray& Params, const QString& Name, const QString
     return Text.toUtf8();
 }
 
-QByteArray SampleReport(const QString& Title)
+QByteArray SampleReport(const QString& Title, const QString& Code = EnterpriseCode)
 {
+    const QString TitleElement = Title.isEmpty() ? QString() : QStringLiteral("<TITLE>%1</TITLE>").arg(Title);
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DECLAR><DECLARHEAD><TIN>%1</TIN></DECLARHEAD>"
-                          "<DECLARBODY><HNAME>%2</HNAME><TITLE>%3</TITLE></DECLARBODY></DECLAR>\n")
-        .arg(EnterpriseCode, EnterpriseName.toHtmlEscaped(), Title)
+                          "<DECLARBODY><HNAME>%2</HNAME>%3</DECLARBODY></DECLAR>\n")
+        .arg(Code, EnterpriseName.toHtmlEscaped(), TitleElement)
         .toUtf8();
+}
+
+// A name of the tax inspectorate's convention for the enterprise.
+QString VeyReportName(const QString& Document, const QString& Number)
+{
+    return QStringLiteral("2650") + QStringLiteral("00") + EnterpriseCode + Document + QStringLiteral("1") +
+           QStringLiteral("00") + Number + QStringLiteral("1") + QStringLiteral("11") + QStringLiteral("2026") +
+           QStringLiteral("2650") + QStringLiteral(".xml");
 }
 
 // Sample reports of each agency, named by the agencies' conventions.
@@ -90,14 +99,13 @@ void WriteSampleReports(const QString& Send)
     const QString Padded = QStringLiteral("00") + EnterpriseCode;
     const auto Name = [](const QStringList& Parts) { return Parts.join(QString()) + QStringLiteral(".xml"); };
     // Office, code, document, state, correction, number, period type, month, year, office.
-    const auto Vey = [&](const QString& Document) {
-        return Name({QStringLiteral("2650"), Padded, Document, QStringLiteral("1"), QStringLiteral("00"),
-                     QStringLiteral("0000001"), QStringLiteral("1"), QStringLiteral("11"), QStringLiteral("2026"),
-                     QStringLiteral("2650")});
-    };
+    const auto Vey = [&](const QString& Document) { return VeyReportName(Document, QStringLiteral("0000001")); };
     WriteFile(Send + Vey(QStringLiteral("J0100114")),
               SampleReport(QStringLiteral("Податкова декларація (демонстраційна)")));
     WriteFile(Send + Vey(QStringLiteral("J0500105")), SampleReport(QStringLiteral("Розрахунок (демонстраційний)")));
+    // A code of the wrong length and no title: caught on the report page,
+    // refused by the gateway when signed all the same.
+    WriteFile(Send + SchemaBreakingSample(), SampleReport(QString(), EnterpriseCode.left(7)));
     // Fund code, code padded with Z, branch, date, time, document type, version, centre.
     WriteFile(Send + Name({QStringLiteral("00000"), EnterpriseCode + QStringLiteral("ZZ"), QStringLiteral("00000"),
                            QStringLiteral("01122026"), QStringLiteral("120000"), QStringLiteral("ABC"),
@@ -177,6 +185,8 @@ void UseMailPorts(quint16 Pop3Port, quint16 SmtpPort)
 } // namespace
 
 QString AddressOf(const QString& User) { return User + u'@' + MailDomain; }
+
+QString SchemaBreakingSample() { return VeyReportName(QStringLiteral("J0100114"), QStringLiteral("0000002")); }
 
 TSandboxPaths::TSandboxPaths(const QString& F)
     : Folder(QDir(F).absolutePath()), Root(Folder + QStringLiteral("/root")), Xdg(Folder + QStringLiteral("/xdg")),
@@ -265,6 +275,9 @@ QStringList TSandboxServers::GatewayArguments(int PollSeconds) const
               << FPaths.Pki + QStringLiteral("/agencies") << QStringLiteral("--key-password") << KeyPassword
               << QStringLiteral("--work") << FPaths.Gateway << QStringLiteral("--file-store")
               << FPaths.Pki + QStringLiteral("/store") << QStringLiteral("--poll") << QString::number(PollSeconds);
+    // The agencies check against the schemas the client checks against.
+    Arguments << QStringLiteral("--schemas") << FPaths.Root + QStringLiteral("/data/schemas")
+              << QStringLiteral("--schemas") << FPaths.Root + QStringLiteral("/config/schemas");
     return Arguments;
 }
 

@@ -29,6 +29,9 @@ inline const QStringList AgencyUsers = {QStringLiteral("pfu"), QStringLiteral("v
 
 QString AddressOf(const QString& User);
 
+// The sample report that breaks its form's schema.
+QString SchemaBreakingSample();
+
 // Where everything lies in a sandbox folder.
 struct TSandboxPaths {
     explicit TSandboxPaths(const QString& Folder);
