@@ -15,7 +15,7 @@ using namespace kelvora;
 int main(int argc, char* argv[])
 {
     TApplication Application(argc, argv);
-    Application.setApplicationName(QStringLiteral("Kelvora"));
+    SetDesktopIdentity();
     // Long loops of the engines (reading reports, backups, the database
     // check) let the windows repaint and take a cancel between their steps.
     SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
