@@ -1,6 +1,7 @@
 // The program's entry: one copy at a time, the preloader's start-up checks,
 // the installer marker, then the main window until it closes.
 
+#include "uAccessibility.h"
 #include "uApplication.h"
 #include "uFactories.h"
 #include "uMainForm.h"
@@ -16,6 +17,7 @@ int main(int argc, char* argv[])
 {
     TApplication Application(argc, argv);
     SetDesktopIdentity();
+    InstallAccessibility();
     // Long loops of the engines (reading reports, backups, the database
     // check) let the windows repaint and take a cancel between their steps.
     SetProcessMessagesHook([] { QCoreApplication::processEvents(); });

@@ -135,6 +135,9 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
     EditHLOC = AddEdit("EditHLOC");
     DateTimePicker2 = AddDate("DateTimePicker2");
     DateTimePicker3 = AddDate("DateTimePicker3");
+    DateTimePicker1->setAccessibleName(QStringLiteral("Дата договору"));
+    DateTimePicker2->setAccessibleName(QStringLiteral("Дата підпису органу Ostrevi"));
+    DateTimePicker3->setAccessibleName(QStringLiteral("Дата підпису платника податків"));
 
     auto* Main = new QVBoxLayout(this);
 

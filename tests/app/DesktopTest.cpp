@@ -1,13 +1,34 @@
-// The program on the Linux desktop: the identity its desktop entry declares.
+// The program on the Linux desktop: the identity its desktop entry declares;
+// every window and dialog used with the keyboard and a screen reader.
 
 #include "AppTestSupport.h"
 #include "uAboutForm.h"
+#include "uAccessibility.h"
 #include "uApplication.h"
+#include "uBackupForm.h"
+#include "uBugReportForm.h"
+#include "uContract1391001.h"
+#include "uContract1391101.h"
+#include "uFactories.h"
+#include "uMailAccountEditForm.h"
+#include "uProfileEditForm.h"
+#include "uRestoreForm.h"
+#include "uSelectDatabaseForm.h"
+#include "uSelectInputFolderForm.h"
+#include "uViewTicketForm.h"
 
+#include <QAbstractButton>
+#include <QDialog>
 #include <QFile>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
 
 using namespace kelvora;
 using namespace kelvora::test;
@@ -30,6 +51,87 @@ QMap<QString, QString> DesktopEntry()
 }
 
 QImage Picture(const QIcon& Icon) { return Icon.pixmap(32, 32).toImage(); }
+
+// The letter Alt+letter reaches in Text ("&Файл": "ф"), or an empty string.
+QString Mnemonic(const QString& Text)
+{
+    for (qsizetype I = 0; I + 1 < Text.size(); ++I)
+        if (Text[I] == u'&') {
+            if (Text[I + 1] != u'&')
+                return Text.mid(I + 1, 1).toLower();
+            ++I;
+        }
+    return QString();
+}
+
+// "letter: text, text" for each letter given twice among Texts.
+QStringList Clashes(const QStringList& Texts)
+{
+    QMultiMap<QString, QString> ByLetter;
+    for (const QString& Text : Texts)
+        if (const QString Letter = Mnemonic(Text); !Letter.isEmpty())
+            ByLetter.insert(Letter, Text);
+    QStringList Found;
+    for (const QString& Letter : ByLetter.uniqueKeys())
+        if (ByLetter.count(Letter) > 1)
+            Found << Letter + QStringLiteral(": ") + ByLetter.values(Letter).join(QStringLiteral(", "));
+    return Found;
+}
+
+QString Describe(QWidget* Widget)
+{
+    return QString::fromLatin1(Widget->metaObject()->className()) + u' ' + Widget->objectName();
+}
+
+// What a keyboard and screen-reader user meets in Window as it shows now:
+// controls without a name, and mnemonics given twice among the visible
+// buttons, labels, group boxes and tabs.
+QStringList KeyboardFaults(QWidget* Window)
+{
+    QStringList Faults, Texts;
+    for (QWidget* Widget : Window->findChildren<QWidget*>()) {
+        if (!Widget->isVisibleTo(Window) || Widget->window() != Window)
+            continue;
+        if (NeedsAccessibleName(Widget) && AccessibleName(Widget).isEmpty())
+            Faults << QStringLiteral("no name: ") + Describe(Widget);
+        if (auto* Button = qobject_cast<QAbstractButton*>(Widget))
+            Texts << Button->text();
+        else if (auto* Label = qobject_cast<QLabel*>(Widget); Label && Label->buddy())
+            Texts << Label->text();
+        else if (auto* Group = qobject_cast<QGroupBox*>(Widget); Group && Group->isCheckable())
+            Texts << Group->title();
+        else if (auto* Tabs = qobject_cast<QTabBar*>(Widget))
+            for (int I = 0; I < Tabs->count(); ++I)
+                Texts << Tabs->tabText(I);
+    }
+    for (const QString& Clash : Clashes(Texts))
+        Faults << QStringLiteral("mnemonic ") + Clash;
+    return Faults;
+}
+
+// The same on every tab of the window's tab widgets, and in each of its menus.
+QStringList KeyboardFaultsOnEveryTab(QWidget* Window)
+{
+    QStringList Faults = KeyboardFaults(Window);
+    for (QTabWidget* Tabs : Window->findChildren<QTabWidget*>()) {
+        const int Current = Tabs->currentIndex();
+        for (int I = 0; I < Tabs->count(); ++I) {
+            Tabs->setCurrentIndex(I);
+            Faults += KeyboardFaults(Window);
+        }
+        Tabs->setCurrentIndex(Current);
+    }
+    for (QMenu* Menu : Window->findChildren<QMenu*>()) {
+        QStringList Items;
+        for (QAction* Item : Menu->actions())
+            if (Item->isVisible() && !Item->isSeparator())
+                Items << Item->text();
+        for (const QString& Clash : Clashes(Items))
+            Faults << QStringLiteral("menu ") + Menu->title() + QStringLiteral(" mnemonic ") + Clash;
+    }
+    Faults.removeDuplicates();
+    return Faults;
+}
 
 } // namespace
 
@@ -55,4 +157,61 @@ TEST_F(DesktopTest, TheRunningProgramIsTheOneItsDesktopEntryNames)
 
     QApplication::setWindowIcon(QIcon());
     QCoreApplication::setApplicationName(SavedName);
+}
+
+TEST_F(DesktopTest, EveryWindowAndDialogServesTheKeyboardAndAScreenReader)
+{
+    InstallAccessibility();
+    AddTestProfile(QStringLiteral("ТОВ \"Альфа\""), QStringLiteral("12345678"));
+    struct TCase {
+        const char* Name;
+        std::function<std::unique_ptr<QWidget>()> Make;
+    };
+    const auto MainWindowOn = [this](const char* Page) {
+        return [this, Page]() -> std::unique_ptr<QWidget> {
+            auto Window = MakeWindow();
+            if (Page)
+                Trigger(Window.get(), Page);
+            return Window;
+        };
+    };
+    const TCase Cases[] = {
+        {"main window", MainWindowOn(nullptr)},
+        {"report page", MainWindowOn("ActionReportsSend")},
+        {"receipt page", MainWindowOn("ActionTicketsGet")},
+        {"saved receipts", MainWindowOn("ActionTicketsShowSaved")},
+        {"profile editor", [] { return std::make_unique<TProfileEditForm>(nullptr); }},
+        {"mail account editor", [] { return std::make_unique<TMailAccountEditForm>(nullptr); }},
+        {"database", [] { return std::make_unique<TFormDatabaseSelect>(nullptr); }},
+        {"input folder", [] { return std::make_unique<TFormInputFolder>(nullptr); }},
+        {"about", [] { return std::make_unique<TAboutForm>(nullptr); }},
+        {"backup", [] { return std::make_unique<TFormBackup>(nullptr); }},
+        {"restore",
+         [this] {
+             EXPECT_TRUE(CreateBackup()->Backup(Root() + QStringLiteral("a.backup"), QStringLiteral("Копія"), false));
+             return std::make_unique<TFormRestore>(Root() + QStringLiteral("a.backup"), nullptr);
+         }},
+        {"problem report",
+         [] { return std::make_unique<TBugReportForm>(QStringLiteral("Помилка читання"), false, nullptr); }},
+        {"receipt viewer", [] { return std::make_unique<TFormViewTicket>(nullptr); }},
+        {"agreement 1391001", [] { return std::make_unique<TFormReport1391001>(nullptr); }},
+        {"application 1391101", [] { return std::make_unique<TFormReport1391101>(nullptr); }},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        std::unique_ptr<QWidget> Window = Case.Make();
+        Window->show();
+        QCoreApplication::processEvents();
+        const QStringList Faults = KeyboardFaultsOnEveryTab(Window.get());
+        EXPECT_TRUE(Faults.isEmpty()) << Faults.join(u'\n').toStdString();
+        auto* Dialog = qobject_cast<QDialog*>(Window.get());
+        if (!Dialog)
+            continue;
+        bool HasDefault = false;
+        for (QPushButton* Button : Dialog->findChildren<QPushButton*>())
+            HasDefault = HasDefault || (Button->isVisibleTo(Dialog) && Button->isDefault());
+        EXPECT_TRUE(HasDefault) << "Enter presses a default button";
+        QTest::keyClick(Dialog, Qt::Key_Escape);
+        EXPECT_TRUE(WaitFor([&] { return !Dialog->isVisible(); }, 2000)) << "Escape closes";
+    }
 }
