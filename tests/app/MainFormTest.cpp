@@ -396,7 +396,7 @@ TEST_F(MainFormTest, UpdateNoticeBlinksAndClosingDuringTheDownloadStopsIt)
     const QString Installer = WriteFile(QStringLiteral("setup.bin"), QByteArray(40 * 1024, 'i'));
     Server.Put(QStringLiteral("setup.bin"), ReadFile(Installer));
     Server.Put(QStringLiteral("update.xml"),
-               QStringLiteral("<update><info revision=\"2\" name=\"Kelvora 1.3\" url=\"\">Нові форми звітів</info>"
+               QStringLiteral("<update><info revision=\"3\" name=\"Kelvora 1.3\" url=\"\">Нові форми звітів</info>"
                               "<file size=\"40 КБ\" hash=\"%1\" url=\"%2\"/></update>")
                    .arg(FileMD5(Installer), Server.Url(QStringLiteral("slow/setup.bin")))
                    .toUtf8());
