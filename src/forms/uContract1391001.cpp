@@ -216,6 +216,12 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
     DateRow(0, DateTimePicker2);
     DateRow(3, DateTimePicker3);
     Main->addLayout(Sign);
+    // Tab follows the page: the heading's fields, the agreement's text, then
+    // each party's column from top to bottom.
+    QWidget* const TabOrder[] = {EditH01G1S1,     Text,      EditHTINQEM, EditHLOCQEM,
+                                 DateTimePicker2, EditHNAME, EditHLOC,    DateTimePicker3};
+    for (size_t I = 1; I < std::size(TabOrder); ++I)
+        setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
     auto* Buttons = new QDialogButtonBox(this);
     auto* Save = Buttons->addButton(QStringLiteral("Зберегти"), QDialogButtonBox::AcceptRole);

@@ -83,9 +83,31 @@ QString Describe(QWidget* Widget)
     return QString::fromLatin1(Widget->metaObject()->className()) + u' ' + Widget->objectName();
 }
 
+// Tab going back against the reading order: up within one column, or left
+// within one row, between two controls one after the other in Tab order.
+QStringList TabOrderFaults(QWidget* Window)
+{
+    QList<QWidget*> Chain;
+    for (QWidget* W = Window->nextInFocusChain(); W && W != Window; W = W->nextInFocusChain())
+        if ((W->focusPolicy() & Qt::TabFocus) && !W->focusProxy() && W->isVisibleTo(Window) && W->isEnabled() &&
+            W->window() == Window && !Chain.contains(W))
+            Chain << W;
+    const auto Place = [Window](QWidget* W) { return QRect(W->mapTo(Window, QPoint()), W->size()); };
+    QStringList Faults;
+    for (qsizetype I = 1; I < Chain.size(); ++I) {
+        const QRect From = Place(Chain[I - 1]), To = Place(Chain[I]);
+        const bool SameColumn = To.left() < From.right() && From.left() < To.right();
+        const bool SameRow = To.top() < From.bottom() && From.top() < To.bottom();
+        if ((SameColumn && To.bottom() < From.top()) || (SameRow && !SameColumn && To.right() < From.left()))
+            Faults << QStringLiteral("Tab goes back from ") + Describe(Chain[I - 1]) + QStringLiteral(" to ") +
+                          Describe(Chain[I]);
+    }
+    return Faults;
+}
+
 // What a keyboard and screen-reader user meets in Window as it shows now:
-// controls without a name, and mnemonics given twice among the visible
-// buttons, labels, group boxes and tabs.
+// controls without a name, mnemonics given twice among the visible buttons,
+// labels, group boxes and tabs, and a Tab order against the reading order.
 QStringList KeyboardFaults(QWidget* Window)
 {
     QStringList Faults, Texts;
@@ -106,7 +128,7 @@ QStringList KeyboardFaults(QWidget* Window)
     }
     for (const QString& Clash : Clashes(Texts))
         Faults << QStringLiteral("mnemonic ") + Clash;
-    return Faults;
+    return Faults + TabOrderFaults(Window);
 }
 
 // The same on every tab of the window's tab widgets, and in each of its menus.
