@@ -33,10 +33,11 @@
 # /usr); the desktop database and the icon cache are refreshed where their
 # tools exist. An update registers them afresh.
 #
-# /UNINSTALL waits for the program to end like an update, then removes bin/,
-# help/, config/ and share/ of the installation, and the menu entry, icons and
-# metainfo registered for it (an entry that starts another installation's
-# program stays). data/ and debug/ (the database, the user's settings, the
+# /UNINSTALL waits for the program to end like an update, then removes help/
+# and config/ of the installation, the files it brought to bin/ and share/,
+# and the menu entry, icons and metainfo registered for it (an entry that
+# starts another installation's program stays). A folder without both
+# bin/kelvora and config/params.xml is no installation and is left alone. data/ and debug/ (the database, the user's settings, the
 # logs) stay; the folder itself goes only when nothing else is left in it.
 #
 # Exit codes: 0 installed (uninstalled); 1 wrong switches; 2 cancelled by the
@@ -153,7 +154,8 @@ DIR=${DIR%/}
 [ -n "$DIR" ] || fail 1 "неприпустима тека встановлення: /"
 
 if [ "$UNINSTALL" = 1 ]; then
-    [ -f "$DIR/bin/kelvora" ] || fail 3 "у теці $DIR немає встановленої Kelvora"
+    # Both files: a folder of something else is never taken for an installation.
+    [ -f "$DIR/bin/kelvora" ] && [ -f "$DIR/config/params.xml" ] || fail 3 "у теці $DIR немає встановленої Kelvora"
     question="Буде видалено Kelvora з $DIR (дані в data/ і debug/ залишаться). Продовжити? [т/Н]"
 else
     question="Буде встановлено Kelvora $VERSION до $DIR. Продовжити? [т/Н]"
@@ -260,13 +262,26 @@ if [ "$UNINSTALL" = 1 ]; then
     trap '' INT TERM HUP QUIT
     left=
     unregister_desktop || left="$left $ENTRY"
-    for part in bin help config share; do
+    # help/ and config/ are the installation's own; of bin/ and share/ only
+    # the files it brought go (a folder given by mistake keeps the rest).
+    for part in help config; do
         if [ -e "$DIR/$part" ] || [ -L "$DIR/$part" ]; then
-            if rm -rf "${DIR:?}/$part" 2>>"${LOG:-/dev/null}"; then
-                log "вилучено $DIR/$part"
-            else
-                left="$left $DIR/$part"
-            fi
+            rm -rf "${DIR:?}/$part" 2>>"${LOG:-/dev/null}" && log "вилучено $DIR/$part" || left="$left $DIR/$part"
+        fi
+    done
+    for file in "$DIR/bin/kelvora" "$DIR/bin/libPFCP2.so" "$DIR/bin/kelvora-uninstall"; do
+        rm -f "$file" 2>>"${LOG:-/dev/null}" || left="$left $file"
+    done
+    if [ -d "$DIR/share" ]; then
+        find "$DIR/share" -name "$APP_ID.*" \( -type f -o -type l \) -exec rm -f {} + 2>>"${LOG:-/dev/null}"
+        find "$DIR/share" -depth -type d -empty -delete 2>/dev/null
+        [ -z "$(find "$DIR/share" -name "$APP_ID.*" 2>/dev/null)" ] || left="$left $DIR/share"
+    fi
+    for part in bin share; do
+        if rmdir "$DIR/$part" 2>/dev/null; then
+            log "вилучено $DIR/$part"
+        elif [ -d "$DIR/$part" ]; then
+            log "залишено $DIR/$part: у ній є файли, які встановила не Kelvora"
         fi
     done
     for stale in "$DIR"/.kelvora-setup.*; do

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QToolBar>
@@ -97,7 +98,8 @@ public:
 
 void InstallAccessibility()
 {
-    static TNamer* Namer = nullptr;
+    // Guarded: a later application object gets its own filter.
+    static QPointer<TNamer> Namer;
     if (Namer || !qApp)
         return;
     Namer = new TNamer(qApp);

@@ -303,7 +303,11 @@ TEST_F(Installer, RegistersTheMenuEntryKeepsItCurrentAndUninstallsLeavingTheData
     EXPECT_TRUE(DataHomeFiles().filter(kAppId).isEmpty()) << DataHomeFiles().join(u' ').toStdString();
     EXPECT_TRUE(DataHomeFiles().contains(QStringLiteral("applications/other.desktop")));
     EXPECT_TRUE(DataHomeFiles().contains(QStringLiteral("icons/hicolor/48x48/apps/other.png")));
-    EXPECT_EQ(RunSilent(Setup, {QStringLiteral("/UNINSTALL"), QStringLiteral("/DIR=") + Root() + Second},
-                        QStringLiteral("again")),
+    // A folder that only looks like one is no installation.
+    WriteFile(QStringLiteral("home/bin/kelvora"), "the user's own script");
+    EXPECT_EQ(RunSilent(Setup,
+                        {QStringLiteral("/UNINSTALL"), QStringLiteral("/DIR=") + Root() + QStringLiteral("home")},
+                        QStringLiteral("not-ours")),
               3);
+    EXPECT_EQ(ReadFile(Root() + QStringLiteral("home/bin/kelvora")), "the user's own script");
 }
