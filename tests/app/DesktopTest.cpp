@@ -11,6 +11,7 @@
 #include "uContract1391101.h"
 #include "uFactories.h"
 #include "uMailAccountEditForm.h"
+#include "uProfile.h"
 #include "uProfileEditForm.h"
 #include "uRestoreForm.h"
 #include "uSelectDatabaseForm.h"
@@ -236,4 +237,28 @@ TEST_F(DesktopTest, EveryWindowAndDialogServesTheKeyboardAndAScreenReader)
         QTest::keyClick(Dialog, Qt::Key_Escape);
         EXPECT_TRUE(WaitFor([&] { return !Dialog->isVisible(); }, 2000)) << "Escape closes";
     }
+}
+
+TEST_F(DesktopTest, ANewProfileIsMadeWithTheKeyboardAlone)
+{
+    TProfileEditForm Form(nullptr);
+    ASSERT_TRUE(Form.SetProfileId(0));
+    Form.show();
+    QApplication::setActiveWindow(&Form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form));
+    const auto Focused = [] {
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+    };
+    EXPECT_EQ(Focused(), QStringLiteral("EditName"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Alfa LLC"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(Focused(), QStringLiteral("EditCode"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("12345678"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Form.result(), QDialog::Accepted) << ShownTexts().join(u'\n').toStdString();
+    TProfiles Profiles;
+    GetProfiles(Profiles);
+    ASSERT_EQ(Profiles.size(), 1u);
+    EXPECT_EQ(Profiles[0].Name, QStringLiteral("Alfa LLC"));
+    EXPECT_EQ(Profiles[0].Code, QStringLiteral("12345678"));
 }
