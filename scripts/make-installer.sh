@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Linux release: the self-extracting installer
 # kelvora-setup-<version>.run (scripts/installer-header.sh followed by a
-# gzip-compressed tar archive of bin/kelvora, bin/libPFCP2.so, help/ and
-# config/) and the matching update.xml for an update server.
+# gzip-compressed tar archive of bin/kelvora, bin/libPFCP2.so, help/,
+# config/ and share/, the desktop files as the build lays them out in
+# build/share) and the matching update.xml for an update server.
 #
 #   make-installer.sh --program <kelvora> --library <libPFCP2.so>
-#                     --help <folder> --config <folder> --out <folder>
+#                     --help <folder> --config <folder> --share <folder>
+#                     --out <folder>
 #                     [--version <x.y.z>] [--url <base URL of the release>]
 #                     [--name <release name>] [--description <text>]
 #                     [--info-url <page about the release>]
@@ -18,13 +20,14 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-program= library= help= config= out= version= url= name= description= info_url=
+program= library= help= config= share= out= version= url= name= description= info_url=
 while [ $# -gt 0 ]; do
     case $1 in
     --program) program=$2 ;;
     --library) library=$2 ;;
     --help) help=$2 ;;
     --config) config=$2 ;;
+    --share) share=$2 ;;
     --out) out=$2 ;;
     --version) version=$2 ;;
     --url) url=$2 ;;
@@ -35,7 +38,7 @@ while [ $# -gt 0 ]; do
     esac
     shift 2
 done
-for required in program library help config out; do
+for required in program library help config share out; do
     if [ -z "${!required}" ]; then
         echo "make-installer.sh: --$required is required" >&2
         exit 1
@@ -44,6 +47,7 @@ done
 [ -x "$program" ] || { echo "make-installer.sh: no program at $program" >&2; exit 1; }
 [ -f "$library" ] || { echo "make-installer.sh: no crypto library at $library" >&2; exit 1; }
 [ -f "$config/params.xml" ] || { echo "make-installer.sh: no params.xml in $config" >&2; exit 1; }
+[ -d "$share/applications" ] || { echo "make-installer.sh: no desktop entry in $share" >&2; exit 1; }
 
 param() {
     # The text of <param name="$1"> in params.xml.
@@ -62,15 +66,16 @@ esac
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/root/bin" "$work/root/help" "$work/root/config" "$out"
+mkdir -p "$work/root/bin" "$work/root/help" "$work/root/config" "$work/root/share" "$out"
 cp "$program" "$work/root/bin/kelvora"
 cp "$library" "$work/root/bin/libPFCP2.so"
 chmod 755 "$work/root/bin/kelvora"
 chmod 644 "$work/root/bin/libPFCP2.so"
 cp -R "$help/." "$work/root/help/"
 cp -R "$config/." "$work/root/config/"
+cp -R "$share/." "$work/root/share/"
 # The same bytes from the same inputs: sorted names, fixed owners and times.
-tar --sort=name --owner=0 --group=0 --numeric-owner --mtime='@0' -C "$work/root" -cf - bin help config |
+tar --sort=name --owner=0 --group=0 --numeric-owner --mtime='@0' -C "$work/root" -cf - bin help config share |
     gzip -6 -n >"$work/payload.tar.gz"
 sha=$(sha256sum "$work/payload.tar.gz" | cut -d' ' -f1)
 

@@ -15,6 +15,7 @@ kelvora_packages=(
   zip unzip python3 curl poppler-utils fonts-liberation2
   dovecot-pop3d python3-aiosmtpd
   postgresql-15 libpq-dev
+  desktop-file-utils appstream librsvg2-bin
 )
 
 kelvora_install_packages() {

@@ -1,6 +1,7 @@
 // The program's entry: one copy at a time, the preloader's start-up checks,
 // the installer marker, then the main window until it closes.
 
+#include "uAccessibility.h"
 #include "uApplication.h"
 #include "uFactories.h"
 #include "uMainForm.h"
@@ -15,7 +16,8 @@ using namespace kelvora;
 int main(int argc, char* argv[])
 {
     TApplication Application(argc, argv);
-    Application.setApplicationName(QStringLiteral("Kelvora"));
+    SetDesktopIdentity();
+    InstallAccessibility();
     // Long loops of the engines (reading reports, backups, the database
     // check) let the windows repaint and take a cancel between their steps.
     SetProcessMessagesHook([] { QCoreApplication::processEvents(); });

@@ -66,6 +66,20 @@ bool TApplication::notify(QObject* Receiver, QEvent* Event)
     return false;
 }
 
+void SetDesktopIdentity()
+{
+    // On X11 Qt makes the window class from the application name.
+    QApplication::setApplicationName(QStringLiteral("Kelvora"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(DesktopId));
+    QApplication::setWindowIcon(ProgramIcon());
+}
+
+QIcon ProgramIcon()
+{
+    InitResources();
+    return QIcon(QStringLiteral(":/kelvora/icons/kelvora.svg"));
+}
+
 void InitResources()
 {
     static const bool Done = [] {

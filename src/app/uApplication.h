@@ -8,6 +8,7 @@
 // report) and the program goes on.
 
 #include <QApplication>
+#include <QIcon>
 
 #include <exception>
 #include <functional>
@@ -30,6 +31,18 @@ public:
     TApplication(int& argc, char** argv);
     bool notify(QObject* Receiver, QEvent* Event) override;
 };
+
+// The name the desktop knows the program by: its desktop entry, icon and
+// metainfo are all named so, and on Wayland it is the windows' app id.
+inline constexpr char DesktopId[] = "ua.kelvora.Kelvora";
+
+// Gives the running program the identity its desktop entry declares: the
+// application name (the window class the entry's StartupWMClass names), the
+// desktop file name and the program's icon, which every window inherits.
+void SetDesktopIdentity();
+
+// The program's own icon, from the same SVG the desktop's icon theme gets.
+QIcon ProgramIcon();
 
 // Registers the program's pictures and icons (":/kelvora/..."); they live in a
 // static library, whose resources are not registered by themselves.

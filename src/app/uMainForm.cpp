@@ -276,6 +276,13 @@ void TqorMainForm::CreateMenus()
     MenuHelp->addAction(ActionSearchSertificate);
     MenuHelp->addSeparator();
     MenuHelp->addAction(ActionFeedback);
+
+    // The tool bar's menus open with Alt and the underlined letter too.
+    ActionProfileChange->setIconText(QStringLiteral("&Підприємство"));
+    MenuContracts->menuAction()->setIconText(QStringLiteral("&Договори та заяви"));
+    MenuCrypto->menuAction()->setIconText(QStringLiteral("&Криптобібліотека"));
+    MenuData->menuAction()->setIconText(QStringLiteral("&Робота з даними"));
+    MenuHelp->menuAction()->setIconText(QStringLiteral("Доп&омога"));
 }
 
 void TqorMainForm::CreateLayout()
@@ -464,8 +471,11 @@ void TqorMainForm::RebuildToolBar()
         auto* Button = qobject_cast<QToolButton*>(ToolBarMain->widgetForAction(Item));
         if (!Button)
             continue;
-        if (Item->menu())
+        if (Item->menu()) {
             Button->setPopupMode(QToolButton::InstantPopup);
+            // Tab reaches the menus as well, and Space or Enter opens them.
+            Button->setFocusPolicy(Qt::TabFocus);
+        }
         // The task actions are also the start page's big buttons: here they
         // are pictures with their caption and key as hint, so that every
         // item fits the narrowest window.

@@ -233,6 +233,8 @@ void TProfileEditForm::BuildControls()
     UpdateSignRules();
     UpdateMailPage();
     UpdateAccountActions();
+    // The editor opens for typing the enterprise's name, not on its tabs.
+    EditName->setFocus();
 }
 
 bool TProfileEditForm::SetProfileId(int32_t Id)

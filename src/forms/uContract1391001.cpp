@@ -135,6 +135,9 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
     EditHLOC = AddEdit("EditHLOC");
     DateTimePicker2 = AddDate("DateTimePicker2");
     DateTimePicker3 = AddDate("DateTimePicker3");
+    DateTimePicker1->setAccessibleName(QStringLiteral("Дата договору"));
+    DateTimePicker2->setAccessibleName(QStringLiteral("Дата підпису органу Ostrevi"));
+    DateTimePicker3->setAccessibleName(QStringLiteral("Дата підпису платника податків"));
 
     auto* Main = new QVBoxLayout(this);
 
@@ -213,6 +216,12 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
     DateRow(0, DateTimePicker2);
     DateRow(3, DateTimePicker3);
     Main->addLayout(Sign);
+    // Tab follows the page: the heading's fields, the agreement's text, then
+    // each party's column from top to bottom.
+    QWidget* const TabOrder[] = {EditH01G1S1,     Text,      EditHTINQEM, EditHLOCQEM,
+                                 DateTimePicker2, EditHNAME, EditHLOC,    DateTimePicker3};
+    for (size_t I = 1; I < std::size(TabOrder); ++I)
+        setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
     auto* Buttons = new QDialogButtonBox(this);
     auto* Save = Buttons->addButton(QStringLiteral("Зберегти"), QDialogButtonBox::AcceptRole);

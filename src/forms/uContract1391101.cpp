@@ -53,6 +53,7 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
     DateTimePickerHFILL->setObjectName(QStringLiteral("DateTimePickerHFILL"));
     DateTimePickerHFILL->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     DateTimePickerHFILL->setCalendarPopup(true);
+    DateTimePickerHFILL->setAccessibleName(QStringLiteral("Дата заповнення"));
     EditHNUM = AddEdit(QStringLiteral("EditHNUM"));
     Digits(EditHNUM, 7); // more digits would not fit the report's name
     EditHNUM->setMaximumWidth(90);
@@ -128,6 +129,10 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
         Table->addWidget(Controls.Code, Row + 1, 2);
         Table->addWidget(Controls.Position, Row + 1, 3);
         Table->addWidget(Controls.Type, Row + 1, 4);
+        // A screen reader says the cell by its column and row.
+        const QList<QWidget*> Cells = {Controls.Name, Controls.Code, Controls.Position, Controls.Type};
+        for (int Column = 0; Column < Cells.size(); ++Column)
+            Cells[Column]->setAccessibleName(Headers[Column + 1] + QStringLiteral(", рядок ") + N);
         // The rest of a row is for a named person only.
         auto Enable = [Controls](const QString& Text) {
             const bool Named = !Text.trimmed().isEmpty();

@@ -1,5 +1,6 @@
 #include "uAboutForm.h"
 
+#include "uApplication.h"
 #include "uDialogs.h"
 #include "uFactories.h"
 
@@ -59,6 +60,7 @@ TAboutForm::TAboutForm(QWidget* Owner) : QDialog(Owner ? Owner : ApplicationMain
     setObjectName(QStringLiteral("TAboutForm"));
     setWindowTitle(QStringLiteral("Про програму"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setWindowIcon(ProgramIcon());
     IConfigurationPtr Configuration = GetConfiguration();
 
     auto* Layout = new QVBoxLayout(this);
@@ -72,7 +74,14 @@ TAboutForm::TAboutForm(QWidget* Owner) : QDialog(Owner ? Owner : ApplicationMain
     Big.setBold(true);
     Big.setPointSizeF(Big.pointSizeF() * 1.6);
     LabelProduct->setFont(Big);
-    Layout->addWidget(LabelProduct);
+    // The program's icon beside its name, as the desktop shows it.
+    auto* ProductRow = new QHBoxLayout;
+    auto* LabelIcon = new QLabel;
+    LabelIcon->setObjectName(QStringLiteral("LabelIcon"));
+    LabelIcon->setPixmap(ProgramIcon().pixmap(48, 48));
+    ProductRow->addWidget(LabelIcon);
+    ProductRow->addWidget(LabelProduct, 1);
+    Layout->addLayout(ProductRow);
 
     auto* VersionRow = new QHBoxLayout;
     VersionRow->addWidget(NewLabel(QStringLiteral("LabelVersionCaption"), QStringLiteral("Версія:")));

@@ -44,6 +44,7 @@ QLabel* AddLabel(QVBoxLayout* Layout, const QString& Name, const QString& Text, 
 TCommentEdit::TCommentEdit(QWidget* Parent) : QPlainTextEdit(Parent)
 {
     setObjectName(QStringLiteral("MemoComment"));
+    setAccessibleName(QStringLiteral("Коментар"));
     setTabChangesFocus(true);
     ShowPlaceholder();
     QObject::connect(this, &QPlainTextEdit::textChanged, this, [this] {

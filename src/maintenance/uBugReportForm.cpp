@@ -204,6 +204,7 @@ TBugReportForm::TBugReportForm(const QString& Message, bool NotError, QWidget* O
 
     FMemoMessage = new QPlainTextEdit;
     FMemoMessage->setObjectName(QStringLiteral("MemoMessage"));
+    FMemoMessage->setAccessibleName(QStringLiteral("Опис помилки"));
     FMemoMessage->setReadOnly(true);
     FMemoMessage->setFrameShape(QFrame::NoFrame);
     FMemoMessage->setPlainText(QString(Message).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));

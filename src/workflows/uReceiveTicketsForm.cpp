@@ -99,6 +99,7 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     FModel = new TTicketListModel(FDocuments, this);
     FList = new QTreeView(this);
     FList->setObjectName(QStringLiteral("ListTickets"));
+    FList->setAccessibleName(QStringLiteral("Список квитанцій"));
     FList->setModel(FModel);
     FList->setRootIsDecorated(false);
     FList->setUniformRowHeights(true);

@@ -229,6 +229,7 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     FModel = new TReportListModel(FDocuments, this);
     FList = new QTreeView(this);
     FList->setObjectName(QStringLiteral("ListReports"));
+    FList->setAccessibleName(QStringLiteral("Список звітів"));
     FList->setModel(FModel);
     FList->setRootIsDecorated(false);
     FList->setUniformRowHeights(true);

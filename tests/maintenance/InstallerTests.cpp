@@ -1,6 +1,7 @@
 // The Linux release: the self-extracting installer built from the real
 // program, fetched and started by the updater, waiting for the program to
-// end and replacing it in a scratch installation.
+// end and replacing it in a scratch installation; its menu entry and icons
+// in a scratch home, and the uninstaller.
 
 #include "GuiTest.h"
 #include "HttpTestServer.h"
@@ -10,6 +11,7 @@
 #include "uUpdaterImpl.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
@@ -24,21 +26,29 @@ namespace {
 
 const QString kProgram = QStringLiteral(KELVORA_PROGRAM);
 const QString kSource = QStringLiteral(KELVORA_SOURCE_DIR "/");
+const QString kAppId = QStringLiteral("ua.kelvora.Kelvora");
 
 class Installer : public FreshRoot {
 protected:
     void SetUp() override
     {
         FreshRoot::SetUp();
-        FSavedRuntime = qgetenv("XDG_RUNTIME_DIR");
         QDir().mkpath(Root() + QStringLiteral("run"));
-        qputenv("XDG_RUNTIME_DIR", (Root() + QStringLiteral("run")).toUtf8());
+        // The installers started here register their menu entries in a scratch home.
+        const QList<QPair<const char*, QString>> Scratch{{"XDG_RUNTIME_DIR", QStringLiteral("run")},
+                                                         {"HOME", QStringLiteral("home")},
+                                                         {"XDG_DATA_HOME", QStringLiteral("home/.local/share")}};
+        for (const auto& [Name, Folder] : Scratch) {
+            FSavedEnvironment.append({Name, qgetenv(Name)});
+            qputenv(Name, (Root() + Folder).toUtf8());
+        }
     }
     void TearDown() override
     {
         ReleaseLock();
         SetQuitApplicationHook(nullptr);
-        FSavedRuntime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", FSavedRuntime);
+        for (const auto& [Name, Value] : FSavedEnvironment)
+            Value.isNull() ? qunsetenv(Name) : qputenv(Name, Value);
         FreshRoot::TearDown();
     }
 
@@ -65,7 +75,8 @@ protected:
                     {QStringLiteral("--program"), kProgram, QStringLiteral("--library"),
                      QFileInfo(kProgram).absolutePath() + QStringLiteral("/libPFCP2.so"), QStringLiteral("--help"),
                      kSource + QStringLiteral("help"), QStringLiteral("--config"), kSource + QStringLiteral("config"),
-                     QStringLiteral("--out"), Out, QStringLiteral("--url"), UrlBase});
+                     QStringLiteral("--share"), QStringLiteral(KELVORA_SHARE_DIR), QStringLiteral("--out"), Out,
+                     QStringLiteral("--url"), UrlBase});
         EXPECT_EQ(Made.Code, 0) << Made.Output.toStdString();
         const QStringList Found = QDir(Out).entryList({QStringLiteral("kelvora-setup-*.run")});
         return Found.size() == 1 ? Out + Found[0] : QString();
@@ -99,8 +110,55 @@ protected:
         return Data;
     }
 
+    // Runs an installer (or uninstaller) silently with a log; its exit code.
+    int RunSilent(const QString& Program, QStringList Arguments, const QString& LogName)
+    {
+        QProcess Run;
+        QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+        Environment.insert(QStringLiteral("KELVORA_SETUP_WAIT"), QStringLiteral("1"));
+        Run.setProcessEnvironment(Environment);
+        Arguments << QStringLiteral("/SILENT") << QStringLiteral("/NOCANCEL") << QStringLiteral("/SP-")
+                  << QStringLiteral("/LOG=") + Root() + QStringLiteral("logs/") + LogName + QStringLiteral(".log");
+        Run.start(Program, Arguments);
+        EXPECT_TRUE(Run.waitForFinished(60000));
+        EXPECT_TRUE(Run.readAllStandardError().isEmpty()) << "silent";
+        return Run.exitStatus() == QProcess::NormalExit ? Run.exitCode() : -1;
+    }
+    QString Logged(const QString& LogName) const
+    {
+        return QString::fromUtf8(ReadFile(Root() + QStringLiteral("logs/") + LogName + QStringLiteral(".log")));
+    }
+
+    // The files under the scratch home's data folder, relative to it.
+    QStringList DataHomeFiles() const
+    {
+        const QString Home = Root() + QStringLiteral("home/.local/share/");
+        QStringList Found;
+        for (QDirIterator It(Home, QDir::Files, QDirIterator::Subdirectories); It.hasNext();)
+            Found << It.next().mid(Home.size());
+        Found.sort();
+        return Found;
+    }
+    QString Entry() const
+    {
+        return Root() + QStringLiteral("home/.local/share/applications/") + kAppId + QStringLiteral(".desktop");
+    }
+    // The menu entry starts the program of the installation at Folder and is valid.
+    void ExpectEntryFor(const QString& Folder) const
+    {
+        const QString Text = QString::fromUtf8(ReadFile(Entry()));
+        EXPECT_TRUE(Text.contains(QStringLiteral("\nExec=\"") + Root() + Folder + QStringLiteral("bin/kelvora\"\n")))
+            << Text.toStdString();
+        const TToolResult Valid = RunTool(QStringLiteral("desktop-file-validate"), {Entry()});
+        EXPECT_EQ(Valid.Code, 0) << Valid.Output.toStdString();
+        QStringList Icons = DataHomeFiles().filter(QStringLiteral("/apps/") + kAppId);
+        EXPECT_EQ(Icons.size(), 9) << Icons.join(u' ').toStdString();
+        EXPECT_TRUE(Icons.contains(QStringLiteral("icons/hicolor/scalable/apps/") + kAppId + QStringLiteral(".svg")));
+        EXPECT_TRUE(DataHomeFiles().contains(QStringLiteral("metainfo/") + kAppId + QStringLiteral(".metainfo.xml")));
+    }
+
     int FLock = -1;
-    QByteArray FSavedRuntime;
+    QList<QPair<const char*, QByteArray>> FSavedEnvironment;
 };
 
 } // namespace
@@ -193,4 +251,65 @@ TEST_F(Installer, ChangesNothingUnlessItCanFinish)
         if (Case.Code == 0)
             EXPECT_EQ(ReadFile(Root() + Case.Folder + QStringLiteral("bin/kelvora")), ReadFile(kProgram));
     }
+}
+
+TEST_F(Installer, RegistersTheMenuEntryKeepsItCurrentAndUninstallsLeavingTheData)
+{
+    const QString Setup = BuildRelease(QStringLiteral("https://updates.example.com/kelvora/"));
+    ASSERT_FALSE(Setup.isEmpty());
+    // Another program's entry and icon in the same folders stay through everything.
+    WriteFile(QStringLiteral("home/.local/share/applications/other.desktop"), "[Desktop Entry]\n");
+    WriteFile(QStringLiteral("home/.local/share/icons/hicolor/48x48/apps/other.png"), "png");
+    const QString First = QStringLiteral("my programs/kelvora/"), Second = QStringLiteral("second/");
+
+    ASSERT_EQ(RunSilent(Setup, {QStringLiteral("/DIR=") + Root() + First}, QStringLiteral("install")), 0)
+        << Logged(QStringLiteral("install")).toStdString();
+    ExpectEntryFor(First);
+    EXPECT_TRUE(QFileInfo(Root() + First + QStringLiteral("bin/kelvora-uninstall")).isExecutable());
+
+    // An update over a spoilt registration and the user's data puts the entry and icons back.
+    MakeInstallation(First, "<params/>");
+    WriteFile(QStringLiteral("my programs/kelvora/debug/kelvora.log"), "the log");
+    WriteFile(QStringLiteral("home/.local/share/applications/") + kAppId + QStringLiteral(".desktop"), "Exec=old\n");
+    QFile::remove(Root() + QStringLiteral("home/.local/share/icons/hicolor/48x48/apps/") + kAppId +
+                  QStringLiteral(".png"));
+    ASSERT_EQ(RunSilent(Setup, {QStringLiteral("/DIR=") + Root() + First}, QStringLiteral("update")), 0)
+        << Logged(QStringLiteral("update")).toStdString();
+    ExpectEntryFor(First);
+    for (const auto& [Name, Content] : Files(true))
+        EXPECT_EQ(ReadFile(Root() + First + Name), Content) << Name.toStdString();
+
+    // A second installation takes the entry over; removing the first leaves it.
+    ASSERT_EQ(RunSilent(Setup, {QStringLiteral("/DIR=") + Root() + Second}, QStringLiteral("second")), 0);
+    const QString Uninstaller = Root() + First + QStringLiteral("bin/kelvora-uninstall");
+    HoldLock();
+    EXPECT_EQ(RunSilent(Uninstaller, {QStringLiteral("/UNINSTALL")}, QStringLiteral("running")), 3);
+    EXPECT_TRUE(Logged(QStringLiteral("running")).contains(QStringLiteral("не завершила роботу")));
+    EXPECT_TRUE(QFileInfo::exists(Uninstaller));
+    ReleaseLock();
+    ASSERT_EQ(RunSilent(Uninstaller, {QStringLiteral("/UNINSTALL")}, QStringLiteral("uninstall")), 0)
+        << Logged(QStringLiteral("uninstall")).toStdString();
+    EXPECT_EQ(QDir(Root() + First).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("data"), QStringLiteral("debug")}));
+    for (const auto& [Name, Content] : Files(true))
+        if (Name.startsWith(QStringLiteral("data/")))
+            EXPECT_EQ(ReadFile(Root() + First + Name), Content) << Name.toStdString();
+    EXPECT_EQ(ReadFile(Root() + First + QStringLiteral("debug/kelvora.log")), "the log");
+    ExpectEntryFor(Second);
+
+    ASSERT_EQ(RunSilent(Setup, {QStringLiteral("/UNINSTALL"), QStringLiteral("/DIR=") + Root() + Second},
+                        QStringLiteral("last")),
+              0)
+        << Logged(QStringLiteral("last")).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Root() + Second)) << "nothing of the user's was there";
+    EXPECT_TRUE(DataHomeFiles().filter(kAppId).isEmpty()) << DataHomeFiles().join(u' ').toStdString();
+    EXPECT_TRUE(DataHomeFiles().contains(QStringLiteral("applications/other.desktop")));
+    EXPECT_TRUE(DataHomeFiles().contains(QStringLiteral("icons/hicolor/48x48/apps/other.png")));
+    // A folder that only looks like one is no installation.
+    WriteFile(QStringLiteral("home/bin/kelvora"), "the user's own script");
+    EXPECT_EQ(RunSilent(Setup,
+                        {QStringLiteral("/UNINSTALL"), QStringLiteral("/DIR=") + Root() + QStringLiteral("home")},
+                        QStringLiteral("not-ours")),
+              3);
+    EXPECT_EQ(ReadFile(Root() + QStringLiteral("home/bin/kelvora")), "the user's own script");
 }

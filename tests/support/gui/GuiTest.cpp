@@ -47,7 +47,11 @@ QString SaveScreenshot(QWidget* Widget, const QString& Name)
     }
     const QString Folder = QStringLiteral(KELVORA_SCREENSHOTS);
     QDir().mkpath(Folder);
-    const QString Path = Folder + QLatin1Char('/') + Name + QStringLiteral(".png");
+    // A run on a high-density screen (QT_SCALE_FACTOR=2) saves its pictures
+    // beside the normal ones, as Name@2x.png.
+    const qreal Scale = Widget->devicePixelRatioF();
+    const QString Suffix = Scale > 1 ? QStringLiteral("@%1x").arg(Scale) : QString();
+    const QString Path = Folder + QLatin1Char('/') + Name + Suffix + QStringLiteral(".png");
     Widget->grab().save(Path);
     return Path;
 }

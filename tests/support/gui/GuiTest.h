@@ -26,7 +26,8 @@ protected:
 };
 
 // Saves Widget, as it is now, to the build folder's screenshots/<Name>.png
-// (shown and laid out first when it is not visible); returns the file's path.
+// (<Name>@2x.png under QT_SCALE_FACTOR=2; shown and laid out first when it is
+// not visible); returns the file's path.
 QString SaveScreenshot(QWidget* Widget, const QString& Name);
 
 // Serves events until Condition holds or Milliseconds pass; true when it held.
