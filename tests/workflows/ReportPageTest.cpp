@@ -12,6 +12,7 @@
 #include "uFactories.h"
 #include "uMailAccountEditForm.h"
 #include "uMainForm.h"
+#include "uReportMail.h"
 #include "uSendReportsForm.h"
 #include "uSentReport.h"
 
@@ -664,8 +665,10 @@ TEST_F(ReportSendPageTest, APartialSendFilesEachReportOnce)
     QTimer Cancel;
     QObject::connect(&Cancel, &QTimer::timeout, Page, [&] {
         auto* Button = Page->window()->findChild<QPushButton*>("ButtonCancel");
-        if (Peer.Mails == 2 && Button && Button->isVisible())
+        if (Peer.Mails == 2 && Button && Button->isVisible()) {
+            SaveScreenshot(Host.get(), "reports-sending-cancel");
             Button->click();
+        }
     });
     Cancel.start(20);
     SignAll();
@@ -705,6 +708,7 @@ TEST_F(ReportSendPageTest, APartialSendFilesEachReportOnce)
     ASSERT_EQ(Now.size(), 2);
     EXPECT_TRUE(Now[0].startsWith("Відправлений " + QDate::currentDate().toString("dd.MM.yyyy")))
         << Now[0].toStdString();
+    SaveScreenshot(Host.get(), "reports-sent-before");
     TDialogScript::ClearShown();
     Keys->Push({"12345678-director"});
     Action("ActionProtect")->trigger();
@@ -811,6 +815,26 @@ TEST_F(ReportSendPageTest, AccountTextsFolderSettingAndUndeletableCopies)
     // Closed without a file picked: the folder setting is emptied.
     Host.reset();
     EXPECT_EQ(GetConfiguration()->ReadSetting("reports_catalog"), "");
+}
+
+// A report larger than the account's server takes (learnt in an earlier
+// conversation) is named before any key is read; the others go on.
+TEST_F(ReportSendPageTest, ATooLargeReportIsNamedBeforeAnyKey)
+{
+    RememberMailSizeLimit("127.0.0.1", QString::number(gServers->SmtpPort()), 100000);
+    const QString Big = VeyName(Code, "J0100108", 9);
+    WriteFile("data/reports/" + Code + "/" + Big, ReportXml("big", 200000));
+    Prepare(1, 0, gServers->SmtpPort(), "pw-buh");
+    int WarningsAtKey = -1;
+    QObject::connect(Page, &TFrameReports::KeyRequested, Page,
+                     [&] { WarningsAtKey = WarningsAtKey < 0 ? int(Shown("warning").size()) : WarningsAtKey; });
+    TDialogScript::ClearShown();
+    Protect({"12345678-director"});
+    EXPECT_EQ(WarningsAtKey, 1);
+    EXPECT_EQ(Shown("warning").value(0).Text, ReportTooLargeText(Big, 100000));
+    QStringList After = States();
+    After.sort();
+    EXPECT_EQ(After, (QStringList{"Помилка: " + ReportTooLargeText(Big, 100000), "Підписаний"}));
 }
 
 } // namespace
