@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <libxml/xmlreader.h>
@@ -209,6 +210,20 @@ std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBe
     std::vector<TLoadedReport> Result;
     QStringList Files;
     FindFiles(WorkFolder, &Files, QStringLiteral("*"), 1);
+    // The profile's record read once (the database opens for every
+    // statement); the latest sending of each content counts.
+    QHash<QString, TSentReport> SentByHash;
+    if (ProfileId != 0) {
+        try {
+            TSentReports Records;
+            GetSentReports(ProfileId, Records);
+            for (const TSentReport& Record : Records)
+                SentByHash.insert(Record.ReportHash, Record);
+        } catch (const std::exception& E) {
+            TryLog(QStringLiteral("помилка пошуку відправлених звітів: %1").arg(QString::fromUtf8(E.what())),
+                   ReportsLog);
+        }
+    }
     for (const QString& Path : Files) {
         Serve(Between);
         try {
@@ -244,20 +259,13 @@ std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBe
             }
             const QString Hash = FileContentHash(Path);
             Document->GetAttributes()->SetValue(ReportHashAttribute, Hash);
-            TSentReport Sent;
-            bool WasSent = false;
-            try {
-                WasSent = ProfileId != 0 && !Hash.isEmpty() && Document->GetStatus() != dsError &&
-                          FindSentReport(ProfileId, Hash, Sent);
-            } catch (const std::exception& E) {
-                TryLog(QStringLiteral("помилка пошуку відправлених звітів: %1").arg(QString::fromUtf8(E.what())),
-                       ReportsLog);
-            }
+            const auto Sent = SentByHash.constFind(Hash);
+            const bool WasSent = Sent != SentByHash.constEnd() && Document->GetStatus() != dsError;
             if (WasSent) {
                 Document->SetStatus(dsSended);
-                Document->GetAttributes()->SetValue(ReportSentAttribute, Sent.Sent);
+                Document->GetAttributes()->SetValue(ReportSentAttribute, Sent->Sent);
                 TryLog(QStringLiteral("звіт вже відправлено %1: %2")
-                           .arg(QDateTimeFromDateTime(Sent.Sent).toString(QStringLiteral("dd.MM.yyyy HH:mm")), Path),
+                           .arg(QDateTimeFromDateTime(Sent->Sent).toString(QStringLiteral("dd.MM.yyyy HH:mm")), Path),
                        ReportsLog);
             }
             TryLog(QStringLiteral("прочитано звіт: %1 (signtype=%2) %3")
