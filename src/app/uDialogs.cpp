@@ -79,7 +79,7 @@ void ShowBox(QMessageBox::Icon Icon, const QString& Kind, const QString& Text, Q
     Box.exec();
 }
 
-TDialogResult Ask(const QString& Text, QWidget* Owner, const QString& Caption, bool WithCancel)
+TDialogResult Ask(const QString& Text, QWidget* Owner, const QString& Caption, bool WithCancel, bool DefaultNo = false)
 {
     if (Script().Active) {
         Record(QStringLiteral("question"), Caption, Text);
@@ -97,6 +97,8 @@ TDialogResult Ask(const QString& Text, QWidget* Owner, const QString& Caption, b
     Box.button(QMessageBox::No)->setText(QStringLiteral("Ні"));
     if (WithCancel)
         Box.button(QMessageBox::Cancel)->setText(QStringLiteral("Скасувати"));
+    if (DefaultNo)
+        Box.setDefaultButton(QMessageBox::No);
     switch (Box.exec()) {
     case QMessageBox::Yes:
         return drYes;
@@ -170,6 +172,11 @@ void ShowWarning(const QString& Text, QWidget* Owner)
 TDialogResult AskYesNo(const QString& Text, QWidget* Owner, const QString& Caption)
 {
     return Ask(Text, Owner, Caption, false);
+}
+
+TDialogResult AskYesNoDefaultNo(const QString& Text, QWidget* Owner)
+{
+    return Ask(Text, Owner, QStringLiteral("Kelvora"), false, true);
 }
 
 TDialogResult AskYesNoCancel(const QString& Text, QWidget* Owner, const QString& Caption)

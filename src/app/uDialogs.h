@@ -32,6 +32,8 @@ void ShowWarning(const QString& Text, QWidget* Owner = nullptr);
 // Yes or No.
 TDialogResult AskYesNo(const QString& Text, QWidget* Owner = nullptr,
                        const QString& Caption = QStringLiteral("Kelvora"));
+// Yes or No, with No the default button (Return answers No).
+TDialogResult AskYesNoDefaultNo(const QString& Text, QWidget* Owner = nullptr);
 // Yes, No or Cancel.
 TDialogResult AskYesNoCancel(const QString& Text, QWidget* Owner = nullptr,
                              const QString& Caption = QStringLiteral("Kelvora"));

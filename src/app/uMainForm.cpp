@@ -696,6 +696,9 @@ void TqorMainForm::closeEvent(QCloseEvent* Event)
     RunGuarded([&] { Leave = !Shown || Shown->CanClose(); });
     if (Leave)
         SetPageIndex(PageStart);
+    else if (Shown)
+        // A hung mail conversation is ended; the page closes once it has.
+        RunGuarded([&] { Shown->AbortForClose(); });
 }
 
 void TqorMainForm::showEvent(QShowEvent* Event)

@@ -17,6 +17,10 @@ public:
     int ProfileId() const { return FProfileId; }
     // False while the page works or the user refuses to leave.
     virtual bool CanClose() = 0;
+    // Asked when the window closes while CanClose is false: a page that can
+    // end its work at once (a mail conversation) does so, closes the window
+    // again when the work has ended, and answers true.
+    virtual bool AbortForClose() { return false; }
 
 protected:
     const int FProfileId;

@@ -353,6 +353,15 @@ public:
     // Body lines are separated by CR LF; Attachments are full file paths.
     virtual void Send(const QString& MailTo, const QString& MailFrom, const QString& Body,
                       const QStringList& Attachments, const QString& Subject) = 0;
+    // The Message-ID header of the mail the last Send gave the server.
+    virtual QString GetMessageId() = 0;
+    // The largest mail the server said it takes (SIZE in its EHLO reply) in
+    // the last conversation that reached it; 0 when it named no limit.
+    virtual int64_t GetSizeLimit() = 0;
+    // True when the last Send failed on the mail itself (the server refused
+    // it, or it is larger than the server takes) after the login worked:
+    // another mail over the same account may still go.
+    virtual bool GetMailRefused() = 0;
 };
 using IMailSendPtr = std::shared_ptr<IMailSend>;
 

@@ -55,7 +55,17 @@ QByteArray MailHostName()
 
 } // namespace
 
-QByteArray ComposeMailMessage(const TOutgoingMail& Mail)
+qint64 EstimatedMailSize(const QList<qint64>& FileSizes)
+{
+    // Base64 lines of 76 characters and CR LF; a part's headers and boundary
+    // stay well under a kilobyte even with a long encoded file name.
+    qint64 Size = 4096;
+    for (const qint64 File : FileSizes)
+        Size += (File + 2) / 3 * 4 / 76 * 78 + 80 + 1024;
+    return Size;
+}
+
+QByteArray ComposeMailMessage(const TOutgoingMail& Mail, QString* MessageIdOut)
 {
     InitMime();
     TGObjectPtr<GMimeMessage> Message(g_mime_message_new(TRUE));
@@ -74,6 +84,8 @@ QByteArray ComposeMailMessage(const TOutgoingMail& Mail)
     g_date_time_unref(Date);
     char* MessageId = g_mime_utils_generate_message_id(MailHostName().constData());
     g_mime_message_set_message_id(Message.get(), MessageId);
+    if (MessageIdOut)
+        *MessageIdOut = QStringLiteral("<%1>").arg(QString::fromUtf8(MessageId));
     g_free(MessageId);
     g_mime_object_set_header(GMIME_OBJECT(Message.get()), "X-Mailer", Mail.Mailer.toUtf8().constData(), nullptr);
 

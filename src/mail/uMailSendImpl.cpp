@@ -24,6 +24,8 @@ void TMailSend::Send(const QString& MailTo, const QString& MailFrom, const QStri
     FMessage = Body.split(QStringLiteral("\r\n"));
     FAttachmentsList = Attachments;
     FSubject = Subject;
+    FMessageId.clear();
+    FMailRefused = false;
     FInProgress = true;
     ResetSession();
     try {
@@ -36,7 +38,7 @@ void TMailSend::Send(const QString& MailTo, const QString& MailFrom, const QStri
             try {
                 // Composed before connecting: a file that cannot be read stops
                 // the send before anything reaches the server.
-                Message = ComposeMailMessage(Mail);
+                Message = ComposeMailMessage(Mail, &FMessageId);
             } catch (const EInOutError& Error) {
                 FErrorCode = MAIL_ERROR_ATTACHMENT;
                 FErrorMessage = Error.Message();
@@ -101,8 +103,12 @@ void TMailSend::Converse(const TSmtpClient::TSettings& Settings, const QByteArra
     FSmtpClient->OnLine = [this](const QString& Line) { AddSessionLine(Line); };
     FSmtpClient->OnRequestDone = [this](int Code, const QString& Text) { RecordResult(Code, Text); };
     bool Ok = FSmtpClient->Open();
-    if (Ok && Message)
+    if (FSmtpClient->SizeLimit() > 0 || Ok)
+        FSizeLimit = FSmtpClient->SizeLimit();
+    if (Ok && Message) {
         Ok = FSmtpClient->SendMail(FMailFrom.trimmed(), FMailTo.trimmed(), *Message);
+        FMailRefused = !Ok && FSmtpClient->MailRefused();
+    }
     if (!Ok) {
         FErrorMessage = FSmtpClient->LastErrorText();
         AddSessionLine(QStringLiteral("Error: %1").arg(FErrorMessage));
@@ -150,6 +156,8 @@ QString TMailSend::GetErrorText()
         return QStringLiteral("Доступ заборонено.");
     case 535:
         return QStringLiteral("Помилка аутентифікації, неправильне ім'я або пароль.");
+    case MAIL_ERROR_TOO_LARGE:
+        return QStringLiteral("Лист більший, ніж приймає поштовий сервер (до %1 байт).").arg(FSizeLimit);
     case MAIL_ERROR_NO_MECHANISM:
         return QStringLiteral("Помилка аутентифікації: сервер не пропонує жодного способу входу, який підтримує "
                               "програма.");

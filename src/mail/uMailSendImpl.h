@@ -13,6 +13,9 @@ public:
               const QString& Subject) override;
     void TestConnection() override;
     QString GetErrorText() override;
+    QString GetMessageId() override { return FMessageId; }
+    int64_t GetSizeLimit() override { return FSizeLimit; }
+    bool GetMailRefused() override { return FMailRefused; }
 
 private:
     void Prepare();
@@ -29,6 +32,9 @@ private:
     QString FSubject;
     QStringList FMessage;
     QStringList FAttachmentsList;
+    QString FMessageId;
+    int64_t FSizeLimit = 0;
+    bool FMailRefused = false;
 };
 
 } // namespace kelvora

@@ -22,6 +22,7 @@ enum TMailErrorCode : int {
     MAIL_ERROR_BAD_REPLY = 8,        // the server broke the protocol (reply too long, garbage)
     MAIL_ERROR_NO_MECHANISM = 9,     // a login is set, but the server offers no way to log in that we know
     MAIL_ERROR_SENDER_MASK = 10,     // the sender mask would take every message (no agency address)
+    MAIL_ERROR_TOO_LARGE = 11,       // the mail is larger than the server's SIZE limit; never sent
     MAIL_ERROR_NEGATIVE = 500,       // a POP3 server answered -ERR
     MAIL_ERROR_COMMAND_SYNTAX = 501, // a command would hold a line break; never sent
     MAIL_ERROR_ABORTED = 426         // the conversation was cancelled

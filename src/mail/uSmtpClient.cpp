@@ -118,6 +118,8 @@ bool TSmtpClient::Command(const QByteArray& Line, std::initializer_list<int> Exp
 bool TSmtpClient::Ehlo()
 {
     FMechanisms.clear();
+    FSizeLimit = 0;
+    FSizeOffered = false;
     const QByteArray Name = GreetingName();
     Report(QStringLiteral("> EHLO ") + QString::fromLatin1(Name));
     if (!FConnection.WriteLine("EHLO " + Name) || !ReadReply(FReply)) {
@@ -130,6 +132,13 @@ bool TSmtpClient::Ehlo()
             const QString Upper = Line.toUpper();
             if (Upper.startsWith(QLatin1String("AUTH ")) || Upper.startsWith(QLatin1String("AUTH=")))
                 FMechanisms += Upper.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const QStringList Words = Upper.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (!Words.isEmpty() && Words.first() == QLatin1String("SIZE")) {
+                FSizeOffered = true;
+                bool Number = false;
+                const qint64 Limit = Words.value(1).toLongLong(&Number);
+                FSizeLimit = Number && Limit > 0 ? Limit : 0;
+            }
         }
         return true;
     }
@@ -209,15 +218,29 @@ bool TSmtpClient::Challenge(const QByteArray& Mechanism, bool Sha1)
 
 bool TSmtpClient::SendMail(const QString& From, const QString& To, const QByteArray& Message)
 {
-    if (!Command("MAIL FROM:<" + From.toUtf8() + '>', {250}) || !Command("RCPT TO:<" + To.toUtf8() + '>', {250, 251}) ||
-        !Command("DATA", {354}))
-        return false;
-    if (!FConnection.Write(DotStuff(Message))) {
-        Done(FConnection.ErrorCode(), FConnection.ErrorText());
+    FMailRefused = false;
+    if (FSizeLimit > 0 && Message.size() > FSizeLimit) {
+        FMailRefused = true;
+        Done(MAIL_ERROR_TOO_LARGE, QStringLiteral("Message size %1 exceeds the server's limit of %2 bytes.")
+                                       .arg(Message.size())
+                                       .arg(FSizeLimit));
         return false;
     }
-    Report(QStringLiteral("> ."));
-    return Expect({250});
+    // A server that takes SIZE may refuse a mail too large before its data.
+    const QByteArray Size = FSizeOffered ? " SIZE=" + QByteArray::number(Message.size()) : QByteArray();
+    bool Sent = Command("MAIL FROM:<" + From.toUtf8() + '>' + Size, {250}) &&
+                Command("RCPT TO:<" + To.toUtf8() + '>', {250, 251}) && Command("DATA", {354});
+    if (Sent && !FConnection.Write(DotStuff(Message))) {
+        Done(FConnection.ErrorCode(), FConnection.ErrorText());
+        Sent = false;
+    }
+    if (Sent) {
+        Report(QStringLiteral("> ."));
+        Sent = Expect({250});
+    }
+    // A reply refused the mail (a broken connection leaves its fate unknown).
+    FMailRefused = !Sent && FLastErrorCode >= 400 && FLastErrorCode < 600;
+    return Sent;
 }
 
 void TSmtpClient::Quit()

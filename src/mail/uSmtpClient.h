@@ -32,7 +32,9 @@ public:
     // with a password set, a server that offers no mechanism we know fails
     // with MAIL_ERROR_NO_MECHANISM.
     bool Open();
-    // MAIL FROM, RCPT TO and DATA with Message (CR LF line ends).
+    // MAIL FROM, RCPT TO and DATA with Message (CR LF line ends). A message
+    // larger than the server's SIZE limit is not offered at all: it fails
+    // with MAIL_ERROR_TOO_LARGE before MAIL FROM.
     bool SendMail(const QString& From, const QString& To, const QByteArray& Message);
     // QUIT; its answer decides nothing.
     void Quit();
@@ -42,6 +44,12 @@ public:
     // The failure that ended the last call: the reply code or socket number, and its text.
     int LastErrorCode() const { return FLastErrorCode; }
     const QString& LastErrorText() const { return FLastErrorText; }
+    // SIZE of the server's EHLO reply (RFC 1870); 0 when it gave none or no number.
+    qint64 SizeLimit() const { return FSizeLimit; }
+    // The last SendMail failed because the server refused the mail (a reply
+    // to MAIL, RCPT, DATA or the data) or because it is too large; not on a
+    // broken connection, whose outcome is unknown.
+    bool MailRefused() const { return FMailRefused; }
 
     // The most a reply may hold, all its lines together.
     static constexpr qsizetype kMaxReplyLength = 1024 * 1024;
@@ -67,6 +75,9 @@ private:
     TReply FReply;           // the last reply
     int FLastErrorCode = 0;
     QString FLastErrorText;
+    qint64 FSizeLimit = 0;
+    bool FSizeOffered = false;
+    bool FMailRefused = false;
 };
 
 // Adds a dot before every line that starts with one and ends the data with

@@ -4,7 +4,11 @@
 #include "uDebug.h"
 #include "uException.h"
 #include "uFactories.h"
+#include "uMailComposer.h"
+#include "uMailTools.h"
 #include "uReportFiles.h"
+#include "uReportIntake.h"
+#include "uSentReport.h"
 #include "uUtils.h"
 
 #include <QDir>
@@ -26,8 +30,57 @@ IMailSendPtr CreateReportMailSend(const TEmailAccount& Account)
 
 int BatchLimit(TDocumentAgency Agency) { return Agency == daPFU ? 1 : 10; }
 
-TReportSending::TReportSending(IMailSendPtr Sender, const QString& MailFrom)
-    : FSender(std::move(Sender)), FMailFrom(MailFrom)
+namespace {
+
+const QString SizeLimitSetting = QStringLiteral("smtp_size_limit");
+
+// "host:port=limit" entries separated by ";", one per server.
+QString ServerKey(const QString& Host, const QString& Port) { return Host.trimmed().toLower() + u':' + Port.trimmed(); }
+
+} // namespace
+
+qint64 KnownMailSizeLimit(const TEmailAccount& Account)
+{
+    const QString Key = ServerKey(Account.SMTPHost, Account.SMTPPort) + u'=';
+    QString Value;
+    try {
+        Value = GetConfiguration()->ReadSetting(SizeLimitSetting);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    for (const QString& Entry : Value.split(u';', Qt::SkipEmptyParts))
+        if (Entry.startsWith(Key))
+            return std::max<qint64>(0, Entry.mid(Key.size()).toLongLong());
+    return 0;
+}
+
+void RememberMailSizeLimit(const QString& Host, const QString& Port, qint64 Limit)
+{
+    const QString Key = ServerKey(Host, Port);
+    try {
+        const IConfigurationPtr Configuration = GetConfiguration();
+        QStringList Entries;
+        for (const QString& Entry : Configuration->ReadSetting(SizeLimitSetting).split(u';', Qt::SkipEmptyParts))
+            if (!Entry.startsWith(Key + u'='))
+                Entries << Entry;
+        if (Limit > 0)
+            Entries << Key + u'=' + QString::number(Limit);
+        Configuration->WriteSetting(SizeLimitSetting, Entries.join(u';'));
+    } catch (const std::exception& E) {
+        // Only a hint for later mails: the next conversation learns it again.
+        TryLog(QStringLiteral("помилка збереження налаштувань: ") + QString::fromUtf8(E.what()), ReportsLog);
+    }
+}
+
+qint64 ReportMailSize(qint64 ReportSize) { return EstimatedMailSize({ReportSize + 32 * 1024}); }
+
+QString ReportTooLargeText(const QString& Name, qint64 Limit)
+{
+    return QStringLiteral("Звіт %1 більший, ніж приймає поштовий сервер (до %2 байт).").arg(Name).arg(Limit);
+}
+
+TReportSending::TReportSending(IMailSendPtr Sender, const QString& MailFrom, int ProfileId, qint64 SizeLimit)
+    : FSender(std::move(Sender)), FMailFrom(MailFrom), FProfileId(ProfileId), FKnownLimit(SizeLimit)
 {
     IConfigurationPtr Configuration = GetConfiguration();
     FBatches[daPFU].Address = Configuration->GetParam(QStringLiteral("email_pfu"), QString());
@@ -62,10 +115,32 @@ QString TReportSending::WriteAttachment(const IDocumentPtr& Document)
     return Path;
 }
 
+qint64 TReportSending::SizeLimit() const
+{
+    const qint64 Learnt = FSender->GetSizeLimit();
+    return Learnt > 0 ? Learnt : FKnownLimit;
+}
+
+bool TReportSending::Fits(const TBatch& Batch, qint64 Size) const
+{
+    const qint64 Limit = SizeLimit();
+    return Limit <= 0 || EstimatedMailSize(Batch.Sizes + QList<qint64>{Size}) <= Limit;
+}
+
+void TReportSending::MarkRefused(size_t Index, const QString& Text, const std::vector<IDocumentPtr>& Documents,
+                                 const TEvents& Events)
+{
+    Documents[Index]->SetStatus(dsError);
+    Documents[Index]->SetError(Text);
+    FRefused.push_back(Index);
+    if (Events.Changed)
+        Events.Changed(Index);
+}
+
 bool TReportSending::Run(const std::vector<IDocumentPtr>& Documents, const TEvents& Events)
 {
-    bool Failed = false;
-    for (size_t I = 0; I < Documents.size() && !Failed; ++I) {
+    bool Stopped = false;
+    for (size_t I = 0; I < Documents.size() && !Stopped; ++I) {
         if (Events.Between)
             Events.Between();
         const IDocumentPtr& Document = Documents[I];
@@ -79,65 +154,148 @@ bool TReportSending::Run(const std::vector<IDocumentPtr>& Documents, const TEven
                    ReportsLog);
             continue;
         }
-        const QString Path = WriteAttachment(Document);
         const TDocumentAgency Agency = Document->GetName()->GetAgency();
-        if (Agency != daPFU && Agency != daVEY && Agency != daDKS) {
-            DeleteFileForce(Path);
+        if (Agency != daPFU && Agency != daVEY && Agency != daDKS)
             throw Exception(QStringLiteral("Невідома установа."));
+        const qint64 Size = Document->GetStream()->GetSize();
+        const QString Name = ExtractFileName(Document->GetName()->GetFileName());
+        if (!Fits(TBatch(), Size)) {
+            TryLog(QStringLiteral("звіт завеликий для поштового сервера, не відправлено: ") + Name, ReportsLog);
+            MarkRefused(I, ReportTooLargeText(Name, SizeLimit()), Documents, Events);
+            continue;
         }
-        FBatches[Agency].Paths << Path;
-        FBatches[Agency].Reports.push_back(I);
+        TBatch& Batch = FBatches[Agency];
+        // A mail that would grow past the server's limit goes as it is.
+        if (!Batch.Paths.isEmpty() && !Fits(Batch, Size) && SendBatch(Batch, Documents, Events) == meStopped) {
+            Stopped = true;
+            break;
+        }
+        Batch.Paths << WriteAttachment(Document);
+        Batch.Sizes << Size;
+        Batch.Reports.push_back(I);
         for (TDocumentAgency Each : {daVEY, daDKS, daPFU}) {
-            TBatch& Batch = FBatches[Each];
-            const bool Full = Each == daPFU ? !Batch.Paths.isEmpty() : Batch.Paths.size() == BatchLimit(Each);
-            if (Full && !SendBatch(Batch, Documents, Events)) {
-                Failed = true;
+            TBatch& Full = FBatches[Each];
+            const bool IsFull = Each == daPFU ? !Full.Paths.isEmpty() : Full.Paths.size() == BatchLimit(Each);
+            if (IsFull && SendBatch(Full, Documents, Events) == meStopped) {
+                Stopped = true;
                 break;
             }
         }
     }
     for (TDocumentAgency Each : {daVEY, daDKS, daPFU}) {
         TBatch& Batch = FBatches[Each];
-        if (!Failed && !Batch.Paths.isEmpty() && !SendBatch(Batch, Documents, Events))
-            Failed = true;
+        if (!Stopped && !Batch.Paths.isEmpty() && SendBatch(Batch, Documents, Events) == meStopped)
+            Stopped = true;
     }
     for (TBatch& Batch : FBatches)
         Discard(Batch);
-    return !Failed;
+    return !Stopped;
 }
 
-bool TReportSending::SendBatch(TBatch& Batch, const std::vector<IDocumentPtr>& Documents, const TEvents& Events)
+TReportSending::TMailEnd TReportSending::SendBatch(TBatch& Batch, const std::vector<IDocumentPtr>& Documents,
+                                                   const TEvents& Events)
+{
+    const TMailEnd End = SendOnce(Batch, Documents, Events);
+    if (End != meRefused || FSender->GetErrorCode() != MAIL_ERROR_TOO_LARGE || Batch.Reports.size() < 2) {
+        if (End == meRefused)
+            for (size_t Index : Batch.Reports)
+                MarkRefused(
+                    Index,
+                    FSender->GetErrorCode() == MAIL_ERROR_TOO_LARGE
+                        ? ReportTooLargeText(ExtractFileName(Documents[Index]->GetName()->GetFileName()), SizeLimit())
+                        : QStringLiteral("лист не прийнято сервером: ") + FSender->GetErrorText(),
+                    Documents, Events);
+        Discard(Batch);
+        return End;
+    }
+    // Too large for the server, which said so before any byte of it went:
+    // the reports go in two halves, each split again as long as needed.
+    TBatch Halves[2];
+    const size_t Middle = Batch.Reports.size() / 2;
+    for (size_t I = 0; I < Batch.Reports.size(); ++I) {
+        TBatch& Half = Halves[I < Middle ? 0 : 1];
+        Half.Address = Batch.Address;
+        Half.Paths << Batch.Paths[qsizetype(I)];
+        Half.Sizes << Batch.Sizes[qsizetype(I)];
+        Half.Reports.push_back(Batch.Reports[I]);
+    }
+    Batch.Paths.clear();
+    Batch.Sizes.clear();
+    Batch.Reports.clear();
+    TMailEnd End2 = SendBatch(Halves[0], Documents, Events);
+    if (End2 == meStopped) {
+        Discard(Halves[1]);
+        return meStopped;
+    }
+    const TMailEnd Second = SendBatch(Halves[1], Documents, Events);
+    return Second == meStopped ? meStopped : (End2 == meAccepted && Second == meAccepted ? meAccepted : meRefused);
+}
+
+TReportSending::TMailEnd TReportSending::SendOnce(TBatch& Batch, const std::vector<IDocumentPtr>& Documents,
+                                                  const TEvents& Events)
 {
     TryLog(QStringLiteral("спроба відправки листа від %1 до %2 smtp=(%3:%4 %5, user=%6), кількість атачів %7")
                .arg(FMailFrom, Batch.Address, FSender->GetHost(), FSender->GetPort(),
                     QString::number(FSender->GetSecure()), FSender->GetUserLogin(),
                     QString::number(Batch.Paths.size())),
            ReportsLog);
-    bool Accepted = false;
+    bool Ok = false;
     try {
         FSender->Send(Batch.Address, FMailFrom, QString(), Batch.Paths, QString());
-        Accepted = FSender->GetErrorCode() == 0;
+        Ok = FSender->GetErrorCode() == 0;
     } catch (...) {
         Discard(Batch);
         throw;
     }
-    if (!Accepted) {
+    if (FSender->GetSizeLimit() > 0 && FSender->GetSizeLimit() != FKnownLimit) {
+        FKnownLimit = FSender->GetSizeLimit();
+        RememberMailSizeLimit(FSender->GetHost(), FSender->GetPort(), FKnownLimit);
+    }
+    if (!Ok)
         TryLog(QStringLiteral("помилка SMTP компоненту: ") + FSender->GetSession(), ReportsLog);
-    } else {
-        for (size_t Index : Batch.Reports) {
-            Documents[Index]->SetStatus(dsSended);
-            if (Events.Changed)
-                Events.Changed(Index);
+    else
+        Accepted(Batch, Documents, Events);
+    if (Events.MailResult)
+        Events.MailResult(Ok);
+    if (Ok)
+        return meAccepted;
+    return FSender->GetMailRefused() && !FSender->GetTerminatedByUser() ? meRefused : meStopped;
+}
+
+void TReportSending::Accepted(TBatch& Batch, const std::vector<IDocumentPtr>& Documents, const TEvents& Events)
+{
+    for (size_t Index : Batch.Reports)
+        Documents[Index]->SetStatus(dsSended);
+    FSent += static_cast<int>(Batch.Reports.size());
+    TryLog(QStringLiteral("листа успішно відправлено до %1, вкладенно (%2): %3")
+               .arg(Batch.Address, QString::number(Batch.Paths.size()), Batch.Paths.join(u',')),
+           ReportsLog);
+    // Each report is recorded before anything else happens: whatever fails
+    // after this mail, the report is not filed twice.
+    const QString MessageId = FSender->GetMessageId();
+    const TDateTime When = Now();
+    for (size_t I = 0; I < Batch.Reports.size(); ++I) {
+        const size_t Index = Batch.Reports[I];
+        const IDocumentPtr& Document = Documents[Index];
+        if (FProfileId != 0) {
+            TSentReport Record;
+            Record.ProfileId = FProfileId;
+            Record.Agency = Document->GetName()->GetAgency();
+            Record.FileName = ExtractFileName(Document->GetName()->GetFileName());
+            Record.ReportHash = Document->GetAttributes()->GetValue(ReportHashAttribute).ToString();
+            if (Record.ReportHash.isEmpty())
+                Record.ReportHash = FileContentHash(Document->GetName()->GetFileName());
+            Record.ProtectedName = ExtractFileName(Batch.Paths[qsizetype(I)]);
+            Record.Sent = When;
+            Record.MessageId = MessageId;
+            AddSentReport(Record);
         }
-        FSent += static_cast<int>(Batch.Reports.size());
-        TryLog(QStringLiteral("листа успішно відправлено до %1, вкладенно (%2): %3")
-                   .arg(Batch.Address, QString::number(Batch.Paths.size()), Batch.Paths.join(u',')),
-               ReportsLog);
+        if (Events.Changed)
+            Events.Changed(Index);
+        if (Events.Sent)
+            Events.Sent(Index);
     }
     Discard(Batch);
-    if (Events.MailResult)
-        Events.MailResult(Accepted);
-    return Accepted;
 }
 
 void TReportSending::Discard(TBatch& Batch)
@@ -145,6 +303,7 @@ void TReportSending::Discard(TBatch& Batch)
     for (const QString& Path : Batch.Paths)
         DeleteFileForce(Path);
     Batch.Paths.clear();
+    Batch.Sizes.clear();
     Batch.Reports.clear();
 }
 

@@ -12,6 +12,7 @@
 #include "uReportKeys.h"
 #include "uReportMail.h"
 #include "uReportSchemas.h"
+#include "uSplashForm.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
 
@@ -134,7 +135,15 @@ public:
             if (Index.column() == 0)
                 return ExtractFileName(Document->GetName()->GetFileName());
             const QString Schema = SchemaStateOf(Document);
-            return Schema.isEmpty() ? ReportStateText(Document->GetStatus(), FSignType, Document->GetError()) : Schema;
+            if (!Schema.isEmpty())
+                return Schema;
+            if (Document->GetStatus() == dsSended) {
+                const Variant Sent = Document->GetAttributes()->GetValue(ReportSentAttribute);
+                if (!Sent.IsNull())
+                    return QStringLiteral("Відправлений %1")
+                        .arg(QDateTimeFromDateTime(Sent.ToDouble()).toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+            }
+            return ReportStateText(Document->GetStatus(), FSignType, Document->GetError());
         }
         if (Role == Qt::ToolTipRole && !SchemaStateOf(Document).isEmpty())
             return SchemaErrorsOf(Document);
@@ -387,7 +396,9 @@ void TFrameReports::SetProfileId(int Value)
     FModel->SetSignType(Profile.SignType);
     TryLog(QStringLiteral("----захист звітів. профіль: ") + ProfileToString(Profile), ReportsLog);
     FStartFolder = GetConfiguration()->ReadSetting(QStringLiteral("reports_catalog"));
-    FLastFolder = FStartFolder;
+    // What the page keeps when it closes: the folder of a file picked on it,
+    // or nothing when none was.
+    FLastFolder.clear();
     FButtonSaveAll->setVisible(Profile.SignSeparate);
     FMailSend.reset();
     FTimerAfterSign.stop();
@@ -423,9 +434,24 @@ void TFrameReports::CollectBrixReports()
         return;
     }
     const bool Delete = BrixDeleteReports();
-    TBusySection Busy(FBusy, QStringLiteral("Зчитування звітів з вхідного каталогу..."));
-    kelvora::CollectBrixReports(Folder, FProfile.Code, ReportWorkFolder(FProfile.Code), Delete,
-                                [this] { ServeEvents(); });
+    TBrixCollection Collected;
+    {
+        TBusySection Busy(FBusy, QStringLiteral("Зчитування звітів з вхідного каталогу..."));
+        Collected = kelvora::CollectBrixReports(
+            Folder, FProfile.Code, ReportWorkFolder(FProfile.Code), Delete, [this] { ServeEvents(); }, MailSizeLimit());
+    }
+    if (!Collected.Ignored.isEmpty())
+        ShowWarning(IgnoredReportsWarning(Collected.Ignored), this);
+}
+
+qint64 TFrameReports::MailSizeLimit()
+{
+    if (FProfile.SignAfterAction != asSendWiaEmail)
+        return 0;
+    if (FMailSend && FMailSend->GetSizeLimit() > 0)
+        return FMailSend->GetSizeLimit();
+    TEmailAccount Account;
+    return GetDefaultAccount(FProfile.Id, Account) ? KnownMailSizeLimit(Account) : 0;
 }
 
 void TFrameReports::LoadWorkFolder()
@@ -439,7 +465,8 @@ void TFrameReports::LoadWorkFolder()
             std::vector<TLoadedReport> Loaded;
             {
                 TBusySection Busy(FBusy, QStringLiteral("Зчитування звітів. Зачекайте..."));
-                Loaded = LoadReportFolder(Folder, [this] { ServeEvents(); });
+                Loaded = LoadReportFolder(
+                    Folder, [this] { ServeEvents(); }, FProfile.Id);
             }
             for (TLoadedReport& Report : Loaded) {
                 FDocuments.push_back(std::move(Report.Document));
@@ -518,27 +545,41 @@ void TFrameReports::dropEvent(QDropEvent* Event)
 
 void TFrameReports::AddFiles(const QStringList& Paths)
 {
-    QStringList Ignored;
+    QStringList BadNames, Refused;
     {
         TBusySection Busy(FBusy, QStringLiteral("Додавання файлів. Зачекайте..."));
         const QString WorkFolder = ReportWorkFolder(FProfile.Code);
+        const qint64 Limit = MailSizeLimit();
         for (const QString& Path : Paths) {
             ServeEvents();
             if (!CreateDocumentName(Path)->IsValid()) {
                 TryLog(QStringLiteral("некоректне ім'я файлу при додаванні: ") + Path, ReportsLog);
-                Ignored << ExtractFileName(Path);
-            } else if (QFileInfo(Path).size() == 0) {
-                TryLog(QStringLiteral("файл порожній: ") + Path, ReportsLog);
-                Ignored << ExtractFileName(Path);
+                BadNames << ExtractFileName(Path);
+                continue;
+            }
+            // A file that is no report to send is refused with its reason:
+            // its name may be perfectly valid.
+            const QString Problem = ReportFileProblem(Path, Limit);
+            if (!Problem.isEmpty()) {
+                TryLog((QFileInfo(Path).size() == 0 && QFileInfo(Path).isFile() ? QStringLiteral("файл порожній: ")
+                                                                                : Problem + QStringLiteral(": ")) +
+                           Path,
+                       ReportsLog);
+                Refused << IgnoredReport(Path, Problem);
             } else if (!AddFile(Path, WorkFolder)) {
                 break;
             }
         }
     }
-    if (!Ignored.isEmpty())
-        ShowWarning(QStringLiteral("Назви цих файлів не відповідають стандарту. Вони були проігноровані.\r\n\r\n%1")
-                        .arg(Ignored.join(QStringLiteral("\r\n"))),
-                    this);
+    // One warning for everything ignored, each file under its real reason.
+    QStringList Parts;
+    if (!BadNames.isEmpty())
+        Parts << QStringLiteral("Назви цих файлів не відповідають стандарту. Вони були проігноровані.\r\n\r\n%1")
+                     .arg(BadNames.join(QStringLiteral("\r\n")));
+    if (!Refused.isEmpty())
+        Parts << IgnoredReportsWarning(Refused);
+    if (!Parts.isEmpty())
+        ShowWarning(Parts.join(QStringLiteral("\r\n\r\n")), this);
     LoadWorkFolder();
 }
 
@@ -672,6 +713,8 @@ TFrameReports::TRunEnd TFrameReports::Protect()
     FProtection.Profile = FProfile;
     FProtection.ReadParameters();
 
+    if (!ConfirmResending() || !RefuseTooLarge())
+        return reStopped;
     if (!ReadKey(StepKey1))
         return reStopped;
     if (ApplyStep(StepKey1) > 0 && FProfile.SignSeparate && SignType != stSignOne)
@@ -692,6 +735,65 @@ TFrameReports::TRunEnd TFrameReports::Protect()
     ApplyStep(StepOuter);
     SaveProtectedReports();
     return reComplete;
+}
+
+bool TFrameReports::ConfirmResending()
+{
+    QStringList Names;
+    std::vector<size_t> Sent;
+    for (size_t I = 0; I < FDocuments.size(); ++I) {
+        const IDocumentPtr& Document = FDocuments[I];
+        if (Document->GetStatus() != dsSended)
+            continue;
+        Sent.push_back(I);
+        Names << ExtractFileName(Document->GetName()->GetFileName()) + u' ' +
+                     FModel->index(int(I), 1).data().toString().section(u' ', 1);
+    }
+    if (!Sent.empty() &&
+        AskYesNoDefaultNo(QStringLiteral("Ці звіти вже відправлено до установ:\r\n\r\n%1\r\n\r\nПідписати та "
+                                         "відправити їх ще раз?")
+                              .arg(Names.join(QStringLiteral("\r\n"))),
+                          this) == drYes) {
+        for (size_t I : Sent) {
+            FDocuments[I]->SetStatus(dsReaded);
+            FDocuments[I]->GetAttributes()->SetValue(ReportSentAttribute, Variant());
+            FModel->RowChanged(I);
+            TryLog(QStringLiteral("повторна відправка звіту підтверджена: ") + FDocuments[I]->GetName()->GetFileName(),
+                   ReportsLog);
+        }
+    }
+    // Nothing left to protect and nothing protected: no key is asked for.
+    return std::any_of(FDocuments.begin(), FDocuments.end(), [](const IDocumentPtr& Document) {
+        return Document->GetStatus() != dsSended && Document->GetStatus() != dsError;
+    });
+}
+
+bool TFrameReports::RefuseTooLarge()
+{
+    const qint64 Limit = MailSizeLimit();
+    if (Limit <= 0)
+        return true;
+    QStringList Texts;
+    for (size_t I = 0; I < FDocuments.size(); ++I) {
+        const IDocumentPtr& Document = FDocuments[I];
+        const TDocumentStatus Status = Document->GetStatus();
+        if (Status == dsSended || Status == dsError || Status == dsProtected)
+            continue;
+        const QString Path = Document->GetName()->GetFileName();
+        if (ReportMailSize(QFileInfo(Path).size()) <= Limit)
+            continue;
+        const QString Text = ReportTooLargeText(ExtractFileName(Path), Limit);
+        Document->SetStatus(dsError);
+        Document->SetError(Text);
+        FModel->RowChanged(I);
+        Texts << Text;
+        TryLog(QStringLiteral("звіт завеликий для поштового сервера: ") + Path, ReportsLog);
+    }
+    if (!Texts.isEmpty())
+        ShowWarning(Texts.join(QStringLiteral("\r\n")), this);
+    return std::any_of(FDocuments.begin(), FDocuments.end(), [](const IDocumentPtr& Document) {
+        return Document->GetStatus() != dsSended && Document->GetStatus() != dsError;
+    });
 }
 
 void TFrameReports::ActionProtectExecute()
@@ -790,6 +892,7 @@ void TFrameReports::ActionSaveExecute()
 {
     if (FDocuments.empty())
         return;
+    QStringList Undeleted = FUndeleted;
     for (size_t I = 0; I < FDocuments.size(); ++I) {
         const IDocumentPtr& Document = FDocuments[I];
         if (Document->GetStatus() != dsProtected && Document->GetStatus() != dsSended)
@@ -802,7 +905,24 @@ void TFrameReports::ActionSaveExecute()
             TryLog(QStringLiteral("оригінальний файл змінено після зчитування, його не видалено: ") + Path, ReportsLog);
             continue;
         }
-        DeleteReportCopy(Path, QStringLiteral("оригінальний файл видалено: %1 (%2 bytes)"), QString());
+        if (!DeleteReportCopy(Path, QStringLiteral("оригінальний файл видалено: %1 (%2 bytes)"),
+                              QStringLiteral("оригінальний файл не вдалося видалити: %1 (%2 bytes)")) &&
+            !Undeleted.contains(Path))
+            Undeleted << Path;
+    }
+    FUndeleted.clear();
+    // A copy left behind would come back on the next visit as a report to
+    // sign: that must not happen without a word.
+    if (!Undeleted.isEmpty()) {
+        QStringList Names;
+        for (const QString& Path : Undeleted)
+            Names << ExtractFileName(Path);
+        ShowWarning(
+            QStringLiteral("Не вдалося видалити робочі копії звітів з каталогу %1:\r\n\r\n%2\r\n\r\n"
+                           "Вони знову з'являться у списку при наступному відкритті сторінки. Видаліть їх "
+                           "або перевірте, чи можна записувати до каталогу даних.")
+                .arg(QDir::toNativeSeparators(ReportWorkFolder(FProfile.Code)), Names.join(QStringLiteral("\r\n"))),
+            this);
     }
     if (FProfile.SignAfterAction == asSaveToFile &&
         AskYesNo(QStringLiteral("Відкрити каталоги з підписаними звітами?"), this) == drYes)
@@ -811,6 +931,7 @@ void TFrameReports::ActionSaveExecute()
                     return Document->GetName()->GetAgency() == Agency;
                 }))
                 OpenUrl(QUrl::fromLocalFile(AgencyCatalog(FProfile, Agency)));
+    FFinished = true;
     ActionCloseFormExecute();
 }
 
@@ -841,24 +962,99 @@ void TFrameReports::ActionSendExecute()
         TryLog(QStringLiteral("не знайдено поштового акаунту. відправка неможлива"), ReportsLog);
         return;
     }
-    bool Accepted = false;
+    bool Completed = false;
     int Sent = 0;
+    std::vector<size_t> Refused;
     {
         TBusySection Busy(FBusy, QStringLiteral("Відправка звітів. Зачекайте..."));
-        TReportSending Sending(Sender, FMailFrom);
+        // The conversation can be cancelled from the indicator, as receiving can.
+        const ISplashPtr Splash = FBusy.Splash();
+        Splash->SetOnCancel([Sender] { Sender->Terminate(); });
+        Splash->SetCancelVisible(true);
+        FSending = Sender;
+        struct TRestore {
+            TFrameReports* Page;
+            ISplashPtr Splash;
+            ~TRestore()
+            {
+                Page->FSending.reset();
+                Splash->SetCancelVisible(false);
+                Splash->SetOnCancel(nullptr);
+            }
+        } Restore{this, Splash};
+        TReportSending Sending(Sender, FMailFrom, FProfile.Id, MailSizeLimit());
         TReportSending::TEvents Events;
         Events.Between = [this] { ServeEvents(); };
         Events.Changed = [this](size_t Index) { FModel->RowChanged(Index); };
         Events.MailResult = [this](bool Ok) { FLabelMailAccount->setVisible(!Ok); };
-        Accepted = Sending.Run(FDocuments, Events);
+        Events.Sent = [this](size_t Index) { FinishReport(Index); };
+        try {
+            Completed = Sending.Run(FDocuments, Events);
+        } catch (...) {
+            FSentThisPage += Sending.SentCount();
+            throw;
+        }
         Sent = Sending.SentCount();
+        Refused = Sending.Refused();
+        FSentThisPage += Sent;
     }
-    if (!Accepted) {
-        ShowError(QStringLiteral("Помилка при надсиланні пошти: \r\n\r\n%1").arg(Sender->GetErrorText()), this);
+    QStringList RefusedTexts;
+    for (size_t Index : Refused)
+        RefusedTexts << ExtractFileName(FDocuments[Index]->GetName()->GetFileName()) + QStringLiteral(": ") +
+                            FDocuments[Index]->GetError();
+    const QString RefusedPart = RefusedTexts.isEmpty()
+                                    ? QString()
+                                    : QStringLiteral("\r\n\r\nНе відправлено:\r\n%1").arg(RefusedTexts.join("\r\n"));
+    if (!Completed) {
+        if (Sender->GetTerminatedByUser()) {
+            TryLog(QStringLiteral("відправку перервано користувачем"), ReportsLog);
+            ShowWarning(QStringLiteral("Відправку перервано. Відправлено звітів: %1.").arg(Sent) + RefusedPart, this);
+        } else {
+            ShowError(QStringLiteral("Помилка при надсиланні пошти: \r\n\r\n%1").arg(Sender->GetErrorText()) +
+                          (Sent > 0 ? QStringLiteral("\r\n\r\nВідправлено звітів: %1.").arg(Sent) : QString()),
+                      this);
+        }
+    } else if (Sent == 0) {
+        // Nothing left the machine: never told as a success.
+        ShowWarning(RefusedTexts.isEmpty() ? QStringLiteral("Немає підписаних звітів для відправки.")
+                                           : QStringLiteral("Жоден звіт не відправлено.") + RefusedPart,
+                    this);
+    } else if (!RefusedTexts.isEmpty()) {
+        ShowWarning(QStringLiteral("Відправлено звітів: %1.").arg(Sent) + RefusedPart, this);
+        SetMainAction(ActionSave);
+    } else {
+        ShowInfo(QStringLiteral("Звіти (%1) успішно відправлені.").arg(Sent), this);
+        SetMainAction(ActionSave);
+    }
+    if (FCloseAsked) {
+        FCloseAsked = false;
+        ActionCloseFormExecute();
+    }
+}
+
+void TFrameReports::FinishReport(size_t Index)
+{
+    // As finishing would: the sent report's working copy goes at once, so
+    // that nothing after this mail can offer it for filing again.
+    const QString Path = FDocuments[Index]->GetName()->GetFileName();
+    if (!QFileInfo::exists(Path))
+        return;
+    if (StampOfFile(Path) != FStamps[Index]) {
+        TryLog(QStringLiteral("оригінальний файл змінено після зчитування, його не видалено: ") + Path, ReportsLog);
         return;
     }
-    ShowInfo(QStringLiteral("Звіти (%1) успішно відправлені.").arg(Sent), this);
-    SetMainAction(ActionSave);
+    if (!DeleteReportCopy(Path, QStringLiteral("оригінальний файл видалено: %1 (%2 bytes)"),
+                          QStringLiteral("оригінальний файл не вдалося видалити: %1 (%2 bytes)")))
+        FUndeleted << Path;
+}
+
+bool TFrameReports::AbortForClose()
+{
+    if (!FSending)
+        return false;
+    FCloseAsked = true;
+    FSending->Terminate();
+    return true;
 }
 
 void TFrameReports::ActionConfigMailAccountExecute()
@@ -876,7 +1072,28 @@ void TFrameReports::ActionConfigMailAccountExecute()
     FMailSend.reset();
 }
 
-void TFrameReports::ActionCloseFormExecute() { window()->close(); }
+void TFrameReports::ActionCloseFormExecute()
+{
+    // Leaving after a sending that filed some reports and not others: say
+    // which is which, so that nobody guesses (or files the same twice).
+    if (FSentThisPage > 0 && !FFinished && !FSummaryShown) {
+        QStringList Sent, NotSent;
+        for (const IDocumentPtr& Document : FDocuments) {
+            const QString Name = ExtractFileName(Document->GetName()->GetFileName());
+            if (Document->GetStatus() == dsSended)
+                Sent << Name;
+            else
+                NotSent << Name;
+        }
+        if (!NotSent.isEmpty()) {
+            FSummaryShown = true;
+            ShowInfo(QStringLiteral("Відправлено звіти:\r\n%1\r\n\r\nНе відправлено звіти:\r\n%2")
+                         .arg(Sent.join(QStringLiteral("\r\n")), NotSent.join(QStringLiteral("\r\n"))),
+                     this);
+        }
+    }
+    window()->close();
+}
 
 TWorkPage* CreateFrameReports(QWidget* Parent, int ProfileId)
 {

@@ -36,6 +36,7 @@ public:
     // read right after, once the event loop runs (the page is shown by then).
     void SetProfileId(int Value);
     bool CanClose() override;
+    bool AbortForClose() override;
 
     // The reports of the working folder, in list order.
     const std::vector<IDocumentPtr>& Documents() const { return FDocuments; }
@@ -79,10 +80,14 @@ private:
     bool ReadKey(int Step);
     int ApplyStep(int Step);
     void SaveProtectedReports();
+    bool ConfirmResending();
+    bool RefuseTooLarge();
+    qint64 MailSizeLimit();
 
     // Saving and sending.
     bool SaveWithState(const IDocumentPtr& Document, const QString& Target);
     IMailSendPtr MailSender();
+    void FinishReport(size_t Index);
 
     // Looks.
     QAction* MakeAction(const char* Name, const QString& Caption, void (TFrameReports::*Handler)());
@@ -112,6 +117,12 @@ private:
     bool FOpened = false;
     bool FRunComplete = false;
     bool FEditEntriesVisible = true;
+    IMailSendPtr FSending;    // while a sending runs
+    bool FCloseAsked = false; // the window was closed during a sending
+    int FSentThisPage = 0;
+    bool FFinished = false;
+    bool FSummaryShown = false;
+    QStringList FUndeleted; // working copies of sent reports that could not be deleted
     QTimer FTimerAfterSign;
     QElapsedTimer FServed;
 

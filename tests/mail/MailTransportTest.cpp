@@ -168,6 +168,58 @@ TEST_F(MailTransportTest, SmtpValidationSendsNothing)
     EXPECT_TRUE(Peer.Received().isEmpty());
 }
 
+// The server's SIZE limit: a mail too large never reaches it; a mail it
+// refuses is told apart from a failed connection; the Message-ID is known.
+TEST_F(MailTransportTest, SmtpSizeLimitRefusalAndMessageId)
+{
+    const struct {
+        QByteArray Size;   // the EHLO line, empty for none
+        QByteArray Ending; // the reply to the end of the data
+        int Code;
+        bool Refused;
+        int64_t Limit;
+    } Cases[] = {
+        {"250-SIZE 100\r\n", "250 ok\r\n", 11, true, 100}, // the headers alone are larger: nothing offered
+        {"250-SIZE 100000\r\n", "552 5.3.4 Too much mail data\r\n", 552, true, 100000},
+        {"250-SIZE\r\n", "250 ok\r\n", 0, false, 0},
+        {"", "451 try later\r\n", 451, true, 0},
+    };
+    for (const auto& Case : Cases) {
+        TMailPeer Peer("220 peer\r\n", [&](const QByteArray& Line) -> TMailPeer::TAnswer {
+            if (Line.startsWith("EHLO"))
+                return {"250-peer\r\n" + Case.Size + "250 AUTH PLAIN\r\n"};
+            if (Line.startsWith("AUTH"))
+                return {"235 ok\r\n"};
+            if (Line == "DATA")
+                return {"354 go on\r\n"};
+            if (Line == ".")
+                return {Case.Ending};
+            if (Line == "QUIT")
+                return {"221 bye\r\n", TMailPeer::Close};
+            return {"250 ok\r\n"};
+        });
+        const IMailSendPtr Send = SmtpTo(Peer);
+        SendOne(Send);
+        EXPECT_EQ(Send->GetErrorCode(), Case.Code) << Case.Size.constData();
+        EXPECT_EQ(Send->GetMailRefused(), Case.Refused) << Case.Size.constData();
+        EXPECT_EQ(Send->GetSizeLimit(), Case.Limit);
+        EXPECT_EQ(Peer.ReceivedCommand("MAIL FROM"), Case.Code != 11);
+        if (Case.Limit > 400)
+            EXPECT_TRUE(Peer.ReceivedCommand("MAIL FROM:<" + kUser.toUtf8() + "> SIZE="));
+        if (Case.Code == 0)
+            EXPECT_TRUE(Peer.Data().contains("Message-Id: " + Send->GetMessageId().toLatin1() + "\r\n"))
+                << Send->GetMessageId().toStdString();
+    }
+    // A refused login is no refused mail: nothing else would go either.
+    TMailPeer Login("220 peer\r\n", SmtpScript("PLAIN", [](const QByteArray& Line) -> TMailPeer::TAnswer {
+                        return Line.startsWith("AUTH") ? TMailPeer::TAnswer{"535 no\r\n"} : TMailPeer::TAnswer{};
+                    }));
+    const IMailSendPtr Send = SmtpTo(Login);
+    SendOne(Send);
+    EXPECT_EQ(Send->GetErrorCode(), 535);
+    EXPECT_FALSE(Send->GetMailRefused());
+}
+
 TEST_F(MailTransportTest, SmtpHostIsTrimmedAndNoPasswordMeansNoAuth)
 {
     TMailPeer Peer("220 peer\r\n", SmtpScript("PLAIN LOGIN"));

@@ -12,7 +12,9 @@
 #include "uFactories.h"
 #include "uMailAccountEditForm.h"
 #include "uMainForm.h"
+#include "uReportMail.h"
 #include "uSendReportsForm.h"
+#include "uSentReport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,6 +32,8 @@
 #include <QTest>
 #include <QTreeView>
 #include <QUrl>
+
+#include <sys/mount.h>
 
 namespace kelvora {
 namespace {
@@ -149,9 +153,10 @@ TEST_F(ReportPageTest, AddingChecksNamesCodesAndCopies)
     ASSERT_EQ(Shown("question").size(), 3);
     EXPECT_TRUE(Shown("question")[0].Text.endsWith("Додати файл " + QFileInfo(Stranger1).fileName() + "?"));
     ASSERT_EQ(Shown("warning").size(), 1);
+    // The empty file under its own reason, not as a bad name.
     EXPECT_EQ(Shown("warning")[0].Text, "Назви цих файлів не відповідають стандарту. Вони були проігноровані.\r\n\r\n"
-                                        "report.xml\r\n" +
-                                            QFileInfo(Empty).fileName());
+                                        "report.xml\r\n\r\nЦі файли були проігноровані:\r\n\r\n" +
+                                            QFileInfo(Empty).fileName() + " (файл порожній)");
     EXPECT_EQ(QDir(Work()).entryList(QDir::Files),
               (QStringList{QFileInfo(Stranger1).fileName(), QFileInfo(Own).fileName()}));
     EXPECT_TRUE(LogLines().filter("некоректний код ЄДРПО при додаванні: " + Stranger2).size() == 1);
@@ -162,7 +167,7 @@ TEST_F(ReportPageTest, AddingChecksNamesCodesAndCopies)
     // A read-only pick is copied writable; the same name again: No keeps the copy.
     QFile::setPermissions(Own, QFileDevice::ReadOwner);
     QFile::remove(Work(QFileInfo(Own).fileName()));
-    Put("again/" + QFileInfo(Stranger1).fileName(), "newer");
+    Put("again/" + QFileInfo(Stranger1).fileName(), ReportXml("newer"));
     QMimeData Mime;
     Mime.setUrls(
         {QUrl::fromLocalFile(Own), QUrl::fromLocalFile(Root() + "picked/again/" + QFileInfo(Stranger1).fileName())});
@@ -173,7 +178,8 @@ TEST_F(ReportPageTest, AddingChecksNamesCodesAndCopies)
     EXPECT_TRUE(Enter.isAccepted());
     QDropEvent Drop(QPointF(50, 50), Qt::CopyAction, &Mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(Page, &Drop);
-    EXPECT_TRUE(WaitFor([&] { return Shown("question").size() == 5 && Page->CanClose(); }));
+    EXPECT_TRUE(WaitFor([&] { return Shown("question").size() == 5 && Page->CanClose(); }))
+        << ShownTexts().join(QChar(10)).toStdString();
     EXPECT_TRUE(QFileInfo(Work(QFileInfo(Own).fileName())).isWritable());
     EXPECT_EQ(ReadFile(Work(QFileInfo(Stranger1).fileName())), ReportXml("a"));
     SaveScreenshot(Host.get(), "reports-added");
@@ -614,6 +620,8 @@ TEST_F(ReportSendPageTest, FailedLoginThenBatchesToTheAgencies)
               "Помилка при надсиланні пошти: \r\n\r\nПомилка аутентифікації, неправильне ім'я або пароль.");
     EXPECT_TRUE(Page->findChild<QLabel*>("LabelMailAccount")->isVisible());
     EXPECT_EQ(States(), QStringList(15, "Підписаний"));
+    EXPECT_EQ(LogLines().filter("] помилка SMTP компоненту: Host: 127.0.0.1:").size(), 1);
+    EXPECT_TRUE(ReadFile(Root() + "debug/send_reports.log").contains("< 535"));
     EXPECT_TRUE(Mails("vey").isEmpty());
     EXPECT_TRUE(Mails("pfu").isEmpty());
     SaveScreenshot(Host.get(), "reports-send-failed");
@@ -705,6 +713,192 @@ TEST_F(ReportSendPageTest, DroppedConnectionMarksNothingSent)
     ASSERT_TRUE(WaitFor([&] { return !Shown("error").isEmpty() && Page->CanClose(); }));
     EXPECT_EQ(States(), QStringList(3, "Підписаний"));
     EXPECT_TRUE(Page->findChild<QLabel*>("LabelMailAccount")->isVisible());
+}
+
+// The page as a scripted server leaves it: the first mail accepted, the
+// second one hanging until the user cancels from the indicator.
+TEST_F(ReportSendPageTest, APartialSendFilesEachReportOnce)
+{
+    TSmtpPeer Peer;
+    Peer.OnMail = [](int Mail, const QByteArray&) { return Mail == 0 ? TSmtpPeer::Accept : TSmtpPeer::Hang; };
+    TDialogScript::Answer(drYes); // send after signing
+    Prepare(1, 1, Peer.Port(), "pw");
+    const QString Pfu = Work(PfuName(Code, 1));
+    const QString Vey = Work(VeyName(Code, "J0100108", 1));
+    // The cancel button of the indicator, clicked while the second mail hangs.
+    QTimer Cancel;
+    QObject::connect(&Cancel, &QTimer::timeout, Page, [&] {
+        auto* Button = Page->window()->findChild<QPushButton*>("ButtonCancel");
+        if (Peer.Mails == 2 && Button && Button->isVisible()) {
+            SaveScreenshot(Host.get(), "reports-sending-cancel");
+            Button->click();
+        }
+    });
+    Cancel.start(20);
+    SignAll();
+    ASSERT_TRUE(WaitFor([&] { return !Shown("warning").isEmpty() && Page->CanClose(); }));
+    Cancel.stop();
+    EXPECT_EQ(Shown("warning").last().Text, "Відправку перервано. Відправлено звітів: 1.");
+    EXPECT_TRUE(Shown("info").isEmpty());
+    // The accepted report is recorded and its working copy gone at once.
+    QStringList After = States();
+    After.sort();
+    EXPECT_EQ(After, (QStringList{"Відправлений", "Підписаний"}));
+    EXPECT_FALSE(QFileInfo::exists(Pfu));
+    EXPECT_TRUE(QFileInfo::exists(Vey));
+    TSentReports Records;
+    ASSERT_TRUE(GetSentReports(Page->ProfileId(), Records));
+    ASSERT_EQ(Records.size(), 1u);
+    EXPECT_EQ(Records[0].FileName, PfuName(Code, 1));
+
+    // Leaving says which went and which did not.
+    TDialogScript::ClearShown();
+    Action("ActionCloseForm")->trigger();
+    EXPECT_EQ(ShownTexts(), QStringList{"info: Відправлено звіти:\r\n" + PfuName(Code, 1) +
+                                        "\r\n\r\nНе відправлено звіти:\r\n" + VeyName(Code, "J0100108", 1)});
+    EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageStart);
+
+    // Added again, the same report shows as sent, with its date; signing
+    // asks first and, answered No (the default), reads no key for it.
+    Host->findChild<QAction*>("ActionReportsSend")->trigger();
+    Page = static_cast<TFrameReports*>(Host->Page(TqorMainForm::PageReports));
+    Keys = new TKeyQueue(Page);
+    ASSERT_TRUE(WaitFor([&] { return Page->IsOpened(); }));
+    EXPECT_EQ(States(), QStringList{"Не підписаний"}); // the VEY report only
+    TDialogScript::Files({Put(PfuName(Code, 1), ReportXml("p1"))});
+    Action("ActionFileAdd")->trigger();
+    QStringList Now = States();
+    Now.sort();
+    ASSERT_EQ(Now.size(), 2);
+    EXPECT_TRUE(Now[0].startsWith("Відправлений " + QDate::currentDate().toString("dd.MM.yyyy")))
+        << Now[0].toStdString();
+    SaveScreenshot(Host.get(), "reports-sent-before");
+    TDialogScript::ClearShown();
+    Keys->Push({"12345678-director"});
+    Action("ActionProtect")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Shown("question").size() >= 2 && Page->CanClose(); }));
+    EXPECT_TRUE(
+        Shown("question")[0].Text.startsWith("Ці звіти вже відправлено до установ:\r\n\r\n" + PfuName(Code, 1)));
+    Now = States();
+    Now.sort();
+    EXPECT_TRUE(Now[0].startsWith("Відправлений ")) << Now[0].toStdString();
+    EXPECT_EQ(Now[1], "Підписаний");
+}
+
+TEST_F(ReportSendPageTest, NothingSentIsNoSuccessAndBrixReportsSentStaySent)
+{
+    // Separate signing on a profile that sends: the run stops after key 1,
+    // and "send" then has nothing protected to send.
+    TProfile Profile = MakeProfile(Root(), Code, stSignTwo, asSendWiaEmail, true);
+    GiveAccount(Profile, gServers->SmtpPort(), "buh", "pw-buh");
+    WriteFile("brix/send/" + VeyName(Code, "J0100108", 1), ReportXml("v1"));
+    GetConfiguration()->WriteSetting("brix_folder", Root() + "brix");
+    GetConfiguration()->WriteSetting("brix_delete_reports", "0");
+    Open(Profile);
+    TDialogScript::Answer(drNo);  // not saved for another computer
+    TDialogScript::Answer(drYes); // send all
+    Protect({"12345678-director"});
+    ASSERT_TRUE(WaitFor([&] { return Shown("question").size() >= 2 && Page->CanClose(); }));
+    EXPECT_FALSE(ShownTexts().join('\n').contains("успішно"));
+    EXPECT_EQ(Shown("warning").value(0).Text, "Немає підписаних звітів для відправки.");
+    EXPECT_EQ(Page->findChild<QPushButton*>("ButtonMain")->text(), "Підписати...");
+
+    // The profile signs at once now; after a send, F5 offers the companion
+    // folder's copy as sent, not as a report to sign.
+    Profile.SignSeparate = false;
+    Profile.SignType = stSignOne;
+    UpdateProfile(Profile.Id, Profile);
+    Action("ActionCloseForm")->trigger();
+    QFile::remove(Work(VeyName(Code, "J0100108", 1)));
+    Open(Profile);
+    TDialogScript::Answer(drYes);
+    SignAll();
+    ASSERT_TRUE(WaitFor([&] { return !Shown("info").isEmpty() && Page->CanClose(); }));
+    EXPECT_EQ(Shown("info").last().Text, "Звіти (1) успішно відправлені.");
+    EXPECT_FALSE(QFileInfo::exists(Work(VeyName(Code, "J0100108", 1))));
+    Action("ActionCloseForm")->trigger();
+    Open(Profile);
+    ASSERT_EQ(States().size(), 1);
+    EXPECT_TRUE(States()[0].startsWith("Відправлений ")) << States()[0].toStdString();
+}
+
+TEST_F(ReportSendPageTest, ClosingDuringAHungConversationEndsItAndCloses)
+{
+    TSmtpPeer Peer;
+    Peer.OnMail = [](int, const QByteArray&) { return TSmtpPeer::Hang; };
+    TDialogScript::Answer(drYes);
+    Prepare(1, 0, Peer.Port(), "pw");
+    QTimer Close;
+    QObject::connect(&Close, &QTimer::timeout, Page, [&] {
+        if (Peer.Mails == 1) {
+            Close.stop();
+            Host->close();
+        }
+    });
+    Close.start(20);
+    SignAll();
+    ASSERT_TRUE(WaitFor([&] { return Host->PageIndex() == TqorMainForm::PageStart; }));
+    Close.stop();
+    EXPECT_EQ(Shown("warning").last().Text, "Відправку перервано. Відправлено звітів: 0.");
+}
+
+// Behaviour no other test covers: the settings the page leaves, the texts
+// of a missing mail account, working copies that cannot be deleted.
+TEST_F(ReportSendPageTest, AccountTextsFolderSettingAndUndeletableCopies)
+{
+    GetConfiguration()->WriteSetting("reports_catalog", Root() + "old");
+    TProfile Profile = MakeProfile(Root(), Code, stSignOne, asSaveToFile);
+    WriteFile("data/reports/" + Code + "/" + VeyName(Code, "J0100108", 1), ReportXml("v1"));
+    Open(Profile);
+    Action("ActionSend")->trigger();
+    Action("ActionConfigMailAccount")->trigger();
+    EXPECT_EQ(ShownTexts(), (QStringList{"error: Не знайдено основного облікового запису електронної пошти. Перевірте "
+                                         "установки профілю.",
+                                         "warning: Не знайдено поштового акаунту для даного профілю. Налаштуйте його "
+                                         "в діалозі редагування підприємства."}));
+    EXPECT_FALSE(LogLines().filter("не знайдено поштового акаунту. відправка неможлива").isEmpty());
+
+    TDialogScript::Answer(drNo); // save question after signing
+    Protect({"12345678-director"});
+    // The working folder read-only under the page (a bind mount: root
+    // writes through permissions).
+    const QByteArray Folder = QFile::encodeName(Work());
+    if (mount(Folder.constData(), Folder.constData(), nullptr, MS_BIND, nullptr) != 0 ||
+        mount(nullptr, Folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+        umount(Folder.constData());
+        GTEST_SKIP() << "no read-only bind mount here";
+    }
+    TDialogScript::ClearShown();
+    TDialogScript::Answer(drNo); // do not open the folders
+    Action("ActionSave")->trigger();
+    umount(Folder.constData());
+    ASSERT_FALSE(Shown("warning").isEmpty());
+    EXPECT_TRUE(Shown("warning")[0].Text.startsWith("Не вдалося видалити робочі копії звітів з каталогу"));
+    EXPECT_TRUE(Shown("warning")[0].Text.contains(VeyName(Code, "J0100108", 1)));
+    EXPECT_EQ(Host->PageIndex(), TqorMainForm::PageStart);
+    // Closed without a file picked: the folder setting is emptied.
+    Host.reset();
+    EXPECT_EQ(GetConfiguration()->ReadSetting("reports_catalog"), "");
+}
+
+// A report larger than the account's server takes (learnt in an earlier
+// conversation) is named before any key is read; the others go on.
+TEST_F(ReportSendPageTest, ATooLargeReportIsNamedBeforeAnyKey)
+{
+    RememberMailSizeLimit("127.0.0.1", QString::number(gServers->SmtpPort()), 100000);
+    const QString Big = VeyName(Code, "J0100108", 9);
+    WriteFile("data/reports/" + Code + "/" + Big, ReportXml("big", 200000));
+    Prepare(1, 0, gServers->SmtpPort(), "pw-buh");
+    int WarningsAtKey = -1;
+    QObject::connect(Page, &TFrameReports::KeyRequested, Page,
+                     [&] { WarningsAtKey = WarningsAtKey < 0 ? int(Shown("warning").size()) : WarningsAtKey; });
+    TDialogScript::ClearShown();
+    Protect({"12345678-director"});
+    EXPECT_EQ(WarningsAtKey, 1);
+    EXPECT_EQ(Shown("warning").value(0).Text, ReportTooLargeText(Big, 100000));
+    QStringList After = States();
+    After.sort();
+    EXPECT_EQ(After, (QStringList{"Помилка: " + ReportTooLargeText(Big, 100000), "Підписаний"}));
 }
 
 } // namespace

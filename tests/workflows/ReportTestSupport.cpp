@@ -2,6 +2,7 @@
 
 #include "TestPki.h"
 #include "uCodePage.h"
+#include "uDataVerify.h"
 #include "uEmailAccount.h"
 #include "uSendReportsForm.h"
 
@@ -11,6 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -77,6 +80,7 @@ void WriteParams(const QString& Root, const QString& Pfu, const QString& Vey, co
     const QString Xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<params>\n"
                                        "<param name=\"software_name\">Kelvora</param>\n"
                                        "<param name=\"software_version\">1.0.0</param>\n"
+                                       "<param name=\"software_revision\">2</param>\n"
                                        "<param name=\"cert_code_pfu\">%1</param>\n"
                                        "<param name=\"cert_code_vey\">%2</param>\n"
                                        "<param name=\"cert_code_dks\">%3</param>\n"
@@ -99,6 +103,7 @@ TProfile MakeProfile(const QString& Root, const QString& Code, TSignType SignTyp
     Profile.CatalogOutPfu = Root + QStringLiteral("out/PFU/");
     Profile.CatalogOutVey = Root + QStringLiteral("out/VEY/");
     Profile.CatalogOutDks = Root + QStringLiteral("out/DKS/");
+    VerifyDatabase(); // the tables of this revision, the record of sent reports among them
     EXPECT_TRUE(AddProfile(Profile));
     return Profile;
 }
@@ -241,5 +246,72 @@ print(json.dumps(result))
     }
     return Mails;
 }
+
+struct TSmtpPeer::TState {
+    QTcpServer Server;
+    QList<QTcpSocket*> Hung;
+};
+
+TSmtpPeer::TSmtpPeer(qint64 SizeLimit) : FState(std::make_unique<TState>())
+{
+    FState->Server.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&FState->Server, &QTcpServer::newConnection, [this, SizeLimit] {
+        while (QTcpSocket* Socket = FState->Server.nextPendingConnection()) {
+            Socket->write("220 peer ESMTP\r\n");
+            auto Input = std::make_shared<QByteArray>();
+            auto Data = std::make_shared<QByteArray>();
+            auto InData = std::make_shared<bool>(false);
+            QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [=, this] {
+                *Input += Socket->readAll();
+                qsizetype End;
+                while (Socket->state() == QAbstractSocket::ConnectedState && (End = Input->indexOf("\r\n")) >= 0) {
+                    const QByteArray Line = Input->left(End);
+                    Input->remove(0, End + 2);
+                    if (*InData) {
+                        if (Line != ".") {
+                            *Data += Line + "\r\n";
+                            continue;
+                        }
+                        *InData = false;
+                        const int Number = Mails++;
+                        const TEnd What = OnMail ? OnMail(Number, *Data) : Accept;
+                        if (What == Accept) {
+                            Accepted << *Data;
+                            Socket->write("250 2.0.0 queued\r\n");
+                        } else if (What == Refuse) {
+                            Socket->write("552 5.3.4 Too much mail data\r\n");
+                        } else if (What == Hang) {
+                            FState->Hung << Socket;
+                        } else {
+                            Socket->abort();
+                            return;
+                        }
+                        Data->clear();
+                        continue;
+                    }
+                    if (Line.startsWith("EHLO"))
+                        Socket->write(SizeLimit > 0 ? "250-peer\r\n250-SIZE " + QByteArray::number(SizeLimit) +
+                                                          "\r\n250 AUTH PLAIN LOGIN\r\n"
+                                                    : QByteArray("250-peer\r\n250 AUTH PLAIN LOGIN\r\n"));
+                    else if (Line.startsWith("AUTH"))
+                        Socket->write("235 2.7.0 ok\r\n");
+                    else if (Line.startsWith("DATA")) {
+                        *InData = true;
+                        Socket->write("354 go on\r\n");
+                    } else if (Line.startsWith("QUIT")) {
+                        Socket->write("221 bye\r\n");
+                        Socket->disconnectFromHost();
+                        return;
+                    } else
+                        Socket->write("250 2.1.0 ok\r\n");
+                }
+            });
+        }
+    });
+}
+
+TSmtpPeer::~TSmtpPeer() = default;
+
+quint16 TSmtpPeer::Port() const { return FState->Server.serverPort(); }
 
 } // namespace kelvora::test

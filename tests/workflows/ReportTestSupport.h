@@ -15,6 +15,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <ostream>
 
 // Readable texts in test failures.
@@ -82,6 +84,26 @@ struct TFetchedMail {
     QList<QByteArray> Files; // their decoded bytes
 };
 QList<TFetchedMail> FetchMail(quint16 Pop3Port, const QString& User, const QString& Password);
+
+// A scripted SMTP server on loopback, for what a real server will not do on
+// demand: announce a SIZE limit, refuse a mail, hang or break after a mail.
+// It runs in the test's thread (the client's waiting loop serves it).
+class TSmtpPeer {
+public:
+    enum TEnd { Accept, Refuse, Hang, Drop };
+    explicit TSmtpPeer(qint64 SizeLimit = 0);
+    ~TSmtpPeer();
+    quint16 Port() const;
+    // What becomes of mail number Mail (from 0) once its data arrived; every
+    // mail is accepted when unset.
+    std::function<TEnd(int Mail, const QByteArray& Data)> OnMail;
+    QList<QByteArray> Accepted; // the data of the mails accepted
+    int Mails = 0;              // mails whose data arrived
+
+private:
+    struct TState;
+    std::unique_ptr<TState> FState;
+};
 
 // Runs a program; its standard output, failing the test when it fails.
 QByteArray RunChecked(const QString& Program, const QStringList& Arguments, const QByteArray& Input = QByteArray());

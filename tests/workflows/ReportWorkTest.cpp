@@ -14,13 +14,16 @@
 #include "uReportKeys.h"
 #include "uReportMail.h"
 #include "uReportProtection.h"
+#include "uSentReport.h"
 #include "uTransportContainer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace kelvora {
 namespace {
@@ -177,6 +180,110 @@ TEST_F(ReportWorkTest, BrixCollectionCountsAndDeletes)
     CollectBrixReports(Input, QStringLiteral("99999999"), Work, false);
     EXPECT_TRUE(
         LogLines().last().endsWith(QStringLiteral("в каталозі вхідних звітів нічого не знайдено (%1)").arg(Input)));
+}
+
+// Refusals agree with the receipt intake: each file is named with its reason.
+TEST_F(ReportWorkTest, IntakeTellsWhyAFileIsNoReport)
+{
+    QByteArray Random(3000, '\0');
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(Random.data()), Random.size() / 4);
+    const IStreamPtr Half = CreateStream();
+    Half->Write(Random.constData(), int32_t(Random.size()));
+    const IStreamPtr Saved = TTransportContainer::ProtectedHeaderAdd(Half, 1);
+    QByteArray SavedBytes(int(Saved->GetSize()), '\0');
+    Saved->SetPosition(0);
+    Saved->Read(SavedBytes.data(), int32_t(SavedBytes.size()));
+    const struct {
+        QByteArray Content;
+        qint64 Limit;
+        QString Problem;
+    } Cases[] = {
+        {ReportXml("ok"), 0, ""},
+        {"", 0, "файл порожній"},
+        {Random, 0, "не є коректним XML-документом"},
+        {"<?xml version=\"1.0\"?><a><b></a>", 0, "не є коректним XML-документом"},
+        // An external entity is never fetched: the document is well-formed as it stands.
+        {"<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY e SYSTEM \"http://127.0.0.1:9/x\">]><a>&e;</a>", 0, ""},
+        {ReportXml("big", 200000), 100000, "більший, ніж приймає поштовий сервер (до 100000 байт)"},
+        {SavedBytes, 0, ""}, // saved half-protected for another computer: no XML to check
+    };
+    int Number = 0;
+    for (const auto& Case : Cases) {
+        const QString Path = WriteFile("in/" + VeyName(Code, "J0100108", ++Number), Case.Content);
+        EXPECT_EQ(ReportFileProblem(Path, Case.Limit), Case.Problem) << Number;
+    }
+    const QString Fifo = Root() + "in/" + VeyName(Code, "J0100108", 99);
+    ASSERT_EQ(mkfifo(QFile::encodeName(Fifo).constData(), 0600), 0);
+    EXPECT_EQ(ReportFileProblem(Fifo), "не є звичайним файлом");
+    EXPECT_EQ(IgnoredReportsWarning({IgnoredReport(Fifo, "не є звичайним файлом")}),
+              "Ці файли були проігноровані:\r\n\r\n" + VeyName(Code, "J0100108", 99) + " (не є звичайним файлом)");
+}
+
+TEST_F(ReportWorkTest, BrixLeavesWhatThePageWouldNotListAndNamesItOnce)
+{
+    const QString Input = Root() + "brix/send/";
+    const QString Good = VeyName(Code, "J0100108", 1);
+    WriteFile("brix/send/" + Good, ReportXml("v"));
+    const QStringList Bad = {QString(Good).replace(".xml", " copy.xml"), "\"" + Good + "\"", "a b " + Good};
+    for (const QString& Name : Bad)
+        WriteFile("brix/send/" + Name, ReportXml("v"));
+    WriteFile("brix/send/" + VeyName(Code, "J0100108", 2), "");
+    WriteFile("brix/send/" + VeyName(Code, "J0100108", 3), "\x01\x02junk");
+    const QString Work = ReportWorkFolder(Code);
+
+    const TBrixCollection First = CollectBrixReports(Input, Code, Work, true);
+    EXPECT_EQ(First.Added, 1);
+    EXPECT_EQ(QDir(Work).entryList(QDir::Files), QStringList{Good});
+    QStringList Named = First.Ignored;
+    Named.sort();
+    QStringList Expected = {VeyName(Code, "J0100108", 2) + " (файл порожній)",
+                            VeyName(Code, "J0100108", 3) + " (не є коректним XML-документом)"};
+    for (const QString& Name : Bad)
+        Expected << Name + " (назва не відповідає стандарту)";
+    Expected.sort();
+    EXPECT_EQ(Named, Expected);
+    // Left where they are, even with deleting on, and not named again.
+    EXPECT_EQ(QDir(Input).entryList(QDir::Files).size(), 5);
+    EXPECT_TRUE(CollectBrixReports(Input, Code, Work, true).Ignored.isEmpty());
+}
+
+// The page lists reports without reading them, and knows the ones the
+// profile sent already by their content, whatever their names.
+TEST_F(ReportWorkTest, ListingReadsNoReportAndKnowsTheSentOnes)
+{
+    WriteParams(Root());
+    const TProfile Profile = MakeProfile(Root(), Code, stSignOne, asSendWiaEmail);
+    const QString Work = ReportWorkFolder(Code);
+    const QByteArray Content = ReportXml("sent");
+    TSentReport Record;
+    Record.ProfileId = Profile.Id;
+    Record.Agency = daVEY;
+    Record.FileName = "other-name.xml";
+    Record.ReportHash = ContentHash(Content);
+    Record.Sent = DateTimeFromQDateTime(QDateTime(QDate(2026, 12, 1), QTime(9, 30)));
+    ASSERT_TRUE(AddSentReport(Record));
+    WriteFile("data/reports/" + Code + "/" + VeyName(Code, "J0100108", 1), Content);
+    WriteFile("data/reports/" + Code + "/" + VeyName(Code, "J0100108", 2), ReportXml("new"));
+    // A large report, sparse on the disk: listing it must not take its size in memory.
+    const QString Large = Work + VeyName(Code, "J0100108", 3);
+    QFile File(Large);
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly) && File.resize(qint64(256) << 20));
+    File.close();
+    auto Resident = [] {
+        QFile Statm("/proc/self/statm");
+        Statm.open(QIODevice::ReadOnly);
+        return Statm.readAll().split(' ').value(1).toLongLong() * 4096;
+    };
+    const qint64 Before = Resident();
+    const std::vector<TLoadedReport> Loaded = LoadReportFolder(Work, {}, Profile.Id);
+    EXPECT_LT(Resident() - Before, qint64(64) << 20);
+    ASSERT_EQ(Loaded.size(), 3u);
+    std::map<QString, TDocumentStatus> States;
+    for (const TLoadedReport& Report : Loaded)
+        States[ExtractFileName(Report.Document->GetName()->GetFileName())] = Report.Document->GetStatus();
+    EXPECT_EQ(States[VeyName(Code, "J0100108", 1)], dsSended);
+    EXPECT_EQ(States[VeyName(Code, "J0100108", 2)], dsReaded);
+    EXPECT_EQ(States[VeyName(Code, "J0100108", 3)], dsReaded);
 }
 
 TEST_F(ReportWorkTest, LoadingRestoresSavedStates)
@@ -391,6 +498,113 @@ TEST_F(ReportSendingTest, BatchesPerAgencyInOrder)
     for (const TFetchedMail& Mail : Pfu) {
         ASSERT_EQ(Mail.Names.size(), 1);
         EXPECT_TRUE(Mail.Names[0].endsWith(QStringLiteral("C.xml"))) << Mail.Names[0].toStdString();
+    }
+}
+
+// Through a scripted server: its SIZE limit, a refused mail, the record of
+// each report written before the next mail.
+class ReportPeerSendingTest : public FreshRoot {
+protected:
+    void SetUp() override
+    {
+        FreshRoot::SetUp();
+        WriteParams(Root(), "pfu@example.test", "vey@example.test", "dks@example.test");
+        Profile = MakeProfile(Root(), Code, stSignOne, asSendWiaEmail);
+    }
+    IDocumentPtr Protected(const QString& Name, int Size = 600)
+    {
+        const IDocumentPtr Result = CreateDocument(WriteFile("work/" + Name, ReportXml(Name, Size)));
+        Result->GetAttributes()->SetValue(ReportHashAttribute, ContentHash(ReportXml(Name, Size)));
+        Result->SetStatus(dsProtected);
+        return Result;
+    }
+    IMailSendPtr Sender(const TSmtpPeer& Peer)
+    {
+        TEmailAccount Account;
+        Account.SMTPHost = "127.0.0.1";
+        Account.SMTPPort = QString::number(Peer.Port());
+        Account.SMTPUser = "buh";
+        Account.SMTPPassword = "pw";
+        return CreateReportMailSend(Account);
+    }
+    static int Attachments(const QByteArray& Data) { return int(Data.count("Content-Disposition: attachment")); }
+    TProfile Profile;
+};
+
+TEST_F(ReportPeerSendingTest, MailsFitTheServersSizeAndATooLargeReportIsNamed)
+{
+    const qint64 Limit = 60000;
+    TSmtpPeer Peer(Limit);
+    std::vector<IDocumentPtr> Documents;
+    for (int I = 1; I <= 6; ++I)
+        Documents.push_back(Protected(VeyName(Code, "J0100108", I), 15000));
+    Documents.push_back(Protected(VeyName(Code, "J0100108", 7), 80000));
+    Documents.push_back(Protected(DksName(Code, 1)));
+    TReportSending Sending(Sender(Peer), "buh@example.test", Profile.Id);
+    ASSERT_TRUE(Sending.Run(Documents, {}));
+    int Carried = 0;
+    for (const QByteArray& Mail : Peer.Accepted) {
+        EXPECT_LE(Mail.size(), Limit);
+        Carried += Attachments(Mail);
+    }
+    EXPECT_EQ(Carried, 7);
+    EXPECT_EQ(Sending.SentCount(), 7);
+    EXPECT_EQ(Sending.Refused(), std::vector<size_t>{6});
+    EXPECT_EQ(Documents[6]->GetStatus(), dsError);
+    EXPECT_EQ(Documents[6]->GetError(), ReportTooLargeText(VeyName(Code, "J0100108", 7), Limit));
+    // Learnt for later: the next page refuses such a report before any key is read.
+    TEmailAccount Account;
+    Account.SMTPHost = "127.0.0.1";
+    Account.SMTPPort = QString::number(Peer.Port());
+    EXPECT_EQ(KnownMailSizeLimit(Account), Limit);
+}
+
+TEST_F(ReportPeerSendingTest, ARefusedMailMarksItsReportsAndTheOthersStillGo)
+{
+    TSmtpPeer Peer;
+    std::vector<IDocumentPtr> Documents = {Protected(VeyName(Code, "J0100108", 1)),
+                                           Protected(VeyName(Code, "J0100108", 2)), Protected(DksName(Code, 1)),
+                                           Protected(PfuName(Code, 1))};
+    int RecordedBeforeSecond = -1;
+    Peer.OnMail = [&](int Mail, const QByteArray&) {
+        if (Mail == 1) {
+            TSentReports Records;
+            GetSentReports(Profile.Id, Records);
+            RecordedBeforeSecond = int(Records.size());
+        }
+        return Mail == 1 ? TSmtpPeer::Refuse : TSmtpPeer::Accept; // the VEY mail, after the first PFU one
+    };
+    TReportSending Sending(Sender(Peer), "buh@example.test", Profile.Id);
+    ASSERT_TRUE(Sending.Run(Documents, {}));
+    EXPECT_EQ(RecordedBeforeSecond, 1);
+    std::vector<TDocumentStatus> States;
+    for (const IDocumentPtr& Document : Documents)
+        States.push_back(Document->GetStatus());
+    EXPECT_EQ(States, (std::vector<TDocumentStatus>{dsError, dsError, dsSended, dsSended}));
+    EXPECT_EQ(Documents[0]->GetError(),
+              "лист не прийнято сервером: Помилка SMTP протоколу (552): 5.3.4 Too much mail data");
+
+    TSentReports Records;
+    ASSERT_TRUE(GetSentReports(Profile.Id, Records));
+    ASSERT_EQ(Records.size(), 2u);
+    EXPECT_EQ(Records[0].FileName, PfuName(Code, 1));
+    EXPECT_EQ(Records[0].ProtectedName, PfuName(Code, 1, u'C'));
+    EXPECT_EQ(Records[0].ReportHash, ContentHash(ReportXml(PfuName(Code, 1))));
+    EXPECT_EQ(Records[1].Agency, daDKS);
+    for (const TSentReport& Record : Records) {
+        EXPECT_FALSE(Record.MessageId.isEmpty());
+        EXPECT_GT(Record.Sent, 0);
+    }
+    EXPECT_TRUE(Peer.Accepted[0].contains(Records[0].MessageId.toLatin1()));
+    EXPECT_TRUE(Peer.Accepted[1].contains(Records[1].MessageId.toLatin1()));
+
+    // A report the name of which tells no agency stops the sending.
+    const std::vector<IDocumentPtr> Unknown = {Protected("report.txt")};
+    try {
+        Sending.Run(Unknown, {});
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Невідома установа.");
     }
 }
 
