@@ -52,10 +52,11 @@ TJournalAnswer LastAnswer(const TJournalRow& Row) { return Row.Agency == daVEY ?
 
 } // namespace
 
-QString JournalDate(TDateTime Value)
+QString JournalDate(TDateTime Value, bool WithTime)
 {
     return WholeDays(Value) == 0 ? QString()
-                                 : QDateTimeFromDateTime(Value).toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+                                 : QDateTimeFromDateTime(Value).toString(WithTime ? QStringLiteral("dd.MM.yy hh:mm")
+                                                                                  : QStringLiteral("dd.MM.yy"));
 }
 
 QString OutcomeWord(TTicketOutcome Outcome)
@@ -150,7 +151,7 @@ TStateMark JournalRowMark(const TJournalRow& Row, TDateTime Now)
         return Last.Result.Outcome == toAccepted ? smAccepted : smWaiting;
     if (Row.Sent != 0 && WholeDays(Now) - WholeDays(Row.Sent) >= OverdueDays)
         return smOverdue;
-    return Row.Sent != 0 ? smSent : smWaiting;
+    return smWaiting;
 }
 
 TReportJournalModel::TReportJournalModel(QObject* Parent) : QAbstractTableModel(Parent) {}
@@ -256,12 +257,12 @@ QString TReportJournalModel::Text(const TJournalRow& Row, int Column) const
     case 2:
         return PeriodText(Row);
     case 3:
-        return JournalDate(Row.Sent);
+        return JournalDate(Row.Sent, true);
     default: {
         const auto Answer = static_cast<TJournalAnswer>(Column - FirstAnswerColumn);
         const TJournalReceipt& Receipt = Row.Receipts[size_t(Answer)];
         if (Receipt.TicketId)
-            return (JournalDate(Receipt.Received) + u' ' + OutcomeWord(Receipt.Result.Outcome)).trimmed();
+            return (JournalDate(Receipt.Received, false) + u' ' + OutcomeWord(Receipt.Result.Outcome)).trimmed();
         return AnswerExpected(Row, Answer) ? QStringLiteral("не отримано") : QString();
     }
     }
@@ -316,10 +317,14 @@ QVariant TReportJournalModel::data(const QModelIndex& Index, int Role) const
 
 QVariant TReportJournalModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
 {
-    if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole || Section < 0 || Section >= ColumnCount)
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= ColumnCount)
         return QVariant();
-    static const char* const Captions[] = {
-        "Установа", "Форма", "Період", "Відправлено", "Повідомлення про доставку", "Квитанція №1", "Квитанція №2"};
+    if (Role == Qt::ToolTipRole && Section == FirstAnswerColumn)
+        return QStringLiteral("Повідомлення про доставку");
+    if (Role != Qt::DisplayRole)
+        return QVariant();
+    static const char* const Captions[] = {"Установа", "Форма",        "Період",      "Відправлено",
+                                           "Доставка", "Квитанція №1", "Квитанція №2"};
     return QString::fromUtf8(Captions[Section]);
 }
 

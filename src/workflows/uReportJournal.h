@@ -56,9 +56,9 @@ bool AnswerExpected(const TJournalRow& Row, TJournalAnswer Answer);
 TStateMark JournalRowMark(const TJournalRow& Row, TDateTime Now);
 
 // The journal's columns: "Установа", "Форма", "Період", "Відправлено",
-// "Повідомлення про доставку", "Квитанція №1", "Квитанція №2". A receipt
-// cell shows the date and the result; a refusal's first error row is its
-// tooltip.
+// "Доставка" (the delivery notice), "Квитанція №1", "Квитанція №2". A
+// receipt cell shows the date and the result; a refusal's first error row
+// is its tooltip.
 class TReportJournalModel : public QAbstractTableModel {
 public:
     static constexpr int ColumnCount = 7;
@@ -97,8 +97,8 @@ private:
     int FSortKey = 0;
 };
 
-// "dd.mm.yyyy hh:mm" of a date-time, empty for 0.
-QString JournalDate(TDateTime Value);
+// "dd.mm.yy hh:mm" (or "dd.mm.yy") of a date-time, empty for 0.
+QString JournalDate(TDateTime Value, bool WithTime);
 // "прийнято", "відхилено", "доставлено", "отримано" by the outcome.
 QString OutcomeWord(TTicketOutcome Outcome);
 

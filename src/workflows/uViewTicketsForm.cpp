@@ -130,10 +130,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     FJournal->header()->setSectionsClickable(true);
     FJournal->header()->setSortIndicatorShown(true);
     FJournal->header()->setStretchLastSection(false);
-    for (int Column : {0, 1, 2})
-        FJournal->header()->resizeSection(Column, Column == 0 ? 80 : 90);
-    for (int Column = 3; Column < TReportJournalModel::ColumnCount; ++Column)
-        FJournal->header()->resizeSection(Column, 170);
+    // Room for "09.12.26 доставлено" beside its picture, in a window of the main window's size.
+    static const int Widths[TReportJournalModel::ColumnCount] = {72, 78, 84, 112, 160, 150, 150};
+    for (int Column = 0; Column < TReportJournalModel::ColumnCount; ++Column)
+        FJournal->header()->resizeSection(Column, Widths[Column]);
     connect(FJournal->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
         if (FBusy.Busy())
             return;
