@@ -5,11 +5,13 @@
 #include "GuiTest.h"
 #include "TestPki.h"
 #include "WorkflowSupport.h"
+#include "uCorePath.h"
 #include "uDataVerify.h"
 #include "uFactories.h"
 #include "uMainForm.h"
 #include "uReportJournal.h"
 #include "uViewTicketsForm.h"
+#include "uWorkPage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -50,12 +52,17 @@ protected:
     void SetUp() override
     {
         GuiTest::SetUp();
+        if (Mail) {
+            TestPki();
+            ClearAgencyMailboxes();
+        } else {
+            SetFakeClock(Clock);
+        }
         WriteAgencyParams(Root());
         VerifyDatabase();
-        SetFakeClock(Clock);
-        Today = DateTimeFromQDateTime(Clock);
-        Profile =
-            StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"), asSaveToFile, false);
+        Today = Mail ? Now() : DateTimeFromQDateTime(Clock);
+        Profile = StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"),
+                               Mail ? asSendWiaEmail : asSaveToFile, Mail);
     }
     void TearDown() override
     {
@@ -126,6 +133,7 @@ protected:
     }
     QString Label(const char* Name) const { return Page->findChild<QLabel*>(QString::fromLatin1(Name))->text(); }
 
+    bool Mail = false; // a profile that receives from the agencies' test mail servers
     TDateTime Today = 0;
     TProfile Profile;
     std::unique_ptr<TqorMainForm> Window;
@@ -257,6 +265,67 @@ TEST_F(ReportJournal, DeletingTheProfileClosesItsPage)
     Window->findChild<QAction*>(QStringLiteral("ActionProfileDel"))->trigger();
     EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageStart));
     EXPECT_EQ(Window->Page(TqorMainForm::PageSavedTickets), nullptr);
+}
+
+class ReportJournalRoundTrip : public ReportJournal {
+protected:
+    ReportJournalRoundTrip() { Mail = true; }
+};
+
+// Reports answered by the gateway simulator, received, opened and kept by
+// the receipt page, then seen in the journal: accepted, refused with the
+// simulator's error row, and a report whose answer never came.
+TEST_F(ReportJournalRoundTrip, SandboxAnswersAcceptedRefusedAndMissing)
+{
+    const QString Good = VeyName(QStringLiteral("J0100114")), Bad = VeyName(QStringLiteral("J0200114")),
+                  Lost = VeyName(QStringLiteral("J0500105"));
+    const QStringList Keys{QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")};
+    const auto Tamper = [](QByteArray& Signed) { Signed.replace("<TITLE>AAAA", "<TITLE>BBBB"); };
+    ASSERT_TRUE(MailReports(QStringLiteral("vey"), {{Good, ProtectReport(Good, SampleReport(), Keys)},
+                                                    {Bad, ProtectReport(Bad, SampleReport(QStringLiteral("AAAA")), Keys,
+                                                                        Address(EnterpriseUser), Tamper)}}));
+    Sent(Good, Today);
+    Sent(Bad, Today);
+    Sent(Lost, Today - OverdueDays - 1);
+    const TToolResult Gateway = RunGateway(Root() + QStringLiteral("gateway"));
+    ASSERT_EQ(Gateway.Code, 0) << Gateway.Output.toStdString();
+    ASSERT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 5) << Gateway.Output.toStdString();
+
+    // The receipt page receives, opens (its list marks each state with a picture) and keeps them.
+    GetConfiguration()->WriteSetting(QStringLiteral("profile_current"), QString::number(Profile.Id));
+    Window = std::make_unique<TqorMainForm>();
+    Window->show();
+    QCoreApplication::processEvents();
+    TDialogScript::Answer(drYes); // "Прийняти квитанції?"
+    QTest::mouseClick(Window->findChild<QToolButton*>(QStringLiteral("ButtonTicketsGet")), Qt::LeftButton);
+    TWorkPage* Receipts = Window->Page(TqorMainForm::PageTickets);
+    QTest::qWait(120);
+    ASSERT_TRUE(WaitFor([&] { return Receipts->CanClose(); }, 30000));
+    SupplyKey(QStringLiteral("12345678-stamp"));
+    Receipts->findChild<QAction*>(QStringLiteral("ActionOpen"))->trigger();
+    const QAbstractItemModel* Files = Receipts->findChild<QTreeView*>(QStringLiteral("ListTickets"))->model();
+    ASSERT_EQ(Files->rowCount(), 5) << ShownTexts().join(u'\n').toStdString()
+                                    << ReadFile(GetDebugFolder() + QStringLiteral("receive_tickets.log")).toStdString();
+    EXPECT_EQ(Files->data(Files->index(0, 1), Qt::DecorationRole).typeId(), QMetaType::QIcon);
+    Receipts->findChild<QAction*>(QStringLiteral("ActionSave"))->trigger();
+    ASSERT_EQ(Window->PageIndex(), int(TqorMainForm::PageStart)) << ShownTexts().join(u'\n').toStdString();
+
+    OpenPage();
+    QTest::mouseClick(Page->findChild<QPushButton*>(QStringLiteral("ButtonViewJournal")), Qt::LeftButton);
+    ASSERT_EQ(Page->JournalModel()->rowCount(), 3);
+    const QString Day = JournalDate(Today, false) + u' ';
+    EXPECT_EQ(Row(QStringLiteral("J0100114")).mid(4),
+              (QStringList{Day + "доставлено", Day + "прийнято", Day + "прийнято"}));
+    EXPECT_EQ(Row(QStringLiteral("J0200114")).mid(4), (QStringList{Day + "доставлено", Day + "відхилено", ""}));
+    EXPECT_TRUE(Row(QStringLiteral("J0200114"), Qt::ToolTipRole)[5].startsWith(QStringLiteral("Підпис документа")))
+        << Row(QStringLiteral("J0200114"), Qt::ToolTipRole)[5].toStdString();
+    EXPECT_EQ(Row(QStringLiteral("J0500105")).mid(4), (QStringList{"не отримано", "не отримано", "не отримано"}));
+    std::vector<TStateMark> Marks;
+    for (int R = 0; R < 3; ++R)
+        Marks.push_back(JournalRowMark(Page->JournalModel()->RowAt(R), Now()));
+    std::sort(Marks.begin(), Marks.end());
+    EXPECT_EQ(Marks, (std::vector<TStateMark>{smAccepted, smError, smOverdue}));
+    SaveScreenshot(Window.get(), QStringLiteral("saved_receipts_journal_sandbox"));
 }
 
 } // namespace
