@@ -75,19 +75,21 @@ QString OutcomeWord(TTicketOutcome Outcome)
 
 QString JournalKey(const QString& FileName)
 {
-    QString Name = FileName.mid(std::max(FileName.lastIndexOf(u'/'), FileName.lastIndexOf(u'\\')) + 1);
+    // Cut as a view: a journal keys every receipt of the profile.
+    QStringView Name(FileName);
+    Name = Name.mid(std::max(Name.lastIndexOf(u'/'), Name.lastIndexOf(u'\\')) + 1);
     const qsizetype Dot = Name.lastIndexOf(u'.');
     if (Dot >= 0)
-        Name.truncate(Dot);
+        Name = Name.left(Dot);
     for (QChar Cut : {QChar(u'-'), QChar(u'(')}) {
         const qsizetype At = Name.indexOf(Cut);
         if (At >= 0)
-            Name.truncate(At);
+            Name = Name.left(At);
     }
-    Name = Name.trimmed().toUpper();
+    Name = Name.trimmed();
     if (Name.size() == PfuNameLength)
         Name.chop(1);
-    return Name;
+    return Name.toString().toUpper();
 }
 
 TJournal BuildJournal(const TSentReports& Sent, const TTicketItems& Tickets)
@@ -162,15 +164,6 @@ void TReportJournalModel::SetJournal(TJournal Journal)
     FJournal = std::move(Journal);
     FRows.clear();
     FHaystacks.clear();
-    FHaystacks.reserve(FJournal.size());
-    for (const TJournalRow& Row : FJournal) {
-        QString Text = Row.FileName + u'\n' + Row.FormCode;
-        for (const TJournalReceipt& Receipt : Row.Receipts)
-            if (Receipt.TicketId)
-                Text += u'\n' + OutcomeWord(Receipt.Result.Outcome) + u'\n' + Receipt.Result.Text + u'\n' +
-                        Receipt.Result.FirstError;
-        FHaystacks.push_back(Text.toCaseFolded());
-    }
     endResetModel();
 }
 
@@ -182,7 +175,22 @@ int TReportJournalModel::Fill(TFilterPeriod Period, TDateTime Now, const QString
     FMarks.clear();
     FMarks.reserve(FJournal.size());
     const QString Needle = Search.trimmed().toCaseFolded();
+    // Made at the first search: most openings of the page search nothing.
+    if (!Needle.isEmpty() && FHaystacks.empty()) {
+        FHaystacks.reserve(FJournal.size());
+        for (const TJournalRow& Row : FJournal) {
+            QString Text = Row.FileName + u'\n' + Row.FormCode;
+            for (const TJournalReceipt& Receipt : Row.Receipts)
+                if (Receipt.TicketId)
+                    Text += u'\n' + OutcomeWord(Receipt.Result.Outcome) + u'\n' + Receipt.Result.Text + u'\n' +
+                            Receipt.Result.FirstError;
+            FHaystacks.push_back(Text.toCaseFolded());
+        }
+    }
+    std::vector<TDateTime> Latests;
+    Latests.reserve(FJournal.size());
     for (size_t I = 0; I < FJournal.size(); ++I) {
+        Latests.push_back(Latest(FJournal[I]));
         const TJournalRow& Row = FJournal[I];
         FMarks.push_back(JournalRowMark(Row, Now));
         bool InPeriod = Row.Sent != 0 && PassesPeriod(Row.Sent, Now, Period);
@@ -191,8 +199,7 @@ int TReportJournalModel::Fill(TFilterPeriod Period, TDateTime Now, const QString
         if (InPeriod && (Needle.isEmpty() || FHaystacks[I].contains(Needle)))
             FRows.push_back(int(I));
     }
-    std::stable_sort(FRows.begin(), FRows.end(),
-                     [&](int A, int B) { return Latest(FJournal[size_t(A)]) > Latest(FJournal[size_t(B)]); });
+    std::stable_sort(FRows.begin(), FRows.end(), [&](int A, int B) { return Latests[size_t(A)] > Latests[size_t(B)]; });
     FSortKey = 0;
     endResetModel();
     return int(FRows.size());
