@@ -39,7 +39,7 @@ namespace {
 
 // Three receipts each, but every 50th report not yet answered: 18,000 receipts.
 constexpr int ReportsPerEnterprise = 6122;
-constexpr int Measured = 50;               // the enterprise whose page is opened
+constexpr int Measured = 50; // the enterprise whose page is opened
 
 double CpuMs()
 {
@@ -297,8 +297,7 @@ int main(int argc, char** argv)
             Store.Take(Timer);
             // The journal's parts: the record of sent reports, the rows, the model.
             Timer = TTimer();
-            TSentReports SentReports;
-            GetSentReports(Enterprise, SentReports);
+            const TSentReports SentReports = ReadJournalSentReports(Enterprise);
             SentRead.Take(Timer);
             Timer = TTimer();
             TJournal Rows = BuildJournal(SentReports, Items);
@@ -362,7 +361,7 @@ int main(int argc, char** argv)
                 Page.Wall, Page.Cpu, Page.Wall / Bare.Wall, Page.Cpu / Bare.Cpu, Page.Wall / Read.Wall);
     std::printf("journal view made and shown     %7.1f / %7.1f   ratio to the list view %.2f\n", Journal.Wall,
                 Journal.Cpu, Journal.Wall / Page.Wall);
-    std::printf("  of it: GetSentReports %.1f / %.1f, BuildJournal %.1f / %.1f, model filled %.1f / %.1f\n",
+    std::printf("  of it: sent reports read %.1f / %.1f, BuildJournal %.1f / %.1f, model filled %.1f / %.1f\n",
                 SentRead.Wall, SentRead.Cpu, Build.Wall, Build.Cpu, Model.Wall, Model.Cpu);
     std::printf("longest change (both views; wall / processor ms): period %.1f / %.1f, sort column %.1f / %.1f, "
                 "search %.1f / %.1f\n",

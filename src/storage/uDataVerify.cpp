@@ -51,6 +51,10 @@ void ConvertToRevision2(IQuery& Query)
     Query.Exec(QStringLiteral("create index if not exists TICKET_LIST on TICKET(ID_PROFILE, ID, FILE_NAME, AGENCY, "
                               "RECEIVED, RESULT, RESULT_KIND, RESULT_TEXT, RESULT_ERROR)"),
                {});
+    // The report journal reads a profile's sent reports from one index too.
+    Query.Exec(QStringLiteral("create index if not exists SENT_REPORT_LIST on SENT_REPORT(ID_PROFILE, ID, AGENCY, "
+                              "FILE_NAME, PROTECTED_NAME, SENT)"),
+               {});
     ReadMissingTicketResults(Query);
 }
 

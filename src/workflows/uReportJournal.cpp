@@ -92,6 +92,27 @@ QString JournalKey(const QString& FileName)
     return Name.toString().toUpper();
 }
 
+TSentReports ReadJournalSentReports(int32_t ProfileId)
+{
+    TSentReports Reports;
+    const IQueryResultsPtr Rows = CreateQuery(QString())->Select(
+        QStringLiteral("select ID, AGENCY, FILE_NAME, PROTECTED_NAME, SENT from SENT_REPORT where ID_PROFILE=:1 "
+                       "order by ID"),
+        {ProfileId});
+    const QString Id = QStringLiteral("ID"), Agency = QStringLiteral("AGENCY"), FileName = QStringLiteral("FILE_NAME"),
+                  Protected = QStringLiteral("PROTECTED_NAME"), Sent = QStringLiteral("SENT");
+    for (; Rows && !Rows->Eof(); Rows->Next()) {
+        TSentReport& Report = Reports.emplace_back();
+        Report.Id = Rows->GetValue(Id).ToInt();
+        Report.ProfileId = ProfileId;
+        Report.Agency = static_cast<TDocumentAgency>(Rows->GetValue(Agency).ToInt());
+        Report.FileName = Rows->GetValue(FileName).ToString();
+        Report.ProtectedName = Rows->GetValue(Protected).ToString();
+        Report.Sent = Rows->GetValue(Sent).ToDouble();
+    }
+    return Reports;
+}
+
 TJournal BuildJournal(const TSentReports& Sent, const TTicketItems& Tickets)
 {
     TJournal Journal;

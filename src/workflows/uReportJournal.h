@@ -43,6 +43,9 @@ using TJournal = std::vector<TJournalRow>;
 // extension, copy or receipt suffix), upper case, a pension-fund name
 // without its last character.
 QString JournalKey(const QString& FileName);
+// The profile's sent reports as the journal needs them (agency, names and
+// date, read from one index; no hash or message id), oldest first.
+TSentReports ReadJournalSentReports(int32_t ProfileId);
 // The rows of the profile's reports: one per key, in the order first met
 // (sent reports first). Of several receipts of one answer the latest counts.
 TJournal BuildJournal(const TSentReports& Sent, const TTicketItems& Tickets);

@@ -255,9 +255,7 @@ void TFrameSavedTickets::FillList()
     FLabelPeriod->setText(FilterPeriodCaption(FFilterPeriod));
     if (FJournalShown) {
         if (!FJournalBuilt) {
-            TSentReports Sent;
-            GetSentReports(FProfileIdLoaded, Sent);
-            FJournalModel->SetJournal(BuildJournal(Sent, FTickets));
+            FJournalModel->SetJournal(BuildJournal(ReadJournalSentReports(FProfileIdLoaded), FTickets));
             FJournalBuilt = true;
         }
         const int Rows = FJournalModel->Fill(FFilterPeriod, Now(), FSearch);

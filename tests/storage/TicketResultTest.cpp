@@ -138,6 +138,9 @@ TEST_F(TicketListTest, ResultsAreReadOnceByTheConversionAndWhenStored)
     EXPECT_THAT(QueryPlan(QStringLiteral("select ID, FILE_NAME, AGENCY, RECEIVED, RESULT, RESULT_KIND, RESULT_TEXT, "
                                          "RESULT_ERROR from TICKET where ID_PROFILE=1 order by ID")),
                 ::testing::ElementsAre(::testing::HasSubstr("USING COVERING INDEX TICKET_LIST (ID_PROFILE=?)")));
+    EXPECT_THAT(QueryPlan(QStringLiteral("select ID, AGENCY, FILE_NAME, PROTECTED_NAME, SENT from SENT_REPORT where "
+                                         "ID_PROFILE=1 order by ID")),
+                ::testing::ElementsAre(::testing::HasSubstr("USING COVERING INDEX SENT_REPORT_LIST (ID_PROFILE=?)")));
 }
 
 } // namespace
