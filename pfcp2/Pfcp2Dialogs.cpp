@@ -11,6 +11,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <openssl/x509v3.h>
 
 namespace pfcp2 {
@@ -98,9 +100,19 @@ bool AskKeyFile(const QString& Title, QString& FileName, QByteArray& Password)
     QDialog Dialog(QApplication::activeWindow());
     Dialog.setObjectName(QStringLiteral("PFKeyDialog"));
     Dialog.setWindowTitle(Title.isEmpty() ? QStringLiteral("Зчитування особистого ключа") : Title);
+    // A program asks for each of its keys under its own title (the
+    // director's, the stamp's): each dialog opens on the file chosen for it
+    // last, not on the last file of any key.
+    QString TitleName = Dialog.windowTitle();
+    for (QChar& Char : TitleName)
+        if (QStringLiteral("=;[]\r\n").contains(Char))
+            Char = u'_';
+    const QFileInfo LastFile(ReadSetting(SectionName(KeyFilesSection), TitleName));
     auto* Folder = new QLineEdit(&Dialog);
     Folder->setObjectName(QStringLiteral("FolderEdit"));
     QString Last = ReadSetting(SectionName(KeyMediaSection), QString::fromLatin1(PathValue));
+    if (LastFile.isFile())
+        Last = QDir::toNativeSeparators(LastFile.absolutePath());
     Folder->setText(Last.isEmpty() ? QDir::toNativeSeparators(QDir::homePath()) : Last);
     auto* Files = new QComboBox(&Dialog);
     Files->setObjectName(QStringLiteral("KeyFileBox"));
@@ -121,6 +133,8 @@ bool AskKeyFile(const QString& Title, QString& FileName, QByteArray& Password)
     QObject::connect(Buttons, &QDialogButtonBox::accepted, &Dialog, &QDialog::accept);
     QObject::connect(Buttons, &QDialogButtonBox::rejected, &Dialog, &QDialog::reject);
     Refill();
+    if (LastFile.isFile())
+        Files->setCurrentIndex(std::max(0, Files->findData(LastFile.absoluteFilePath())));
 
     auto* Form = new QFormLayout;
     Form->addRow(QStringLiteral("Носій ключа:"), FolderField(Folder, &Dialog));
@@ -138,6 +152,7 @@ bool AskKeyFile(const QString& Title, QString& FileName, QByteArray& Password)
         Password = Text.toUtf8();
         Text.fill(QChar(0));
         WriteSetting(SectionName(KeyMediaSection), QString::fromLatin1(PathValue), Folder->text());
+        WriteSetting(SectionName(KeyFilesSection), TitleName, FileName);
     }
     PasswordEdit->setText(QString(PasswordEdit->text().size(), QChar(0)));
     PasswordEdit->clear();

@@ -13,6 +13,9 @@ QString SettingsFilePath();
 inline const char* FileStoreSection = "End User\\FileStore";
 inline const char* KeyMediaSection = "End User\\KeyMedia";
 inline const char* PathValue = "Path";
+// The key file chosen last in the key dialog of each title, the title as the
+// name (its "=", ";", "[", "]" and line breaks made "_").
+inline const char* KeyFilesSection = "End User\\KeyFiles";
 
 // Empty when the file, section or value is missing.
 QString ReadSetting(const QString& Section, const QString& Name);

@@ -970,6 +970,12 @@ void TqorMainForm::ActionProfileDelExecute()
     if (AskYesNo(Question, this) != drYes)
         return;
     DeleteProfile(Id);
+    // Its saved-receipts page would go on listing and opening what is gone.
+    if (FFrameSavedTickets && FFrameSavedTickets->ProfileId() == Id) {
+        if (FPageIndex == PageSavedTickets)
+            SetPageIndex(PageStart);
+        delete FFrameSavedTickets.data();
+    }
     FProfiles.erase(std::remove_if(FProfiles.begin(), FProfiles.end(),
                                    [Id](const TProfileEntry& Entry) { return Entry.second == Id; }),
                     FProfiles.end());

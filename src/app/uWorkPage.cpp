@@ -1,10 +1,18 @@
 #include "uWorkPage.h"
 
+#include "uStateIcons.h"
+
 #include <QFrame>
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace kelvora {
+
+TWorkPage::TWorkPage(int ProfileId, QWidget* Parent) : QWidget(Parent), FProfileId(ProfileId)
+{
+    // The pages' lists mark each state with a picture.
+    InstallStateIcons();
+}
 
 QWidget* CreatePageHeader(QWidget* Parent, const QString& Title, const QString& Subtitle)
 {

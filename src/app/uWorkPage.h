@@ -13,7 +13,7 @@ namespace kelvora {
 
 class TWorkPage : public QWidget {
 public:
-    TWorkPage(int ProfileId, QWidget* Parent) : QWidget(Parent), FProfileId(ProfileId) {}
+    TWorkPage(int ProfileId, QWidget* Parent);
     int ProfileId() const { return FProfileId; }
     // False while the page works or the user refuses to leave.
     virtual bool CanClose() = 0;

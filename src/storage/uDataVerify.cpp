@@ -5,6 +5,7 @@
 #include "uFactories.h"
 #include "uProcessMessages.h"
 #include "uQueryImpl.h"
+#include "uTicket.h"
 
 namespace kelvora {
 
@@ -38,6 +39,23 @@ void ConvertToRevision2(IQuery& Query)
                       {QStringLiteral("content_hash")}))
         Query.Exec(QStringLiteral("alter table TICKET add column CONTENT_HASH TEXT"), {});
     Query.Exec(QStringLiteral("create index if not exists TICKET_HASH on TICKET(ID_PROFILE, CONTENT_HASH)"), {});
+    // What each receipt says about its report, read once from its text: the
+    // receipt lists then read one index, never the texts.
+    for (const char* Column : {"RESULT INTEGER", "RESULT_KIND INTEGER", "RESULT_TEXT TEXT", "RESULT_ERROR TEXT"}) {
+        const QString Definition = QString::fromLatin1(Column);
+        const QString Name = Definition.section(u' ', 0, 0);
+        if (!Query.Select(QStringLiteral("select 1 from pragma_table_info('TICKET') where lower(name)=:1"),
+                          {Name.toLower()}))
+            Query.Exec(QStringLiteral("alter table TICKET add column ") + Definition, {});
+    }
+    Query.Exec(QStringLiteral("create index if not exists TICKET_LIST on TICKET(ID_PROFILE, ID, FILE_NAME, AGENCY, "
+                              "RECEIVED, RESULT, RESULT_KIND, RESULT_TEXT, RESULT_ERROR)"),
+               {});
+    // The report journal reads a profile's sent reports from one index too.
+    Query.Exec(QStringLiteral("create index if not exists SENT_REPORT_LIST on SENT_REPORT(ID_PROFILE, ID, AGENCY, "
+                              "FILE_NAME, PROTECTED_NAME, SENT)"),
+               {});
+    ReadMissingTicketResults(Query);
 }
 
 } // namespace

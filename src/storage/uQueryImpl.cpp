@@ -485,11 +485,22 @@ void TQueryResults::Next() { ++FIndex; }
 
 bool TQueryResults::Eof() { return FIndex >= FRecords.size(); }
 
+int TQueryResults::ColumnOf(const QString& Name)
+{
+    for (const auto& [Asked, Column] : FAsked)
+        if (Asked == Name)
+            return Column;
+    const int Column = FColumns.value(Name.toLower(), -1);
+    if (FAsked.size() < 64)
+        FAsked.emplace_back(Name, Column);
+    return Column;
+}
+
 Variant TQueryResults::GetValue(const QString& Name)
 {
     if (Eof())
         return Variant();
-    const int Column = FColumns.value(Name.toLower(), -1);
+    const int Column = ColumnOf(Name);
     return Column < 0 ? Variant(int32_t(0)) : FRecords[FIndex][Column];
 }
 

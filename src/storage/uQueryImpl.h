@@ -50,7 +50,12 @@ public:
     Variant GetValue(const QString& Name) override;
 
 private:
+    int ColumnOf(const QString& Name);
+
     QHash<QString, int> FColumns; // lower-cased name -> index in a record
+    // Names asked for as they were given: a store asks for the same few on
+    // every row, and lower-casing each ask cost as much as the read itself.
+    std::vector<std::pair<QString, int>> FAsked;
     std::vector<TRecord> FRecords;
     size_t FIndex = 0;
 };

@@ -3,7 +3,41 @@
 #include "uException.h"
 #include "uFactories.h"
 
+#include <QStringList>
+
 namespace kelvora {
+
+namespace {
+
+TTicket ReadTicket(IQueryResults& Row)
+{
+    TTicket Ticket;
+    Ticket.Id = Row.GetValue(QStringLiteral("ID")).ToInt();
+    Ticket.ProfileId = Row.GetValue(QStringLiteral("ID_PROFILE")).ToInt();
+    Ticket.FileName = Row.GetValue(QStringLiteral("FILE_NAME")).ToString();
+    Ticket.Agency = static_cast<TDocumentAgency>(Row.GetValue(QStringLiteral("AGENCY")).ToInt());
+    Ticket.Received = Row.GetValue(QStringLiteral("RECEIVED")).ToDouble();
+    Ticket.Data = Row.GetValue(QStringLiteral("CONTENT")).ToString();
+    const Variant Hash = Row.GetValue(QStringLiteral("CONTENT_HASH"));
+    // A file not yet converted has no such column (read as integer 0).
+    Ticket.ContentHash = Hash.GetKind() == Variant::vkText ? Hash.ToString() : QString();
+    return Ticket;
+}
+
+// Whether the file has the result columns (a converted file does).
+bool HasResultColumns(IQuery& Query)
+{
+    return bool(Query.Select(QStringLiteral("select 1 from pragma_table_info('TICKET') where lower(name)='result'")));
+}
+
+void WriteResult(IQuery& Query, int32_t Id, const TTicketResult& Result)
+{
+    Query.Exec(QStringLiteral("update TICKET set RESULT=:1, RESULT_KIND=:2, RESULT_TEXT=:3, RESULT_ERROR=:4 "
+                              "where ID=:5"),
+               {int32_t(Result.Outcome), int32_t(Result.Kind), Result.Text, Result.FirstError, Id});
+}
+
+} // namespace
 
 void ClearTicket(TTicket& Ticket) { Ticket = TTicket(); }
 
@@ -13,20 +47,78 @@ bool GetTickets(int32_t ProfileId, TTickets& Tickets)
         CreateQuery(QString())->Select(QStringLiteral("select * from TICKET where ID_PROFILE=:1"), {ProfileId});
     if (!Rows)
         return false;
+    for (; !Rows->Eof(); Rows->Next())
+        Tickets.push_back(ReadTicket(*Rows));
+    return true;
+}
+
+bool GetTicket(int32_t Id, TTicket& Ticket)
+{
+    const IQueryResultsPtr Row =
+        CreateQuery(QString())->Select(QStringLiteral("select * from TICKET where ID=:1"), {Id});
+    if (!Row)
+        return false;
+    Ticket = ReadTicket(*Row);
+    return true;
+}
+
+bool GetTicketItems(int32_t ProfileId, TTicketItems& Items)
+{
+    const IQueryPtr Query = CreateQuery(QString());
+    // The columns are all in one index, so the receipts' texts are never
+    // read from the disk to list them.
+    const IQueryResultsPtr Rows =
+        HasResultColumns(*Query)
+            ? Query->Select(QStringLiteral("select ID, FILE_NAME, AGENCY, RECEIVED, RESULT, RESULT_KIND, RESULT_TEXT, "
+                                           "RESULT_ERROR from TICKET where ID_PROFILE=:1 order by ID"),
+                            {ProfileId})
+            : Query->Select(QStringLiteral("select ID, FILE_NAME, AGENCY, RECEIVED from TICKET where ID_PROFILE=:1 "
+                                           "order by ID"),
+                            {ProfileId});
+    if (!Rows)
+        return false;
+    const QString Id = QStringLiteral("ID"), FileName = QStringLiteral("FILE_NAME"), Agency = QStringLiteral("AGENCY"),
+                  Received = QStringLiteral("RECEIVED"), Outcome = QStringLiteral("RESULT"),
+                  Kind = QStringLiteral("RESULT_KIND"), Text = QStringLiteral("RESULT_TEXT"),
+                  Error = QStringLiteral("RESULT_ERROR");
     for (; !Rows->Eof(); Rows->Next()) {
-        TTicket Ticket;
-        Ticket.Id = Rows->GetValue(QStringLiteral("ID")).ToInt();
-        Ticket.ProfileId = Rows->GetValue(QStringLiteral("ID_PROFILE")).ToInt();
-        Ticket.FileName = Rows->GetValue(QStringLiteral("FILE_NAME")).ToString();
-        Ticket.Agency = static_cast<TDocumentAgency>(Rows->GetValue(QStringLiteral("AGENCY")).ToInt());
-        Ticket.Received = Rows->GetValue(QStringLiteral("RECEIVED")).ToDouble();
-        Ticket.Data = Rows->GetValue(QStringLiteral("CONTENT")).ToString();
-        const Variant Hash = Rows->GetValue(QStringLiteral("CONTENT_HASH"));
-        // A file not yet converted has no such column (read as integer 0).
-        Ticket.ContentHash = Hash.GetKind() == Variant::vkText ? Hash.ToString() : QString();
-        Tickets.push_back(std::move(Ticket));
+        TTicketItem Item;
+        Item.Id = Rows->GetValue(Id).ToInt();
+        Item.FileName = Rows->GetValue(FileName).ToString();
+        Item.Agency = static_cast<TDocumentAgency>(Rows->GetValue(Agency).ToInt());
+        Item.Received = Rows->GetValue(Received).ToDouble();
+        Item.Result.Outcome = static_cast<TTicketOutcome>(Rows->GetValue(Outcome).ToInt());
+        Item.Result.Kind = static_cast<TTicketKind>(Rows->GetValue(Kind).ToInt());
+        Item.Result.Text = Rows->GetValue(Text).ToString();
+        Item.Result.FirstError = Rows->GetValue(Error).ToString();
+        if (Item.Result.Kind == tkUnknown)
+            Item.Result.Kind = TicketKindOfName(Item.FileName);
+        Items.push_back(std::move(Item));
     }
     return true;
+}
+
+void ReadMissingTicketResults(IQuery& Query)
+{
+    // A page at a time: an office's file holds millions of receipts.
+    constexpr int PageRows = 500;
+    int64_t After = 0;
+    for (;;) {
+        const IQueryResultsPtr Rows = Query.Select(
+            QStringLiteral("select ID, FILE_NAME, CONTENT from TICKET where RESULT is null and ID>:1 order by ID "
+                           "limit %1")
+                .arg(PageRows),
+            {After});
+        if (!Rows)
+            return;
+        for (; !Rows->Eof(); Rows->Next()) {
+            const int32_t Id = Rows->GetValue(QStringLiteral("ID")).ToInt();
+            WriteResult(Query, Id,
+                        ReadTicketResult(Rows->GetValue(QStringLiteral("FILE_NAME")).ToString(),
+                                         Rows->GetValue(QStringLiteral("CONTENT")).ToString()));
+            After = Id;
+        }
+    }
 }
 
 bool AddTicket(TTicket& Ticket)
@@ -34,16 +126,29 @@ bool AddTicket(TTicket& Ticket)
     if (Ticket.ProfileId == 0)
         throw Exception(QStringLiteral("Профіль не знайдено."));
     QueryParams Params{Ticket.ProfileId, Ticket.FileName, Ticket.Data, Ticket.Received, int32_t(Ticket.Agency)};
-    QString SQL = QStringLiteral(
-        "insert into TICKET(ID_PROFILE, FILE_NAME, CONTENT, RECEIVED, AGENCY) values (:1, :2, :3, :4, :5)");
+    QStringList Columns{QStringLiteral("ID_PROFILE"), QStringLiteral("FILE_NAME"), QStringLiteral("CONTENT"),
+                        QStringLiteral("RECEIVED"), QStringLiteral("AGENCY")};
     // A receipt without the hash of its received file (one restored from
     // elsewhere) is written as older revisions wrote it.
     if (!Ticket.ContentHash.isEmpty()) {
-        SQL = QStringLiteral("insert into TICKET(ID_PROFILE, FILE_NAME, CONTENT, RECEIVED, AGENCY, CONTENT_HASH) "
-                             "values (:1, :2, :3, :4, :5, :6)");
+        Columns << QStringLiteral("CONTENT_HASH");
         Params.emplace_back(Ticket.ContentHash);
     }
-    const IQueryResultsPtr Row = CreateQuery(QString())->Insert(SQL, Params);
+    const IQueryPtr Query = CreateQuery(QString());
+    // The result is read once, here, so that the lists never read the text.
+    if (HasResultColumns(*Query)) {
+        const TTicketResult Result = ReadTicketResult(Ticket.FileName, Ticket.Data);
+        Columns << QStringLiteral("RESULT") << QStringLiteral("RESULT_KIND") << QStringLiteral("RESULT_TEXT")
+                << QStringLiteral("RESULT_ERROR");
+        Params.insert(Params.end(), {int32_t(Result.Outcome), int32_t(Result.Kind), Result.Text, Result.FirstError});
+    }
+    QStringList Places;
+    for (size_t I = 1; I <= Params.size(); ++I)
+        Places << QStringLiteral(":%1").arg(I);
+    const IQueryResultsPtr Row =
+        Query->Insert(QStringLiteral("insert into TICKET(%1) values (%2)")
+                          .arg(Columns.join(QStringLiteral(", ")), Places.join(QStringLiteral(", "))),
+                      Params);
     Ticket.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
     return true;
 }

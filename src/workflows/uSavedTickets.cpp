@@ -124,11 +124,12 @@ int64_t DateRank(TDateTime Received)
 
 TSavedTicketsModel::TSavedTicketsModel(QObject* Parent) : QAbstractTableModel(Parent) {}
 
-void TSavedTicketsModel::SetTickets(const TTickets* Tickets)
+void TSavedTicketsModel::SetTickets(const TTicketItems* Tickets)
 {
     beginResetModel();
     FTickets = Tickets;
     FRows.clear();
+    FHaystacks.clear();
     FCaptions.clear();
     FTypes.clear();
     for (auto& Ranks : FRanks)
@@ -139,7 +140,7 @@ void TSavedTicketsModel::SetTickets(const TTickets* Tickets)
         FTypes.reserve(Count);
         FRanks[1].reserve(Count);
         FRanks[2].reserve(Count);
-        for (const TTicket& Ticket : *FTickets) {
+        for (const TTicketItem& Ticket : *FTickets) {
             FCaptions.push_back(BareFileName(Ticket.FileName));
             FTypes.push_back(TypeIndex(TicketTypeLabel(Ticket.FileName)));
             FRanks[1].push_back(TypePlaces()[FTypes.back()]);
@@ -151,7 +152,7 @@ void TSavedTicketsModel::SetTickets(const TTickets* Tickets)
     endResetModel();
 }
 
-int TSavedTicketsModel::Fill(TFilterPeriod Period, TDateTime Now)
+int TSavedTicketsModel::Fill(TFilterPeriod Period, TDateTime Now, const QString& Search)
 {
     beginResetModel();
     FRows.clear();
@@ -160,9 +161,16 @@ int TSavedTicketsModel::Fill(TFilterPeriod Period, TDateTime Now)
         endResetModel();
         return 0;
     }
-    const TTickets& Tickets = *FTickets;
+    const TTicketItems& Tickets = *FTickets;
+    const QString Needle = Search.trimmed().toCaseFolded();
+    if (!Needle.isEmpty() && FHaystacks.empty()) {
+        FHaystacks.reserve(Tickets.size());
+        for (const TTicketItem& Ticket : Tickets)
+            FHaystacks.push_back(
+                (Ticket.FileName + u'\n' + Ticket.Result.Text + u'\n' + Ticket.Result.FirstError).toCaseFolded());
+    }
     for (size_t I = 0; I < Tickets.size(); ++I)
-        if (PassesPeriod(Tickets[I].Received, Now, Period))
+        if (PassesPeriod(Tickets[I].Received, Now, Period) && (Needle.isEmpty() || FHaystacks[I].contains(Needle)))
             FRows.push_back(static_cast<int>(I));
     std::stable_sort(FRows.begin(), FRows.end(),
                      [&](int A, int B) { return Tickets[size_t(A)].Received > Tickets[size_t(B)].Received; });

@@ -35,9 +35,11 @@ public:
     explicit TSavedTicketsModel(QObject* Parent = nullptr);
 
     // The receipts, kept by reference until the next call; none are shown until Fill.
-    void SetTickets(const TTickets* Tickets);
-    // The rows of the receipts that pass Period, in date order; their number.
-    int Fill(TFilterPeriod Period, TDateTime Now);
+    void SetTickets(const TTicketItems* Tickets);
+    // The rows of the receipts that pass Period and hold Search (in the file
+    // name, which holds the form code, or the result; letter case ignored),
+    // in date order; their number.
+    int Fill(TFilterPeriod Period, TDateTime Now, const QString& Search = QString());
     void ClickColumn(int Column);
     int SortKey() const { return FSortKey; }
     // The index in the receipts of the row's receipt.
@@ -52,9 +54,10 @@ private:
     QString Text(int Ticket, int Column) const;
     void SortRows(const std::vector<int64_t>& Ranks, bool Descending);
 
-    const TTickets* FTickets = nullptr;
-    std::vector<QString> FCaptions; // the file names without extension
-    std::vector<uint8_t> FTypes;    // index of the type label
+    const TTicketItems* FTickets = nullptr;
+    std::vector<QString> FHaystacks; // per receipt, case-folded; made at the first search
+    std::vector<QString> FCaptions;  // the file names without extension
+    std::vector<uint8_t> FTypes;     // index of the type label
     // Per column, a number per receipt that orders the receipts as the
     // column's texts compare: the captions' places, the labels' places, and
     // for the dates (whose texts start with the year, then the month's name,

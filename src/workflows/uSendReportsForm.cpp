@@ -1,5 +1,7 @@
 #include "uSendReportsForm.h"
 
+#include "uStateMarks.h"
+
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uDialogs.h"
@@ -149,6 +151,8 @@ public:
             return SchemaErrorsOf(Document);
         if (Role == Qt::ToolTipRole)
             return QDir::toNativeSeparators(Document->GetName()->GetFileName());
+        if (Role == Qt::DecorationRole && Index.column() == 1)
+            return StateLook(DocumentStateMark(Document->GetStatus()), Role);
         return QVariant();
     }
     QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override

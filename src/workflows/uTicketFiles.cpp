@@ -1,5 +1,7 @@
 #include "uTicketFiles.h"
 
+#include "uStateMarks.h"
+
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uException.h"
@@ -207,9 +209,13 @@ int TTicketListModel::columnCount(const QModelIndex& Parent) const { return Pare
 
 QVariant TTicketListModel::data(const QModelIndex& Index, int Role) const
 {
-    if (Role != Qt::DisplayRole || !Index.isValid() || Index.row() >= rowCount())
+    if (!Index.isValid() || Index.row() >= rowCount())
         return QVariant();
     const IDocumentPtr& Document = FDocuments[static_cast<size_t>(Index.row())];
+    if (Role == Qt::DecorationRole && Index.column() == 1)
+        return StateLook(DocumentStateMark(Document->GetStatus()), Role);
+    if (Role != Qt::DisplayRole)
+        return QVariant();
     return Index.column() == 0 ? ExtractFileName(Document->GetName()->GetFileName()) : TicketStateText(Document);
 }
 

@@ -5,11 +5,13 @@
 #include "uViewTicketForm.h"
 
 #include <QAction>
+#include <QButtonGroup>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -60,6 +62,36 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     Layout->addWidget(CreatePageHeader(this, QStringLiteral("Відкриття збережених квитанцій"),
                                        QStringLiteral("Оберіть квитанцію для перегляду")));
 
+    // The list of receipt files (the default) or the journal of reports.
+    auto* Views = new QHBoxLayout;
+    FButtonList = new QPushButton(QStringLiteral("Квитанції"), this);
+    FButtonList->setObjectName(QStringLiteral("ButtonViewList"));
+    FButtonJournal = new QPushButton(QStringLiteral("За звітами"), this);
+    FButtonJournal->setObjectName(QStringLiteral("ButtonViewJournal"));
+    auto* ViewGroup = new QButtonGroup(this);
+    for (QPushButton* Button : {FButtonList, FButtonJournal}) {
+        Button->setCheckable(true);
+        Button->setAutoDefault(false);
+        ViewGroup->addButton(Button);
+        Views->addWidget(Button);
+    }
+    FButtonList->setChecked(true);
+    connect(FButtonList, &QPushButton::clicked, this, [this] { Guarded([this] { ShowJournal(false); }); });
+    connect(FButtonJournal, &QPushButton::clicked, this, [this] { Guarded([this] { ShowJournal(true); }); });
+    Views->addStretch(1);
+    auto* LabelSearch = new QLabel(QStringLiteral("Пошук:"), this);
+    Views->addWidget(LabelSearch);
+    FEditSearch = new QLineEdit(this);
+    FEditSearch->setObjectName(QStringLiteral("EditSearch"));
+    FEditSearch->setPlaceholderText(QStringLiteral("ім'я файлу, код форми або результат"));
+    FEditSearch->setClearButtonEnabled(true);
+    FEditSearch->setMinimumWidth(260);
+    LabelSearch->setBuddy(FEditSearch);
+    connect(FEditSearch, &QLineEdit::textChanged, this,
+            [this](const QString& Text) { Guarded([&] { SetSearch(Text); }); });
+    Views->addWidget(FEditSearch);
+    Layout->addLayout(Views);
+
     FModel = new TSavedTicketsModel(this);
     FList = new QTreeView(this);
     FList->setObjectName(QStringLiteral("ListTickets"));
@@ -84,6 +116,33 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameSavedTickets::ShowListMenu);
     connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewRow);
     Layout->addWidget(FList, 1);
+
+    FJournalModel = new TReportJournalModel(this);
+    FJournal = new QTreeView(this);
+    FJournal->setObjectName(QStringLiteral("ListJournal"));
+    FJournal->setModel(FJournalModel);
+    FJournal->setRootIsDecorated(false);
+    FJournal->setUniformRowHeights(true);
+    FJournal->setSelectionMode(QAbstractItemView::SingleSelection);
+    FJournal->setSelectionBehavior(QAbstractItemView::SelectItems);
+    FJournal->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FJournal->setSortingEnabled(false);
+    FJournal->header()->setSectionsClickable(true);
+    FJournal->header()->setSortIndicatorShown(true);
+    FJournal->header()->setStretchLastSection(false);
+    // Room for "09.12.26 доставлено" beside its picture, in a window of the main window's size.
+    static const int Widths[TReportJournalModel::ColumnCount] = {72, 78, 84, 112, 160, 150, 150};
+    for (int Column = 0; Column < TReportJournalModel::ColumnCount; ++Column)
+        FJournal->header()->resizeSection(Column, Widths[Column]);
+    connect(FJournal->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
+        if (FBusy.Busy())
+            return;
+        FJournalModel->ClickColumn(Column);
+        UpdateSortIndicator();
+    });
+    connect(FJournal, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewJournalCell);
+    FJournal->setVisible(false);
+    Layout->addWidget(FJournal, 1);
 
     FLabelEmpty = new QLabel(QStringLiteral("Немає збережених квитанцій в даному періоді."), this);
     FLabelEmpty->setObjectName(QStringLiteral("LabelEmpty"));
@@ -154,11 +213,33 @@ void TFrameSavedTickets::SetProfileId(int Id)
 {
     FProfileIdLoaded = Id;
     FFilterPeriod = ReadFilterPeriod();
-    TTickets Tickets;
-    GetTickets(Id, Tickets);
+    // The lists hold what they show; a receipt's text is read when it is opened.
+    TTicketItems Tickets;
+    GetTicketItems(Id, Tickets);
     FModel->SetTickets(nullptr);
     FTickets.swap(Tickets);
     FModel->SetTickets(&FTickets);
+    FJournalBuilt = false;
+    FJournalModel->SetJournal({});
+    FillList();
+}
+
+void TFrameSavedTickets::ShowJournal(bool Journal)
+{
+    if (FBusy.Busy())
+        return;
+    FJournalShown = Journal;
+    (Journal ? FButtonJournal : FButtonList)->setChecked(true);
+    FillList();
+}
+
+void TFrameSavedTickets::SetSearch(const QString& Text)
+{
+    if (FSearch == Text)
+        return;
+    FSearch = Text;
+    if (FEditSearch->text() != Text)
+        FEditSearch->setText(Text);
     FillList();
 }
 
@@ -171,20 +252,40 @@ void TFrameSavedTickets::SetFilterPeriod(TFilterPeriod Period)
 
 void TFrameSavedTickets::FillList()
 {
-    const int Rows = FModel->Fill(FFilterPeriod, Now());
+    FLabelPeriod->setText(FilterPeriodCaption(FFilterPeriod));
+    if (FJournalShown) {
+        if (!FJournalBuilt) {
+            FJournalModel->SetJournal(BuildJournal(ReadJournalSentReports(FProfileIdLoaded), FTickets));
+            FJournalBuilt = true;
+        }
+        const int Rows = FJournalModel->Fill(FFilterPeriod, Now(), FSearch);
+        FList->setVisible(false);
+        FJournal->setVisible(Rows > 0);
+        FLabelEmpty->setText(QStringLiteral("Немає звітів в даному періоді."));
+        FLabelEmpty->setVisible(Rows == 0);
+        FLabelCount->setText(Rows > 0 ? QStringLiteral("Всього звітів: %1").arg(Rows)
+                                      : QStringLiteral("Звіти відсутні"));
+        // Filling puts the latest first; no column is sorted.
+        FJournal->header()->setSortIndicator(-1, Qt::DescendingOrder);
+        return;
+    }
+    const int Rows = FModel->Fill(FFilterPeriod, Now(), FSearch);
+    FJournal->setVisible(false);
     FList->setVisible(Rows > 0);
+    FLabelEmpty->setText(QStringLiteral("Немає збережених квитанцій в даному періоді."));
     FLabelEmpty->setVisible(Rows == 0);
     FLabelCount->setText(Rows > 0 ? QStringLiteral("Всього квитанцій: %1").arg(Rows)
                                   : QStringLiteral("Квитанції відсутні"));
-    FLabelPeriod->setText(FilterPeriodCaption(FFilterPeriod));
     // Filling orders by the received date, newest first.
     FList->header()->setSortIndicator(2, Qt::DescendingOrder);
 }
 
 void TFrameSavedTickets::UpdateSortIndicator()
 {
-    const int Key = FModel->SortKey();
-    FList->header()->setSortIndicator(std::abs(Key) - 1, Key > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    const int Key = FJournalShown ? FJournalModel->SortKey() : FModel->SortKey();
+    (FJournalShown ? FJournal : FList)
+        ->header()
+        ->setSortIndicator(std::abs(Key) - 1, Key > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void TFrameSavedTickets::ShowListMenu(const QPoint& At)
@@ -222,9 +323,23 @@ void TFrameSavedTickets::ViewRow(const QModelIndex& Index)
 {
     if (FBusy.Busy() || !Index.isValid())
         return;
+    ViewTicket(FTickets[size_t(FModel->TicketIndex(Index.row()))].Id);
+}
+
+void TFrameSavedTickets::ViewJournalCell(const QModelIndex& Index)
+{
+    if (FBusy.Busy() || !Index.isValid())
+        return;
+    if (const int32_t Id = FJournalModel->TicketAt(Index))
+        ViewTicket(Id);
+}
+
+void TFrameSavedTickets::ViewTicket(int32_t Id)
+{
     Guarded([&] {
-        const TTicket Ticket = FTickets[size_t(FModel->TicketIndex(Index.row()))];
-        if (ShowTicket(Ticket))
+        TTicket Ticket;
+        // Gone meanwhile (deleted from another page): the page shows what is there.
+        if (!GetTicket(Id, Ticket) || ShowTicket(Ticket))
             SetProfileId(FProfileIdLoaded);
     });
 }

@@ -1,14 +1,18 @@
 #pragma once
 
-// The saved-receipts page: the receipts of one profile kept in the database.
+// The saved-receipts page: the receipts of one profile kept in the database,
+// as a list of receipt files or as a journal of the reports they answer.
 
 #include "uBusyGuard.h"
+#include "uReportJournal.h"
 #include "uSavedTickets.h"
 #include "uWorkPage.h"
 
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
+class QPushButton;
 class QTreeView;
 
 namespace kelvora {
@@ -23,8 +27,13 @@ public:
     void SetProfileId(int Id);
     void SetFilterPeriod(TFilterPeriod Period);
     TFilterPeriod FilterPeriod() const { return FFilterPeriod; }
-    const TTickets& Tickets() const { return FTickets; }
+    // Shows the journal of reports instead of the list of receipts, or back.
+    void ShowJournal(bool Journal);
+    bool JournalShown() const { return FJournalShown; }
+    void SetSearch(const QString& Text);
+    const TTicketItems& Tickets() const { return FTickets; }
     TSavedTicketsModel* Model() const { return FModel; }
+    TReportJournalModel* JournalModel() const { return FJournalModel; }
 
 private:
     void FillList();
@@ -32,15 +41,25 @@ private:
     void ShowPeriodMenu();
     void DeleteSelected();
     void ViewRow(const QModelIndex& Index);
+    void ViewJournalCell(const QModelIndex& Index);
+    void ViewTicket(int32_t Id);
     void UpdateSortIndicator();
 
-    TTickets FTickets;
+    TTicketItems FTickets;
     int FProfileIdLoaded = 0;
     TBusyCounter FBusy;
     TFilterPeriod FFilterPeriod = fpAll;
+    bool FJournalShown = false;
+    bool FJournalBuilt = false;
+    QString FSearch;
 
     TSavedTicketsModel* FModel;
+    TReportJournalModel* FJournalModel;
     QTreeView* FList;
+    QTreeView* FJournal;
+    QPushButton* FButtonList;
+    QPushButton* FButtonJournal;
+    QLineEdit* FEditSearch;
     QLabel* FLabelEmpty;
     QLabel* FLabelCount;
     QLabel* FLabelPeriod;

@@ -134,6 +134,32 @@ TEST_F(Pfcp2, KeyDialogReadsTheChosenKeyAndRemembersItsMedium)
     EXPECT_EQ(Files, QDir(TestPki().Keys).entryList({QStringLiteral("*.p12")}, QDir::Files).size());
 }
 
+TEST_F(Pfcp2, KeyDialogOpensOnTheFileChosenLastUnderTheSameTitle)
+{
+    const QString Director = QStringLiteral("Зчитати ключ директора"),
+                  Stamp = QStringLiteral("Зчитати ключ цифрової печатки");
+    for (const auto& [Title, File] : {std::pair{Director, QStringLiteral("12345678-director.p12")},
+                                      std::pair{Stamp, QStringLiteral("12345678-stamp.p12")}}) {
+        OnDialog([&](QWidget* Dialog) { ChooseKey(Dialog, TestPki().Keys, File, Password()); });
+        ASSERT_EQ(ReadKey(Title).Result, 1);
+    }
+    // Each title opens on its own key, whichever was read last; a title never
+    // used opens on the medium's first file as before.
+    for (const auto& [Title, File] :
+         {std::pair{Director, QStringLiteral("12345678-director.p12")},
+          std::pair{Stamp, QStringLiteral("12345678-stamp.p12")}, std::pair{QStringLiteral("Ключ"), QString()}}) {
+        QString Shown, First;
+        OnDialog([&](QWidget* Dialog) {
+            auto* Files = Child<QComboBox>(Dialog, "KeyFileBox");
+            Shown = Files->currentText();
+            First = Files->itemText(0);
+            Press(Dialog, QDialogButtonBox::Cancel);
+        });
+        ReadKey(Title);
+        EXPECT_EQ(Shown, File.isEmpty() ? First : File) << Title.toStdString();
+    }
+}
+
 TEST_F(Pfcp2, KeyDialogWithAWrongPasswordFailsWithItsCode)
 {
     OnDialog([](QWidget* Dialog) {

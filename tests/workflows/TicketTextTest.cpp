@@ -160,9 +160,9 @@ TEST_F(SavedTicketsSetting, PeriodSettingFallsBackToTheWholePeriod)
 TEST(SavedTicketsModel, FillsByDateAndToggles)
 {
     const TDateTime Day = 46000;
-    const TTickets Tickets = {{1, 1, QStringLiteral("b-1.XML"), daVEY, Day + 1, QString()},
-                              {2, 1, QStringLiteral("a-0.XML"), daVEY, Day + 3, QString()},
-                              {3, 1, QStringLiteral("C-2.XML"), daVEY, 0.5, QString()}};
+    const TTicketItems Tickets = {{1, QStringLiteral("b-1.XML"), daVEY, Day + 1},
+                                  {2, QStringLiteral("a-0.XML"), daVEY, Day + 3},
+                                  {3, QStringLiteral("C-2.XML"), daVEY, 0.5}};
     TSavedTicketsModel Model;
     Model.SetTickets(&Tickets);
     ASSERT_EQ(Model.Fill(fpAll, Day + 3), 3);
@@ -187,12 +187,11 @@ TEST(SavedTicketsModel, FillsByDateAndToggles)
     EXPECT_EQ(Model.Fill(fpToday, Day + 3), 1);
 
     // Dates sort as their texts do: the months by name.
-    TTickets Dated;
+    TTicketItems Dated;
     for (int Month = 1; Month <= 12; ++Month)
         for (int Year : {2025, 2026})
-            Dated.push_back(
-                {Month, 1, QStringLiteral("r.XML"), daVEY, EncodeDate(Year, Month, 13 - Month) + 0.25, QString()});
-    Dated.push_back({0, 1, QStringLiteral("r.XML"), daVEY, 0, QString()});
+            Dated.push_back({Month, QStringLiteral("r.XML"), daVEY, EncodeDate(Year, Month, 13 - Month) + 0.25});
+    Dated.push_back({0, QStringLiteral("r.XML"), daVEY, 0});
     Model.SetTickets(&Dated);
     Model.Fill(fpAll, Day);
     Model.ClickColumn(2);
