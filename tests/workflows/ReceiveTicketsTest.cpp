@@ -6,6 +6,7 @@
 #include "WorkflowSupport.h"
 #include "uCodePage.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uFactories.h"
 #include "uMainForm.h"
 #include "uReceiveTicketsForm.h"
@@ -44,6 +45,7 @@ protected:
         TestPki();
         ClearAgencyMailboxes();
         WriteAgencyParams(Root());
+        VerifyDatabase();
         Profile = StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"));
     }
 

@@ -4,6 +4,7 @@
 #include "TestRoot.h"
 #include "WorkflowSupport.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uException.h"
 #include "uFactories.h"
 #include "uTicketFiles.h"
@@ -38,6 +39,12 @@ IStreamPtr StreamOf(const QByteArray& Bytes)
 
 class TicketFiles : public FreshRoot {
 protected:
+    void SetUp() override
+    {
+        FreshRoot::SetUp();
+        WriteAgencyParams(Root());
+        VerifyDatabase();
+    }
     QString Folder() const { return GetDataFolder() + QStringLiteral("tickets/12345678/"); }
     QStringList Stored() const { return QDir(Folder()).entryList(QDir::Files, QDir::Name); }
     QString LogText(const QString& Category) const
