@@ -455,4 +455,55 @@ TEST_F(MainFormTest, UpdateNoticeBlinksAndClosingDuringTheDownloadStopsIt)
     EXPECT_FALSE(ReadFile(GetDebugFolder() + QStringLiteral("updater.log")).contains("запуск інсталяції"));
 }
 
+// The install action without a download: an unreadable description warns,
+// one that names only an information page opens it; a downloaded update
+// tells that the program must close before the installation is tried.
+TEST_F(MainFormTest, UpdateInstallWarnsOpensTheInfoPageOrTellsTheProgramMustClose)
+{
+    THttpTestServer Server;
+    ASSERT_TRUE(Server.Start());
+    const QString Installer = WriteFile(QStringLiteral("setup.bin"), QByteArray(1024, 'i'));
+    Server.Put(QStringLiteral("setup.bin"), ReadFile(Installer));
+    const QByteArray Described =
+        QStringLiteral("<update><info revision=\"3\" name=\"Kelvora 1.3\" url=\"\">Нові форми</info>"
+                       "<file size=\"1 КБ\" hash=\"%1\" url=\"%2\"/></update>")
+            .arg(FileMD5(Installer), Server.Url(QStringLiteral("setup.bin")))
+            .toUtf8();
+    const struct {
+        QByteArray Description; // update.xml in the updates folder; null: none
+        const char* Kind;
+        QString Text;
+        QString Url = QString();
+    } Cases[] = {
+        {QByteArray(), "warning", QStringLiteral("Неможливо прочитати інформацію про апдейт.")},
+        {"<update><info revision=\"x\"/></update>", "warning",
+         QStringLiteral("Неможливо прочитати інформацію про апдейт.")},
+        {"<update><info revision=\"3\" name=\"N\" url=\"https://example.test/news\">x</info></update>", "info",
+         QStringLiteral("Оновлення а автоматичному режимі неможливе. Для оновлення програми перейдіть, будь-ласка, на "
+                        "сайт виробника."),
+         QStringLiteral("https://example.test/news")},
+        {Described, "info", QStringLiteral("Для застосування оновлення необхідно закрити програму.")},
+    };
+    auto Window = MakeWindow();
+    ASSERT_TRUE(WaitFor([] { return !GetUpdater()->IsBusy(); }));
+    QStringList Caught;
+    SetUncaughtExceptionHandler([&](const std::exception& E) { Caught << QString::fromUtf8(E.what()); });
+    for (const auto& Case : Cases) {
+        TDialogScript::ClearShown();
+        const QString Description = GetDataFolder() + QStringLiteral("update/update.xml");
+        QFile::remove(Description);
+        if (!Case.Description.isNull())
+            WriteFile(QStringLiteral("data/update/update.xml"), Case.Description);
+        TDialogScript::Answer(drYes); // "Завантажити зараз?"
+        Trigger(Window.get(), "ActionUpdateInstall");
+        EXPECT_EQ(Texts(QString::fromLatin1(Case.Kind)), QStringList{Case.Text})
+            << ShownTexts().join(u'\n').toStdString();
+        EXPECT_EQ(Texts(QStringLiteral("url")), Case.Url.isEmpty() ? QStringList() : QStringList{Case.Url});
+    }
+    SetUncaughtExceptionHandler(nullptr);
+    // Fetched over plain HTTP, the installer is refused and never started.
+    EXPECT_EQ(Caught.size(), 1);
+    EXPECT_FALSE(ReadFile(GetDebugFolder() + QStringLiteral("updater.log")).contains("запуск інсталяції"));
+}
+
 } // namespace
