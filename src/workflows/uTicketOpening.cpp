@@ -17,8 +17,7 @@
 
 namespace kelvora {
 
-const QString NotProtectedTicketText =
-    QStringLiteral("Квитанцію не відкрито: файл не містить захищених даних квитанції.");
+const QString NotProtectedTicketText = QStringLiteral("Не відкрито: файл не містить захищених даних");
 
 namespace {
 
