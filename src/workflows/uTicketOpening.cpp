@@ -342,7 +342,7 @@ bool SaveOpenedTicket(const TProfile& Profile, const IDocumentPtr& Document, QSt
 bool DatabaseWritable(QString& Error)
 {
     try {
-        CreateQuery(QString())->Exec(QStringLiteral("update TICKET set ID=ID where 0"));
+        CreateQuery(QString())->Exec(QStringLiteral("update TICKET set ID=ID where 1=0"));
         return true;
     } catch (const std::exception& Failure) {
         Error = FailureText(Failure);
