@@ -1,7 +1,9 @@
 #include "uApplication.h"
 
 #include "uBugReportForm.h"
+#include "uDialogs.h"
 #include "uException.h"
+#include "uStorageFailure.h"
 
 static void InitKelvoraResources() { Q_INIT_RESOURCE(kelvora); }
 
@@ -21,6 +23,13 @@ void Deliver(const std::exception& E)
 {
     // The handler itself must not end the program either.
     try {
+        // What the user can mend (a full disk, a read-only or foreign
+        // database) is told in plain words, not reported as a fault.
+        const QString Storage = StorageFailureText(E);
+        if (!Storage.isEmpty()) {
+            ShowError(Storage);
+            return;
+        }
         if (Handler())
             Handler()(E);
         else
@@ -30,6 +39,8 @@ void Deliver(const std::exception& E)
 }
 
 } // namespace
+
+void ReportFailure(const std::exception& E) { Deliver(E); }
 
 TExceptionHandler SetUncaughtExceptionHandler(TExceptionHandler NewHandler)
 {

@@ -5,7 +5,8 @@
 // event handler is caught where the event is delivered (notify), and work
 // that runs outside event delivery (start-up) is wrapped in RunGuarded. Every
 // exception caught there goes to the uncaught-exception handler (the problem
-// report) and the program goes on.
+// report), unless it is a failure of the storage the user can mend, and the
+// program goes on.
 
 #include <QApplication>
 #include <QIcon>
@@ -21,6 +22,10 @@ using TExceptionHandler = std::function<void(const std::exception&)>;
 // (exception log and problem report) unless replaced. An empty handler puts
 // the default back; the previous one is returned.
 TExceptionHandler SetUncaughtExceptionHandler(TExceptionHandler Handler);
+
+// An exception no action caught: a failure of the storage (StorageFailureText)
+// is shown as an error box, anything else goes to the handler. Never raises.
+void ReportFailure(const std::exception& E);
 
 // Runs Work; any exception that escapes it goes to the handler. True when
 // Work ended normally. Never raises.

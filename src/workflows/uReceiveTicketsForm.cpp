@@ -1,6 +1,6 @@
 #include "uReceiveTicketsForm.h"
 
-#include "uBugReportForm.h"
+#include "uApplication.h"
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uDialogs.h"
@@ -165,7 +165,7 @@ QAction* TFrameTickets::MakeAction(const QString& Name, const QString& Caption, 
         try {
             (this->*Handler)();
         } catch (const std::exception& Error) {
-            HandleUncaughtException(Error);
+            ReportFailure(Error);
         }
     });
     return Action;
@@ -177,7 +177,7 @@ void TFrameTickets::SetProfileId(int Id)
 {
     if (!GetProfile(Id, FProfile))
         throw Exception(QStringLiteral("Профіль з ідентифікатором \"%1\" не знайдено.").arg(Id));
-    Log(QStringLiteral("----відкриття квитанцій. профіль: ") + ProfileToString(FProfile), ReceiveTicketsLog);
+    TryLog(QStringLiteral("----відкриття квитанцій. профіль: ") + ProfileToString(FProfile), ReceiveTicketsLog);
     FActionReceive->setVisible(FProfile.SignAfterAction == asSendWiaEmail);
     FDialogFolder = GetConfiguration()->ReadSetting(QStringLiteral("reports_catalog"));
     FExistingProfilesCodeMask = ExistingProfilesCodeMask();
@@ -207,7 +207,7 @@ void TFrameTickets::RefreshTickets()
     FLabelCount->setText(QStringLiteral("Всього квитанцій: %1").arg(Count));
     FLabelCount->setVisible(Count > 0);
     FHelpContext = FDocuments.empty() ? 2030 : 2040;
-    Log(QStringLiteral("квитанцій всього: ") + QString::number(Count), ReceiveTicketsLog);
+    TryLog(QStringLiteral("квитанцій всього: ") + QString::number(Count), ReceiveTicketsLog);
 }
 
 void TFrameTickets::UpdateActions()
@@ -269,10 +269,10 @@ void TFrameTickets::ActionReceiveExecute()
                       this);
             return;
         }
-        Log(QStringLiteral("мейл-акаунт: pop=(%1:%2 %3, user=%4) smtp=(%5:%6 %7, user=%8)")
-                .arg(Account.POPHost, Account.POPPort, QString::number(int(Account.POPSecure)), Account.POPUser,
-                     Account.SMTPHost, Account.SMTPPort, QString::number(int(Account.SMTPSecure)), Account.SMTPUser),
-            ReceiveTicketsLog);
+        TryLog(QStringLiteral("мейл-акаунт: pop=(%1:%2 %3, user=%4) smtp=(%5:%6 %7, user=%8)")
+                   .arg(Account.POPHost, Account.POPPort, QString::number(int(Account.POPSecure)), Account.POPUser,
+                        Account.SMTPHost, Account.SMTPPort, QString::number(int(Account.SMTPSecure)), Account.SMTPUser),
+               ReceiveTicketsLog);
         FMailReceive = CreateMailReceive();
         FMailReceive->SetHost(Account.POPHost);
         FMailReceive->SetPort(Account.POPPort);
@@ -295,11 +295,11 @@ void TFrameTickets::ActionReceiveExecute()
                 QStringLiteral("*%1*").arg(GetConfiguration()->GetParam(QStringLiteral("email_vey"), QString()));
             const bool Found = FMailReceive->Receive(Mask);
             if (FMailReceive->GetErrorCode() != 0)
-                Log(QStringLiteral("помилка POP-компоненту: ") + FMailReceive->GetSession(), ReceiveTicketsLog);
+                TryLog(QStringLiteral("помилка POP-компоненту: ") + FMailReceive->GetSession(), ReceiveTicketsLog);
             if (FMailReceive->GetTerminatedByUser())
-                Log(QStringLiteral("отримання пошти перервано користувачем"), ReceiveTicketsLog);
+                TryLog(QStringLiteral("отримання пошти перервано користувачем"), ReceiveTicketsLog);
             else if (!Found && FMailReceive->GetErrorCode() == 0)
-                Log(QStringLiteral("повідомлення на сервері відсутні"), ReceiveTicketsLog);
+                TryLog(QStringLiteral("повідомлення на сервері відсутні"), ReceiveTicketsLog);
         } catch (...) {
             Escaped = std::current_exception();
         }
@@ -360,7 +360,7 @@ void TFrameTickets::dropEvent(QDropEvent* Event)
     try {
         AddFiles(Paths);
     } catch (const std::exception& Error) {
-        HandleUncaughtException(Error);
+        ReportFailure(Error);
     }
 }
 
@@ -378,7 +378,7 @@ void TFrameTickets::ActionFileDelExecute()
         const QString Path = FDocuments[size_t(Row)]->GetName()->GetFileName();
         if (QFileInfo::exists(Path))
             DeleteFileForce(Path);
-        Log(QStringLiteral("файл видалено: ") + Path, ReceiveTicketsLog);
+        TryLog(QStringLiteral("файл видалено: ") + Path, ReceiveTicketsLog);
     }
     RefreshTickets();
 }
@@ -428,13 +428,13 @@ bool TFrameTickets::ReadKeyAndOpen()
         TCertOwnerInfo Info;
         if (!Crypto->ReadPrivateKeyInfo(Info, Caption)) {
             if (Crypto->GetLastErrorCode() != 0) {
-                Log(QStringLiteral("помилка зчитування ключа: ") + Crypto->GetLastError(), ReceiveTicketsLog);
+                TryLog(QStringLiteral("помилка зчитування ключа: ") + Crypto->GetLastError(), ReceiveTicketsLog);
                 ShowError(KeyReadError(Crypto->GetLastError()), this);
             } else
-                Log(QStringLiteral("скасування зчитування ключа"), ReceiveTicketsLog);
+                TryLog(QStringLiteral("скасування зчитування ключа"), ReceiveTicketsLog);
             return false;
         }
-        Log(QStringLiteral("ключ прочитано: %1").arg(Info.Client), ReceiveTicketsLog);
+        TryLog(QStringLiteral("ключ прочитано: %1").arg(Info.Client), ReceiveTicketsLog);
         if (FProfile.Code.compare(Info.ClientEDRPOUCode, Qt::CaseInsensitive) == 0 ||
             AskYesNo(QStringLiteral("Код ЄДРПО профілю (%1) не співпадає з кодом ключа (%2). Наполягаєте на "
                                     "використанні ключа?")
@@ -511,7 +511,7 @@ void TFrameTickets::ViewRow(const QModelIndex& Index)
     try {
         ShowTicket(TicketForViewing(Document));
     } catch (const std::exception& Error) {
-        HandleUncaughtException(Error);
+        ReportFailure(Error);
     }
 }
 

@@ -7,12 +7,17 @@
 #include "uException.h"
 #include "uFactories.h"
 #include "uProfile.h"
+#include "uSentReport.h"
+#include "uStorageFailure.h"
+#include "uTicket.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QStorageInfo>
 
 namespace kelvora {
 
@@ -33,7 +38,7 @@ QString GetTicketsFolder(const QString& Code)
 {
     const QString Folder = QStringLiteral("%1tickets%2%3%2").arg(GetDataFolder(), PathDelim(), PaddedCode(Code));
     if (!QDir(Folder).exists() && !QDir().mkpath(Folder))
-        Log(QStringLiteral("помилка створення каталогу ") + Folder, ReceiveTicketsLog);
+        TryLog(QStringLiteral("помилка створення каталогу ") + Folder, ReceiveTicketsLog);
     return Folder;
 }
 
@@ -55,21 +60,60 @@ QString TicketStoredName(const QString& FileName, const IStreamPtr& Stream)
 
 namespace {
 
+QByteArray StreamContent(const IStreamPtr& Stream)
+{
+    QByteArray Content(static_cast<qsizetype>(Stream->GetSize()), Qt::Uninitialized);
+    const int64_t Position = Stream->GetPosition();
+    Stream->SetPosition(0);
+    const int32_t Read = Content.isEmpty() ? 0 : Stream->Read(Content.data(), static_cast<int32_t>(Content.size()));
+    Stream->SetPosition(Position);
+    Content.truncate(Read);
+    return Content;
+}
+
 bool SameContent(const IStreamPtr& Stream, const QString& FileName)
 {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly) || File.size() != Stream->GetSize())
         return false;
-    const QByteArray Existing = File.readAll();
-    QByteArray Content(Existing.size(), Qt::Uninitialized);
-    const int64_t Position = Stream->GetPosition();
-    Stream->SetPosition(0);
-    const int32_t Read = Stream->Read(Content.data(), static_cast<int32_t>(Content.size()));
-    Stream->SetPosition(Position);
-    return Read == Content.size() && Content == Existing;
+    return File.readAll() == StreamContent(Stream);
 }
 
 } // namespace
+
+void WriteTicketFile(const QString& Target, const IStreamPtr& Stream)
+{
+    const QByteArray Content = StreamContent(Stream);
+    QSaveFile File(Target);
+    if (File.open(QIODevice::WriteOnly) && File.write(Content) == Content.size() && File.commit())
+        return;
+    const QString Reason = File.errorString();
+    File.cancelWriting();
+    const QStorageInfo Disk(QFileInfo(Target).absolutePath());
+    const bool Full =
+        File.error() == QFileDevice::ResourceError || (Disk.isValid() && Disk.bytesAvailable() < Content.size() + 4096);
+    throw EInOutError(FileWriteFailureText(Target, Reason, Full));
+}
+
+QString TicketFileHash(const IStreamPtr& Stream) { return ContentHash(StreamContent(Stream)); }
+
+bool IsTicketKept(const QString& FileName, const IStreamPtr& Stream)
+{
+    const IDocumentNamePtr Name = CreateDocumentName(FileName);
+    if (!Name->IsValid())
+        return false;
+    const QString Code = Name->GetEDRPOUCode();
+    const QString Stored = TicketStoredName(FileName, Stream);
+    const QString Hash = TicketFileHash(Stream);
+    TProfiles Profiles;
+    GetProfiles(Profiles);
+    for (const TProfile& Profile : Profiles)
+        if ((Profile.Code.compare(Code, Qt::CaseInsensitive) == 0 ||
+             PaddedCode(Profile.Code).compare(Code, Qt::CaseInsensitive) == 0) &&
+            FindKeptTicket(Profile.Id, Stored, Hash) != 0)
+            return true;
+    return false;
+}
 
 QString AddTicketFile(const QString& FileName, IStreamPtr Stream)
 {
@@ -85,12 +129,12 @@ QString AddTicketFile(const QString& FileName, IStreamPtr Stream)
     // A mail the server delivers again (its session ended before the
     // deletion took effect) is the same receipt, not a second one.
     if (SameContent(Stream, Stored)) {
-        Log(QStringLiteral("файл вже отримано: ") + Stored, ReceiveTicketsLog);
+        TryLog(QStringLiteral("файл вже отримано: ") + Stored, ReceiveTicketsLog);
         return Stored;
     }
     const QString Target = UniqueFileName(Stored);
-    Stream->SaveToFile(Target);
-    Log(QStringLiteral("файл додано: ") + Target, ReceiveTicketsLog);
+    WriteTicketFile(Target, Stream);
+    TryLog(QStringLiteral("файл додано: ") + Target, ReceiveTicketsLog);
     return Target;
 }
 
@@ -102,15 +146,16 @@ QStringList AddTicketFiles(const QStringList& Paths, const QString& ProfileCode)
         const QString Code = Name->GetEDRPOUCode();
         if (!Name->IsValid()) {
             Ignored << ExtractFileName(Path) + QStringLiteral(" (назва не відповідає стандарту)");
-            Log(QStringLiteral("некоректне ім'я файлу при додаванні: ") + Path, SendReportsLog);
+            TryLog(QStringLiteral("некоректне ім'я файлу при додаванні: ") + Path, SendReportsLog);
         } else if (Code.compare(ProfileCode, Qt::CaseInsensitive) != 0 &&
                    Code.compare(PaddedCode(ProfileCode), Qt::CaseInsensitive) != 0) {
             Ignored << ExtractFileName(Path) + QStringLiteral(" (некоректний код ЄДРПО)");
-            Log(QStringLiteral("код ЄДРПО в імені файлу (%1) не відповідає коду профілю (%2)").arg(Code, ProfileCode),
+            TryLog(
+                QStringLiteral("код ЄДРПО в імені файлу (%1) не відповідає коду профілю (%2)").arg(Code, ProfileCode),
                 SendReportsLog);
         } else if (QFileInfo(Path).size() == 0) {
             Ignored << ExtractFileName(Path) + QStringLiteral(" (файл порожній)");
-            Log(QStringLiteral("файл порожній: ") + Path, SendReportsLog);
+            TryLog(QStringLiteral("файл порожній: ") + Path, SendReportsLog);
         } else {
             AddTicketFile(Path);
         }
@@ -147,21 +192,30 @@ bool StoreTicketAttachments(const IMailMessagePtr& Message, const QString& Mask,
             continue;
         const QString FileName = Attachment->GetFileName();
         if (!MatchesAnyMask(FileName, Mask)) {
-            Log(QStringLiteral("квитанцію не збережено %1, для неї відсутній профіль підприємства: %2")
-                    .arg(FileName, Mask),
-                ReceiveTicketsLog);
+            TryLog(QStringLiteral("квитанцію не збережено %1, для неї відсутній профіль підприємства: %2")
+                       .arg(FileName, Mask),
+                   ReceiveTicketsLog);
             AllStored = false;
             continue;
         }
         const IStreamPtr Stream = CreateStream();
         Attachment->SaveToStream(Stream);
+        // The server delivers a mail again when the session broke after its
+        // deletion was asked: the receipt it carries is kept already.
+        if (IsTicketKept(FileName, Stream)) {
+            TryLog(QStringLiteral("квитанцію вже збережено раніше, повторно не додано, лист видалено на сервері: ") +
+                       FileName,
+                   ReceiveTicketsLog);
+            continue;
+        }
         if (!AddTicketFile(FileName, Stream).isEmpty()) {
-            Log(QStringLiteral("квитанцію успішно отримано і видалено на сервері: ") + FileName, ReceiveTicketsLog);
+            TryLog(QStringLiteral("квитанцію успішно отримано і видалено на сервері: ") + FileName, ReceiveTicketsLog);
             if (OnStored)
                 OnStored();
         } else {
             AllStored = false;
-            Log(QStringLiteral("квитанцію не збережено, ім'я не відповідає стандарту: ") + FileName, ReceiveTicketsLog);
+            TryLog(QStringLiteral("квитанцію не збережено, ім'я не відповідає стандарту: ") + FileName,
+                   ReceiveTicketsLog);
         }
     }
     return AllStored;

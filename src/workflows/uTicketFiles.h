@@ -34,6 +34,20 @@ QString GetTicketsFolder(const QString& Code);
 // transport header whose KVTNUM is a number of at least 1.
 QString TicketStoredName(const QString& FileName, const IStreamPtr& Stream);
 
+// Writes Stream's whole content to Target through a temporary file in the
+// same folder, renamed into place only when everything was written: a full
+// disk leaves no empty or cut receipt behind. EInOutError, in Ukrainian,
+// naming a full disk as such.
+void WriteTicketFile(const QString& Target, const IStreamPtr& Stream);
+
+// The SHA-256 (hex) of a receipt file as it was received.
+QString TicketFileHash(const IStreamPtr& Stream);
+
+// True when a profile of the enterprise named in FileName already keeps this
+// receipt: the name it would be stored under and the hash of its content
+// match a kept receipt, whether or not its working file still exists.
+bool IsTicketKept(const QString& FileName, const IStreamPtr& Stream);
+
 // Files a receipt into the working folder of the enterprise code of its name
 // under a name no file has yet. Stream holds the content; without one the
 // file FileName is read ("Не можу знайти файл: ..." when it is missing).
@@ -53,8 +67,10 @@ QString ExistingProfilesCodeMask();
 
 // Files the attachments of a receipt mail whose names belong to a profile
 // (Mask as ExistingProfilesCodeMask gives it); OnStored runs after each one
-// was written. True, so that the mail may be deleted on the server, only
-// when the mail has attachments and every one of them was stored.
+// was written. A receipt a profile already keeps (a mail delivered again) is
+// not filed again and counts as stored. True, so that the mail may be
+// deleted on the server, only when the mail has attachments and every one of
+// them was stored.
 bool StoreTicketAttachments(const IMailMessagePtr& Message, const QString& Mask,
                             const std::function<void()>& OnStored = {});
 

@@ -5,6 +5,8 @@
 #include "uDebug.h"
 #include "uException.h"
 #include "uFactories.h"
+#include "uSentReport.h"
+#include "uStorageFailure.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
 
@@ -14,6 +16,8 @@
 #include <algorithm>
 
 namespace kelvora {
+
+const QString NotProtectedTicketText = QStringLiteral("Не відкрито: файл не містить захищених даних");
 
 namespace {
 
@@ -32,6 +36,12 @@ QByteArray StreamBytes(const IStreamPtr& Stream)
     Bytes.truncate(Read);
     Stream->SetPosition(0);
     return Bytes;
+}
+
+QByteArray ReadFileBytes(const QString& Path)
+{
+    QFile File(Path);
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
 }
 
 void ReplaceContent(const IStreamPtr& Stream, const QByteArray& Bytes)
@@ -116,18 +126,18 @@ bool OpenTicketsPass(TTicketDocuments& Documents, std::initializer_list<TDocumen
                 if (Result)
                     Document->GetAttributes()->SetValue(QStringLiteral("sign_org"), Info.ClientOrg);
                 else
-                    Log(QStringLiteral("помилка розшифровки: ") + Path + QStringLiteral(" текст помилки: ") +
-                            Crypto->GetLastError(),
-                        ReceiveTicketsLog);
+                    TryLog(QStringLiteral("помилка розшифровки: ") + Path + QStringLiteral(" текст помилки: ") +
+                               Crypto->GetLastError(),
+                           ReceiveTicketsLog);
             } else {
                 IStreamPtr Certificate;
                 Result = Crypto->Verify(Stream, Certificate);
                 if (Certificate && Certificate->GetSize() > 0)
                     Document->GetSignerCertificate()->CopyFrom(Certificate);
                 if (!Result)
-                    Log(QStringLiteral("помилка зняття підпису:") + Path + QStringLiteral(" текст помилки: ") +
-                            Crypto->GetLastError(),
-                        ReceiveTicketsLog);
+                    TryLog(QStringLiteral("помилка зняття підпису:") + Path + QStringLiteral(" текст помилки: ") +
+                               Crypto->GetLastError(),
+                           ReceiveTicketsLog);
             }
             if (!Result)
                 throw Exception(Crypto->GetLastError());
@@ -142,14 +152,20 @@ bool OpenTicketsPass(TTicketDocuments& Documents, std::initializer_list<TDocumen
         if (OnRow)
             OnRow(static_cast<int>(I));
     }
-    Log(Decrypt ? QStringLiteral("всі квитанції розшифровано") : QStringLiteral("всі квитанції знято підпис"),
-        ReceiveTicketsLog);
+    TryLog(Decrypt ? QStringLiteral("всі квитанції розшифровано") : QStringLiteral("всі квитанції знято підпис"),
+           ReceiveTicketsLog);
     return true;
 }
 
 void FinishOpenedTickets(TTicketDocuments& Documents, const ICryptoManagerPtr& Crypto)
 {
     for (const IDocumentPtr& Document : Documents) {
+        // No pass took it: it carries none of the layers a receipt comes in
+        // (stray bytes, a plain XML file), and the row says so.
+        if (Document->GetStatus() == dsReaded) {
+            Document->SetStatus(dsError);
+            Document->SetError(NotProtectedTicketText);
+        }
         if (Document->GetStatus() != dsOpened)
             continue;
         const QString Name = ExtractFileName(Document->GetName()->GetFileName());
@@ -203,77 +219,136 @@ QString GetSavedTicketsFolder(const TProfile& Profile, const IDocumentPtr& Docum
 
 namespace {
 
-// Steps of keeping one opened document; false with Error when the action must stop.
+// A copy in the output folder, under Target or its numbered form; a file
+// already there with the same content is the copy itself (a receipt opened
+// again), so no numbered twin is made. The path of the copy and whether it
+// was written now.
+QString WriteOutputCopy(const QString& Target, const IStreamPtr& Content, bool& Written)
+{
+    Written = false;
+    if (QFileInfo(Target).isFile() && ReadFileBytes(Target) == StreamBytes(Content))
+        return Target;
+    const QString Copy = UniqueFileName(Target);
+    WriteTicketFile(Copy, Content);
+    Written = true;
+    return Copy;
+}
+
+QString FailureText(const std::exception& Failure)
+{
+    const QString Storage = StorageFailureText(Failure);
+    return Storage.isEmpty() ? ErrorText(Failure) : Storage;
+}
+
+// Steps of keeping one opened document. True once the receipt is kept (in
+// the output folder and the table), even when its working file could not be
+// deleted afterwards; Error is set when the action must stop.
 bool SaveOpenedTicket(const TProfile& Profile, const IDocumentPtr& Document, QString& Error)
 {
     const QString Path = Document->GetName()->GetFileName();
     const QString Name = ExtractFileName(Path);
     const TDocumentAgency Agency = Document->GetName()->GetAgency();
-    QString Folder;
+    const IStreamPtr Content = Document->GetStream();
+    const bool Stored = !MatchesAnyMask(Name, AgreementTicketMasks);
+    TTicket Ticket;
+    Ticket.ProfileId = Profile.Id;
+    Ticket.FileName = Name;
+    Ticket.Agency = Agency;
+    Ticket.Data = FromAnsi(StreamBytes(Content));
+    Ticket.Received = ReceivedOf(Document);
+    Ticket.ContentHash = ContentHash(ReadFileBytes(Path));
+    QStringList Written; // removed again when the receipt cannot be stored
     try {
-        Folder = GetSavedTicketsFolder(Profile, Document);
-    } catch (const std::exception& Failure) {
-        Error = ErrorText(Failure);
-        return false;
-    }
-    if (Folder.isEmpty()) {
-        Error = QStringLiteral("Неможливо створити каталог для збережених квитанцій: %1")
-                    .arg(OutputFolderOf(Profile, Agency));
-        return false;
-    }
-    const QString Target = Folder + Name;
-    if (!MatchesAnyMask(Name, QStringLiteral("*.xml"))) {
-        const QString Original = UniqueFileName(Target);
-        if (!QFile::copy(Path, Original)) {
-            Error = QStringLiteral("Не вдається переписати файл \"%1\" в каталог збережених квитанцій").arg(Target);
-            return false;
-        }
-        Log(QStringLiteral("оригінальний файл збережено: %1 (%2 bytes)")
-                .arg(Original, QString::number(GetFileSize(Original))),
-            ReceiveTicketsLog);
-    }
-    try {
-        QString Opened = Target;
-        if (Agency == daPFU)
-            Opened = ReplaceLastNameChar(Target, u'0');
-        else if (MatchesAnyMask(Name, QStringLiteral("*.rpl")))
-            Opened = WithExtension(Target, QStringLiteral(".txt"));
-        Opened = UniqueFileName(Opened);
-        const IStreamPtr Content = Document->GetStream();
-        Content->SaveToFile(Opened);
-        Log(QStringLiteral("розшифрований файл збережено: %1 (%2 bytes)")
-                .arg(Opened, QString::number(Content->GetSize())),
-            ReceiveTicketsLog);
+        // Kept before (delivered again, or added by hand once more): nothing
+        // is written twice, the working file just goes.
+        if (Stored && FindKeptTicket(Profile.Id, Name, Ticket.ContentHash, Ticket.Data) != 0) {
+            TryLog(QStringLiteral("квитанцію вже збережено раніше, повторно не збережено: ") + Path, ReceiveTicketsLog);
+        } else {
+            QString Folder;
+            try {
+                Folder = GetSavedTicketsFolder(Profile, Document);
+            } catch (const std::exception& Failure) {
+                Error = ErrorText(Failure);
+                return false;
+            }
+            if (Folder.isEmpty()) {
+                Error = QStringLiteral("Неможливо створити каталог для збережених квитанцій: %1")
+                            .arg(OutputFolderOf(Profile, Agency));
+                return false;
+            }
+            const QString Target = Folder + Name;
+            bool Now = false;
+            if (!MatchesAnyMask(Name, QStringLiteral("*.xml"))) {
+                QString Original;
+                try {
+                    Original = WriteOutputCopy(Target, CreateStreamFromFile(Path), Now);
+                } catch (const std::exception&) {
+                    Error =
+                        QStringLiteral("Не вдається переписати файл \"%1\" в каталог збережених квитанцій").arg(Target);
+                    return false;
+                }
+                if (Now)
+                    Written << Original;
+                TryLog(QStringLiteral("оригінальний файл збережено: %1 (%2 bytes)")
+                           .arg(Original, QString::number(GetFileSize(Original))),
+                       ReceiveTicketsLog);
+            }
+            QString Opened = Target;
+            if (Agency == daPFU)
+                Opened = ReplaceLastNameChar(Target, u'0');
+            else if (MatchesAnyMask(Name, QStringLiteral("*.rpl")))
+                Opened = WithExtension(Target, QStringLiteral(".txt"));
+            Opened = WriteOutputCopy(Opened, Content, Now);
+            if (Now)
+                Written << Opened;
+            TryLog(QStringLiteral("розшифрований файл збережено: %1 (%2 bytes)")
+                       .arg(Opened, QString::number(Content->GetSize())),
+                   ReceiveTicketsLog);
 
-        if (!MatchesAnyMask(Name, AgreementTicketMasks)) {
-            TTicket Ticket;
-            Ticket.ProfileId = Profile.Id;
-            Ticket.FileName = Name;
-            Ticket.Agency = Agency;
-            Ticket.Data = FromAnsi(StreamBytes(Content));
-            Ticket.Received = ReceivedOf(Document);
-            AddTicket(Ticket);
-        }
+            if (Stored)
+                AddTicket(Ticket);
+            Written.clear();
 
-        const QString Companion = GetConfiguration()->ReadSetting(QStringLiteral("brix_folder"));
-        if (MatchesAnyMask(Name, CompanionTicketMasks) && !Companion.isEmpty() && QFileInfo(Companion).isDir()) {
-            const QString XmlFolder = QDir(Companion).filePath(QStringLiteral("xml")) + PathDelim();
-            QDir().mkpath(XmlFolder);
-            if (!QFileInfo::exists(XmlFolder + Name)) {
-                Content->SaveToFile(XmlFolder + Name);
-                Log(QStringLiteral("файл %1 збережено в %2").arg(Name, XmlFolder), ReceiveTicketsLog);
+            const QString Companion = GetConfiguration()->ReadSetting(QStringLiteral("brix_folder"));
+            if (MatchesAnyMask(Name, CompanionTicketMasks) && !Companion.isEmpty() && QFileInfo(Companion).isDir()) {
+                const QString XmlFolder = QDir(Companion).filePath(QStringLiteral("xml")) + PathDelim();
+                QDir().mkpath(XmlFolder);
+                if (!QFileInfo::exists(XmlFolder + Name)) {
+                    WriteTicketFile(XmlFolder + Name, Content);
+                    TryLog(QStringLiteral("файл %1 збережено в %2").arg(Name, XmlFolder), ReceiveTicketsLog);
+                }
             }
         }
-
-        if (!DeleteFileForce(Path))
-            throw Exception(QStringLiteral("Не вдалося видалити файл: ") + Path);
-        Log(QStringLiteral("файл видалено: ") + Path, ReceiveTicketsLog);
     } catch (const std::exception& Failure) {
-        Error = ErrorText(Failure);
-        Log(QStringLiteral("помилка збереження файлу %1: %2").arg(Path, Error), ReceiveTicketsLog);
+        for (const QString& File : Written)
+            QFile::remove(File);
+        Error = FailureText(Failure);
+        TryLog(QStringLiteral("помилка збереження файлу %1: %2").arg(Path, Error), ReceiveTicketsLog);
         return false;
     }
+    // Kept from here on: a working file that will not go must not bring the
+    // receipt back into the list to be stored a second time.
+    if (!DeleteFileForce(Path)) {
+        Error = QStringLiteral("Не вдалося видалити файл: ") + Path;
+        TryLog(QStringLiteral("помилка збереження файлу %1: %2").arg(Path, Error), ReceiveTicketsLog);
+        return true;
+    }
+    TryLog(QStringLiteral("файл видалено: ") + Path, ReceiveTicketsLog);
     return true;
+}
+
+// Whether the receipt table takes changes; a statement that changes no row
+// still needs the database's write lock.
+bool DatabaseWritable(QString& Error)
+{
+    try {
+        CreateQuery(QString())->Exec(QStringLiteral("update TICKET set ID=ID where 1=0"));
+        return true;
+    } catch (const std::exception& Failure) {
+        Error = FailureText(Failure);
+        TryLog(QStringLiteral("помилка збереження квитанцій: ") + Error, ReceiveTicketsLog);
+        return false;
+    }
 }
 
 } // namespace
@@ -282,25 +357,26 @@ bool SaveOpenedTickets(const TProfile& Profile, TTicketDocuments& Documents, QSt
                        const TServeMessages& Serve)
 {
     Error.clear();
+    // Nothing goes to the output folders while the receipts cannot be stored.
+    if (!DatabaseWritable(Error))
+        return false;
     // Kept documents leave the list (at the end, so that the list holds still
     // while messages are served): after a failure, a second try finds only
     // those still waiting in the working folder.
     std::vector<bool> Kept(Documents.size(), false);
-    bool Done = true;
-    for (size_t I = 0; I < Documents.size() && Done; ++I) {
+    for (size_t I = 0; I < Documents.size() && Error.isEmpty(); ++I) {
         if (Documents[I]->GetStatus() != dsOpened)
             continue;
         if (Serve)
             Serve();
-        Done = SaveOpenedTicket(Profile, Documents[I], Error);
-        Kept[I] = Done;
+        Kept[I] = SaveOpenedTicket(Profile, Documents[I], Error);
     }
     TTicketDocuments Waiting;
     for (size_t I = 0; I < Documents.size(); ++I)
         if (!Kept[I])
             Waiting.push_back(Documents[I]);
     Documents.swap(Waiting);
-    return Done;
+    return Error.isEmpty();
 }
 
 } // namespace kelvora

@@ -26,7 +26,11 @@ bool OpenTicketsPass(TTicketDocuments& Documents, std::initializer_list<TDocumen
                      const ICryptoManagerPtr& Crypto, int& Errors, const std::function<void(int)>& OnRow = {},
                      const TServeMessages& Serve = {});
 
-// After the passes: a trailing zero byte is cut from receipts for the
+// The state of a receipt that no pass could open: it has no protection layer.
+extern const QString NotProtectedTicketText;
+
+// After the passes: a receipt no pass opened is marked dsError with
+// NotProtectedTicketText; a trailing zero byte is cut from receipts for the
 // companion program; an agreement receipt's client signature gives the
 // attribute "sign_client" (its content keeps the signature).
 void FinishOpenedTickets(TTicketDocuments& Documents, const ICryptoManagerPtr& Crypto);
@@ -45,8 +49,14 @@ QString GetSavedTicketsFolder(const TProfile& Profile, const IDocumentPtr& Docum
 // Keeps every opened document, in list order: the received file (when it is
 // no XML) and the opened content go to the output folder, the content to the
 // receipt table (agreements excepted) and, for the companion program, to its
-// "xml" folder; then the working file is deleted. Stops at the first failure
-// (logged) and returns false with Error set; documents after it stay.
+// "xml" folder; then the working file is deleted. A receipt the profile keeps
+// already (same name and received file, or same content) is not written or
+// stored again; a file already in the output folder with the same content is
+// not copied again. Nothing is written while the database takes no changes.
+// Stops at the first failure (logged, what was written for that receipt
+// removed) and returns false with Error set, in Ukrainian for a failure of
+// the storage; documents after it stay, and kept documents leave the list
+// even when their working file could not be deleted.
 bool SaveOpenedTickets(const TProfile& Profile, TTicketDocuments& Documents, QString& Error,
                        const TServeMessages& Serve = {});
 

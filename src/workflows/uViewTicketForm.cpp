@@ -1,6 +1,6 @@
 #include "uViewTicketForm.h"
 
-#include "uBugReportForm.h"
+#include "uApplication.h"
 #include "uCodePage.h"
 #include "uDialogs.h"
 #include "uException.h"
@@ -173,7 +173,7 @@ void TFormViewTicket::ActionDeleteExecute()
     try {
         DeleteTicket(FId);
     } catch (const std::exception& Error) {
-        HandleUncaughtException(Error);
+        ReportFailure(Error);
         return;
     }
     done(DeleteResult);

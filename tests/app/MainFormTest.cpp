@@ -303,12 +303,17 @@ TEST_F(MainFormTest, AnExceptionOfAnActionReachesTheHookAndTheWindowGoesOn)
     auto Window = MakeWindow();
     QStringList Caught;
     SetUncaughtExceptionHandler([&](const std::exception& E) { Caught << QString::fromUtf8(E.what()); });
-    // The database turns into something else under the running window.
+    // The database turns into something else under the running window: the
+    // user is told so, it is no fault of the program to report.
     QFile::remove(GetDatabasePath());
     WriteFile(QStringLiteral("data/database.sqlite"), QByteArray(4096, 'x'));
     TDialogScript::Answer(drYes);
     Trigger(Window.get(), "ActionProfileDel");
-    EXPECT_EQ(Caught.size(), 1);
+    EXPECT_TRUE(Caught.isEmpty());
+    EXPECT_EQ(Shown(QStringLiteral("error")).value(0).Text,
+              QStringLiteral("Файл %1 не є базою даних програми або пошкоджений. Оберіть іншу базу даних або "
+                             "відновіть її з резервної копії.")
+                  .arg(GetDatabasePath()));
     EXPECT_EQ(Window->CurrentProfileId(), Id);
     EXPECT_TRUE(Window->isVisible() && !Window->Blocked());
 
@@ -321,7 +326,7 @@ TEST_F(MainFormTest, AnExceptionOfAnActionReachesTheHookAndTheWindowGoesOn)
     EXPECT_FALSE(RunGuarded([] { throw 42; }));
     EXPECT_TRUE(RunGuarded([] {}));
     SetUncaughtExceptionHandler(nullptr);
-    EXPECT_EQ(Caught.size(), 3);
+    EXPECT_EQ(Caught.size(), 2);
 }
 
 TEST_F(MainFormTest, HelpFeedbackAndCertificateSearchOpenTheirAddresses)
@@ -447,6 +452,57 @@ TEST_F(MainFormTest, UpdateNoticeBlinksAndClosingDuringTheDownloadStopsIt)
     EXPECT_TRUE(VisibleAfterClose);
     EXPECT_EQ(ShownTexts().size(), 1) << ShownTexts().join(u'\n').toStdString(); // the one question
     EXPECT_FALSE(GetUpdater()->IsBusy());
+    EXPECT_FALSE(ReadFile(GetDebugFolder() + QStringLiteral("updater.log")).contains("запуск інсталяції"));
+}
+
+// The install action without a download: an unreadable description warns,
+// one that names only an information page opens it; a downloaded update
+// tells that the program must close before the installation is tried.
+TEST_F(MainFormTest, UpdateInstallWarnsOpensTheInfoPageOrTellsTheProgramMustClose)
+{
+    THttpTestServer Server;
+    ASSERT_TRUE(Server.Start());
+    const QString Installer = WriteFile(QStringLiteral("setup.bin"), QByteArray(1024, 'i'));
+    Server.Put(QStringLiteral("setup.bin"), ReadFile(Installer));
+    const QByteArray Described =
+        QStringLiteral("<update><info revision=\"3\" name=\"Kelvora 1.3\" url=\"\">Нові форми</info>"
+                       "<file size=\"1 КБ\" hash=\"%1\" url=\"%2\"/></update>")
+            .arg(FileMD5(Installer), Server.Url(QStringLiteral("setup.bin")))
+            .toUtf8();
+    const struct {
+        QByteArray Description; // update.xml in the updates folder; null: none
+        const char* Kind;
+        QString Text;
+        QString Url = QString();
+    } Cases[] = {
+        {QByteArray(), "warning", QStringLiteral("Неможливо прочитати інформацію про апдейт.")},
+        {"<update><info revision=\"x\"/></update>", "warning",
+         QStringLiteral("Неможливо прочитати інформацію про апдейт.")},
+        {"<update><info revision=\"3\" name=\"N\" url=\"https://example.test/news\">x</info></update>", "info",
+         QStringLiteral("Оновлення а автоматичному режимі неможливе. Для оновлення програми перейдіть, будь-ласка, на "
+                        "сайт виробника."),
+         QStringLiteral("https://example.test/news")},
+        {Described, "info", QStringLiteral("Для застосування оновлення необхідно закрити програму.")},
+    };
+    auto Window = MakeWindow();
+    ASSERT_TRUE(WaitFor([] { return !GetUpdater()->IsBusy(); }));
+    QStringList Caught;
+    SetUncaughtExceptionHandler([&](const std::exception& E) { Caught << QString::fromUtf8(E.what()); });
+    for (const auto& Case : Cases) {
+        TDialogScript::ClearShown();
+        const QString Description = GetDataFolder() + QStringLiteral("update/update.xml");
+        QFile::remove(Description);
+        if (!Case.Description.isNull())
+            WriteFile(QStringLiteral("data/update/update.xml"), Case.Description);
+        TDialogScript::Answer(drYes); // "Завантажити зараз?"
+        Trigger(Window.get(), "ActionUpdateInstall");
+        EXPECT_EQ(Texts(QString::fromLatin1(Case.Kind)), QStringList{Case.Text})
+            << ShownTexts().join(u'\n').toStdString();
+        EXPECT_EQ(Texts(QStringLiteral("url")), Case.Url.isEmpty() ? QStringList() : QStringList{Case.Url});
+    }
+    SetUncaughtExceptionHandler(nullptr);
+    // Fetched over plain HTTP, the installer is refused and never started.
+    EXPECT_EQ(Caught.size(), 1);
     EXPECT_FALSE(ReadFile(GetDebugFolder() + QStringLiteral("updater.log")).contains("запуск інсталяції"));
 }
 

@@ -369,6 +369,12 @@ void TPop3Door::Accept()
                          [Client, Server] { Client->write(Server->readAll()); });
         QObject::connect(Client, &QTcpSocket::readyRead, Server, [this, Client, Server] {
             const QByteArray Data = Client->readAll();
+            if (FCutAtQuit && Data.trimmed().toUpper() == "QUIT") {
+                FCutAtQuit = false;
+                Server->abort();
+                Client->abort();
+                return;
+            }
             const int Asked = int(Data.toUpper().count("RETR "));
             if (FCloseAfter >= 0 && Asked > 0 && FRetrieved + Asked > FCloseAfter) {
                 FCloseAfter = -1;

@@ -168,6 +168,9 @@ public:
     void Close();
     // Closes as soon as a client asks for a message after Count messages were retrieved.
     void CloseAfterRetrieving(int Count) { FCloseAfter = Count; }
+    // Cuts the next session when the client says QUIT, before the server
+    // hears it: the messages deleted in that session stay on the server.
+    void CutAtQuit() { FCutAtQuit = true; }
     int Retrieved() const { return FRetrieved; }
 
 private:
@@ -176,6 +179,7 @@ private:
     quint16 FPort = 0;
     int FCloseAfter = -1;
     int FRetrieved = 0;
+    bool FCutAtQuit = false;
     QTcpServer FServer;
     QList<QPointer<QTcpSocket>> FSockets;
 };

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QToolButton>
 
 #include <memory>
 
@@ -328,6 +329,28 @@ TEST_F(MailAccountEditFormTest, CancelFromTheIndicatorEndsTheTestAndNothingElseS
     Form->ButtonCheckClick();
     ASSERT_EQ(Shown(U("warning")).size(), 1);
     EXPECT_TRUE(Shown(U("warning"))[0].Text.startsWith(U("Помилка при перевірці POP")));
+}
+
+// The button inside the password field shows the typed password and masks
+// it again; the server passwords stay masked.
+TEST_F(MailAccountEditFormTest, PasswordButtonShowsAndHidesThePassword)
+{
+    auto Form = Open();
+    auto* Edit = Child<QLineEdit>(Form.get(), "EditPassword");
+    auto* Show = Edit->findChild<QAction*>(QStringLiteral("ButtonShowPassword"));
+    ASSERT_TRUE(Show);
+    EXPECT_EQ(Show->toolTip(), QStringLiteral("Показати / приховати пароль"));
+    QToolButton* Button = nullptr;
+    for (auto* Candidate : Edit->findChildren<QToolButton*>())
+        if (Candidate->defaultAction() == Show)
+            Button = Candidate;
+    ASSERT_TRUE(Button);
+    for (const QLineEdit::EchoMode Expected : {QLineEdit::Password, QLineEdit::Normal, QLineEdit::Password}) {
+        EXPECT_EQ(Edit->echoMode(), Expected);
+        for (const char* Server : {"EditPOPPassword", "EditSMTPPassword"})
+            EXPECT_EQ(Child<QLineEdit>(Form.get(), Server)->echoMode(), QLineEdit::Password);
+        QTest::mouseClick(Button, Qt::LeftButton);
+    }
 }
 
 } // namespace

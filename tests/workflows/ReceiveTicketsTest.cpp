@@ -2,14 +2,18 @@
 // gateway simulator answering reports protected as the report page does.
 
 #include "GuiTest.h"
+#include "ScratchMount.h"
 #include "TestPki.h"
 #include "WorkflowSupport.h"
+#include "uApplication.h"
 #include "uCodePage.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uFactories.h"
 #include "uMainForm.h"
 #include "uReceiveTicketsForm.h"
 #include "uTicket.h"
+#include "uTicketOpening.h"
 #include "uTicketText.h"
 #include "uTransportContainer.h"
 #include "uViewTicketForm.h"
@@ -30,6 +34,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
+#include <optional>
 
 using namespace kelvora;
 using namespace kelvora::test;
@@ -44,19 +49,24 @@ protected:
         TestPki();
         ClearAgencyMailboxes();
         WriteAgencyParams(Root());
+        VerifyDatabase();
         Profile = StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"));
     }
 
     void TearDown() override
     {
         Window.reset(); // the page writes its settings while the root exists
+        SetUncaughtExceptionHandler(nullptr);
         GuiTest::TearDown();
     }
 
     // The receipt page of the real main window, opened by the start page's button.
-    TFrameTickets* OpenPage(bool Receive = false)
+    // BeforeWindow runs once the current profile is set.
+    TFrameTickets* OpenPage(bool Receive = false, const std::function<void()>& BeforeWindow = {})
     {
         GetConfiguration()->WriteSetting(QStringLiteral("profile_current"), QString::number(Profile.Id));
+        if (BeforeWindow)
+            BeforeWindow();
         Window = std::make_unique<TqorMainForm>();
         Window->show();
         QCoreApplication::processEvents();
@@ -112,7 +122,29 @@ protected:
         return QString::fromUtf8(ReadFile(GetDebugFolder() + QStringLiteral("receive_tickets.log")));
     }
 
+    // Failures offered as a problem report, instead of the report dialog.
+    void CatchFaults()
+    {
+        SetUncaughtExceptionHandler([this](const std::exception& E) { Faults << QString::fromUtf8(E.what()); });
+    }
+    // Receipts for one report, answered by the gateway, opened and kept by the page.
+    QList<QByteArray> ReceiveOpenAndKeep(const QString& Name)
+    {
+        Report(Name, {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")});
+        const QList<QByteArray> Mails = AgencyMailServers().Messages(EnterpriseUser);
+        OpenPage(true);
+        SupplyKey(QStringLiteral("12345678-stamp"));
+        Trigger("ActionOpen");
+        Trigger("ActionSave");
+        return Mails;
+    }
+    QStringList OutputFiles() const
+    {
+        return QDir(Profile.CatalogOutVey + QStringLiteral("2026-11")).entryList(QDir::Files, QDir::Name);
+    }
+
     TProfile Profile;
+    QStringList Faults;
     std::unique_ptr<TqorMainForm> Window;
     TFrameTickets* Page = nullptr;
 };
@@ -400,6 +432,160 @@ TEST_F(ReceiveTickets, ReceivingRefusesReentryAndIsCancelledFromTheIndicator)
     EXPECT_TRUE(LogText().contains(QStringLiteral("] отримання пошти перервано користувачем\r\n")));
     EXPECT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 1);
     EXPECT_TRUE(Page->Documents().empty());
+}
+
+// The mail session broke after DELE: the server delivers the receipts again.
+// Whether they come by mail or by hand, each is kept once.
+TEST_F(ReceiveTickets, ReceiptsDeliveredAgainAreKeptOnce)
+{
+    const QList<QByteArray> Mails = ReceiveOpenAndKeep(VeyName(QStringLiteral("J0100114")));
+    ASSERT_EQ(Mails.size(), 3);
+    const QStringList Saved = OutputFiles();
+    ASSERT_EQ(Saved.size(), 3);
+
+    for (const QByteArray& Mail : Mails)
+        AgencyMailServers().Deliver(EnterpriseUser, Mail);
+    OpenPage(true);
+    EXPECT_TRUE(Page->Documents().empty()) << Names().join(u' ').toStdString();
+    EXPECT_TRUE(AgencyMailServers().Messages(EnterpriseUser).isEmpty());
+    EXPECT_EQ(LogText().count(QStringLiteral("] квитанцію вже збережено раніше, повторно не додано")), 3);
+
+    QStringList Files; // the same receipts, saved from the mails by the user
+    for (QByteArray Raw : Mails) {
+        QBuffer Buffer(&Raw);
+        Buffer.open(QIODevice::ReadOnly);
+        const auto Attachment = CreateMailMessage(Buffer)->GetAttachments()->ItemAs<IMailAttachment>(0);
+        const IStreamPtr Data = CreateStream();
+        Attachment->SaveToStream(Data);
+        Files << QStringLiteral("%1in/%2/%3").arg(Root()).arg(Files.size()).arg(Attachment->GetFileName());
+        QDir().mkpath(QFileInfo(Files.last()).path());
+        Data->SaveToFile(Files.last());
+    }
+    Page->AddFiles(Files);
+    ASSERT_EQ(Page->Documents().size(), 3u);
+    SupplyKey(QStringLiteral("12345678-stamp"));
+    Trigger("ActionOpen");
+    Trigger("ActionSave");
+    EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageStart)) << ShownTexts().join(u'\n').toStdString();
+    EXPECT_EQ(OutputFiles(), Saved);
+    TTickets Tickets;
+    GetTickets(Profile.Id, Tickets);
+    EXPECT_EQ(Tickets.size(), 3u);
+    EXPECT_TRUE(QDir(GetTicketsFolder(Profile.Code)).entryList(QDir::Files).isEmpty());
+}
+
+// A full disk leaves no empty receipt and is told in Ukrainian, not as a
+// program fault; the mail stays on the server. Receipts that carry no
+// protection say why they stay unopened.
+TEST_F(ReceiveTickets, FullDiskAndUnprotectedReceiptsAreTold)
+{
+    const QString Folder = GetTicketsFolder(Profile.Code);
+    TScratchMount Disk = TScratchMount::Tmpfs(Folder, 16384);
+    if (!Disk.Mounted())
+        GTEST_SKIP() << TScratchMount::SkipReason();
+    AgencyMailServers().Deliver(
+        EnterpriseUser,
+        RawMail(Address(QStringLiteral("vey")), {{VeyName(QStringLiteral("J1499102")), QByteArray(65536, 'r')}}));
+    CatchFaults();
+    OpenPage(true);
+    EXPECT_TRUE(QDir(Folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(Faults.isEmpty()) << Faults.join(u'\n').toStdString();
+    EXPECT_TRUE(Shown(QStringLiteral("error")).value(0).Text.startsWith(QStringLiteral("Недостатньо місця на диску")))
+        << ShownTexts().join(u'\n').toStdString();
+    EXPECT_EQ(AgencyMailServers().Messages(EnterpriseUser).size(), 1);
+    Disk.Unmount();
+
+    Page->AddFiles({WriteFile(QStringLiteral("in/") + VeyName(QStringLiteral("J0100114")), "\x01\x02 stray bytes"),
+                    WriteFile(QStringLiteral("in/") + DksName(),
+                              "<?xml version=\"1.0\"?><!DOCTYPE D [<!ENTITY x \"xx\">]><DECLAR>&x;</DECLAR>")});
+    SupplyKey(QStringLiteral("12345678-stamp"));
+    Trigger("ActionOpen");
+    EXPECT_EQ(States(), (QStringList{NotProtectedTicketText, NotProtectedTicketText}));
+    SaveScreenshot(Window.get(), QStringLiteral("receipt_page_unprotected"));
+}
+
+// Read-only storage: the page still opens on a read-only root; with a
+// read-only database "Завершити" writes no output copy, however often it is
+// pressed, and says why.
+TEST_F(ReceiveTickets, ReadOnlyStorageIsToldAndLeavesNoCopies)
+{
+    CatchFaults();
+    Report(VeyName(QStringLiteral("J0100114")),
+           {QStringLiteral("12345678-director"), QStringLiteral("12345678-stamp")});
+    std::optional<TScratchMount> RootMount;
+    OpenPage(false, [&] { RootMount.emplace(TScratchMount::ReadOnly(Root().chopped(1))); });
+    if (!RootMount->Mounted())
+        GTEST_SKIP() << TScratchMount::SkipReason();
+    EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageTickets));
+    EXPECT_TRUE(Faults.isEmpty()) << Faults.join(u'\n').toStdString();
+    Window.reset();
+    RootMount->Unmount();
+
+    OpenPage(true);
+    ASSERT_EQ(Page->Documents().size(), 3u);
+    SupplyKey(QStringLiteral("12345678-stamp"));
+    Trigger("ActionOpen");
+    TScratchMount Database = TScratchMount::ReadOnly(GetDatabasePath());
+    ASSERT_TRUE(Database.Mounted());
+    for (int Try = 0; Try < 2; ++Try)
+        Trigger("ActionSave");
+    Database.Unmount();
+    EXPECT_EQ(Shown(QStringLiteral("error")).size(), 2);
+    EXPECT_TRUE(
+        Shown(QStringLiteral("error")).value(1).Text.startsWith(QStringLiteral("База даних доступна лише для читання")))
+        << ShownTexts().join(u'\n').toStdString();
+    EXPECT_TRUE(OutputFiles().isEmpty()) << OutputFiles().join(u' ').toStdString();
+    EXPECT_TRUE(Faults.isEmpty()) << Faults.join(u'\n').toStdString();
+
+    Trigger("ActionSave");
+    EXPECT_EQ(OutputFiles().size(), 3);
+    TTickets Tickets;
+    GetTickets(Profile.Id, Tickets);
+    EXPECT_EQ(Tickets.size(), 3u);
+}
+
+TEST_F(ReceiveTickets, FilesAreDeletedAfterTheQuestionSavedAsTheyAreAndAKeyErrorIsTold)
+{
+    Profile.SignAfterAction = asSaveToFile;
+    UpdateProfile(Profile.Id, Profile);
+    OpenPage();
+    Page->AddFiles({WriteFile(QStringLiteral("in/") + VeyName(QStringLiteral("J1499102")), "first"),
+                    WriteFile(QStringLiteral("in/") + DksName(), "second")});
+    ASSERT_EQ(Page->Documents().size(), 2u);
+    auto* List = Page->findChild<QTreeView*>(QStringLiteral("ListTickets"));
+    const auto SelectFirst = [&] {
+        List->selectionModel()->select(List->model()->index(0, 0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    };
+
+    SelectFirst();
+    TDialogScript::Files({Root() + QStringLiteral("copy.bin")});
+    Trigger("ActionSaveUncryptedTicket");
+    EXPECT_EQ(Shown(QStringLiteral("save")).value(0).Caption, QStringLiteral("Збереження квитанції"));
+    EXPECT_EQ(Shown(QStringLiteral("save")).value(0).Name, Names().value(0));
+    EXPECT_EQ(ReadFile(Root() + QStringLiteral("copy.bin")), ReadFile(Page->Documents()[0]->GetName()->GetFileName()));
+
+    const QString Deleted = Page->Documents()[0]->GetName()->GetFileName();
+    for (const TDialogResult Answer : {drNo, drYes}) {
+        SelectFirst();
+        TDialogScript::Answer(Answer);
+        Trigger("ActionFileDel");
+        EXPECT_EQ(QFile::exists(Deleted), Answer == drNo);
+    }
+    EXPECT_EQ(Shown(QStringLiteral("question")).size(), 2);
+    EXPECT_EQ(Shown(QStringLiteral("question")).value(1).Text,
+              QStringLiteral("Якщо квитанції було прийнято електронною поштою, видалення призведе до їх "
+                             "втрати.\r\n\r\nВи дійсно бажаєте видалити файли квитанцій?"));
+    EXPECT_TRUE(LogText().contains(QStringLiteral("] файл видалено: ") + Deleted));
+    EXPECT_EQ(Page->Documents().size(), 1u);
+
+    SupplyKeyFile(TestPki().KeyFile(QStringLiteral("12345678-stamp")), "wrong password");
+    Trigger("ActionOpen");
+    EXPECT_TRUE(
+        Shown(QStringLiteral("error")).value(0).Text.startsWith(QStringLiteral("Помилка зчитування ключа: \r\n\r\n")))
+        << ShownTexts().join(u'\n').toStdString();
+    EXPECT_TRUE(LogText().contains(QStringLiteral("] помилка зчитування ключа: ")));
+    EXPECT_EQ(States(), QStringList{QStringLiteral("Не відкритий")});
 }
 
 } // namespace

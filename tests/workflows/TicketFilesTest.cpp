@@ -1,9 +1,11 @@
 // The receipt page's files without windows: stored names, unique names,
 // working folders, receipts from mail and from the user's picks.
 
+#include "ScratchMount.h"
 #include "TestRoot.h"
 #include "WorkflowSupport.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uException.h"
 #include "uFactories.h"
 #include "uTicketFiles.h"
@@ -38,6 +40,12 @@ IStreamPtr StreamOf(const QByteArray& Bytes)
 
 class TicketFiles : public FreshRoot {
 protected:
+    void SetUp() override
+    {
+        FreshRoot::SetUp();
+        WriteAgencyParams(Root());
+        VerifyDatabase();
+    }
     QString Folder() const { return GetDataFolder() + QStringLiteral("tickets/12345678/"); }
     QStringList Stored() const { return QDir(Folder()).entryList(QDir::Files, QDir::Name); }
     QString LogText(const QString& Category) const
@@ -187,6 +195,66 @@ TEST_F(TicketFiles, SavingStopsAtAFailureAndTheSecondTryStoresNothingTwice)
     EXPECT_EQ(QDir(DksFolder + QStringLiteral("2026-11")).entryList(QDir::Files),
               (QStringList{Dks, Dks.chopped(4) + QStringLiteral(".txt")}));
     EXPECT_TRUE(Stored().isEmpty());
+}
+
+// A receipt kept before, whether its working file could not be deleted or it
+// was kept by an older program without a hash, is not stored or copied again.
+TEST_F(TicketFiles, AReceiptKeptBeforeIsNotStoredOrCopiedAgain)
+{
+    const TProfile Profile =
+        StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"), asSaveToFile, false);
+    const QString Name = VeyName(QStringLiteral("J1499102"));
+    const QString Legacy = VeyName(QStringLiteral("J0100114"));
+    TTicket Old{0, Profile.Id, Legacy, daVEY, 0, QStringLiteral("legacy"), QString()};
+    AddTicket(Old);
+    const auto Open = [&] {
+        TTicketDocuments Documents = ReadTicketDocuments(Folder());
+        for (const IDocumentPtr& Document : Documents)
+            Document->SetStatus(dsOpened);
+        return Documents;
+    };
+    AddTicketFile(Name, StreamOf("receipt"));
+    TTicketDocuments Documents = Open();
+    QString Error;
+    {
+        TScratchMount Locked = TScratchMount::ReadOnly(Folder());
+        if (!Locked.Mounted())
+            GTEST_SKIP() << TScratchMount::SkipReason();
+        EXPECT_FALSE(SaveOpenedTickets(Profile, Documents, Error));
+    }
+    EXPECT_EQ(Error, QStringLiteral("Не вдалося видалити файл: ") + Folder() + Name);
+    EXPECT_TRUE(Documents.empty());
+
+    AddTicketFile(Legacy, StreamOf("legacy"));
+    Documents = Open();
+    ASSERT_EQ(Documents.size(), 2u);
+    EXPECT_TRUE(SaveOpenedTickets(Profile, Documents, Error)) << Error.toStdString();
+    TTickets Tickets;
+    GetTickets(Profile.Id, Tickets);
+    EXPECT_EQ(Tickets.size(), 2u);
+    EXPECT_EQ(QDir(Profile.CatalogOutVey + QStringLiteral("2026-11")).entryList(QDir::Files), QStringList{Name});
+    EXPECT_TRUE(Stored().isEmpty());
+}
+
+TEST_F(TicketFiles, AReceivedFileThatCannotBeCopiedStopsTheSaving)
+{
+    const TProfile Profile =
+        StoreProfile(QStringLiteral("12345678"), stSignTwo, Root() + QStringLiteral("out"), asSaveToFile, false);
+    const QString Dks = DksName().chopped(4) + QStringLiteral(".RPL");
+    TTicketDocuments Documents{CreateDocument(AddTicketFile(Dks, StreamOf("dks receipt")))};
+    Documents[0]->SetStatus(dsOpened);
+    const QString Out = Profile.CatalogOutDks + QStringLiteral("2026-11");
+    QDir().mkpath(Out);
+    TScratchMount Locked = TScratchMount::ReadOnly(Out);
+    if (!Locked.Mounted())
+        GTEST_SKIP() << TScratchMount::SkipReason();
+    QString Error;
+    EXPECT_FALSE(SaveOpenedTickets(Profile, Documents, Error));
+    EXPECT_EQ(Error,
+              QStringLiteral("Не вдається переписати файл \"%1/%2\" в каталог збережених квитанцій").arg(Out, Dks));
+    EXPECT_EQ(Documents.size(), 1u);
+    TTickets Tickets;
+    EXPECT_FALSE(GetTickets(Profile.Id, Tickets));
 }
 
 } // namespace
