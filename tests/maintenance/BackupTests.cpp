@@ -4,9 +4,11 @@
 #include "uBackup.h"
 #include "uCodePage.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uException.h"
 #include "uFactories.h"
 #include "uProfile.h"
+#include "uQueryImpl.h"
 #include "uStreamImpl.h"
 #include "uUtils.h"
 
@@ -30,6 +32,7 @@ protected:
     {
         FreshRoot::SetUp();
         Configure(QStringLiteral("3"));
+        VerifyDatabase(); // at the program's revision, as after any start
     }
 
     void Configure(const QString& SoftwareRevision)
@@ -86,16 +89,24 @@ protected:
         return Path;
     }
 
-    // The bytes of a database whose profiles have these VEY output folders,
-    // as an archive's database.sqlite entry.
-    QByteArray ArchiveDatabase(const QStringList& Folders)
+    // The bytes of a database of Revision whose profiles have these VEY
+    // output folders, as an archive's database.sqlite entry; Revision 0 makes
+    // another program's file (no tables of this program).
+    QByteArray ArchiveDatabase(const QStringList& Folders, int Revision = 3)
     {
         const QString Path = Root() + QStringLiteral("made.sqlite");
         QFile::remove(Path);
         auto Query = CreateQuery(Path);
+        for (const auto& [Step, Convert] : ProgramConversionSteps())
+            if (Step <= Revision)
+                RunInTransaction(Path, Convert);
+        Query->Exec(QStringLiteral("update SETTINGS set VALUE=:1 where PARAM='revision'"), {QString::number(Revision)});
         for (const QString& Folder : Folders)
             Query->Exec(QStringLiteral("insert into PROFILE(NAME, CATALOG_OUT_VEY) values ('x', :1)"), {Folder});
         Query->Exec(QStringLiteral("delete from TICKET"));
+        if (Revision == 0)
+            for (const char* Table : {"EMAIL_ACCOUNT", "PROFILE", "TICKET", "SETTINGS", "SENT_REPORT"})
+                Query->Exec(QStringLiteral("drop table if exists %1").arg(QLatin1String(Table)));
         const QByteArray Bytes = ReadFile(Path);
         QFile::remove(Path);
         return Bytes;
@@ -416,9 +427,9 @@ TEST_F(Backup, RestoreRefusesBadArchivesAndWritesNothing)
         EXPECT_EQ(Database(), Current) << Path.toStdString();
         return Subject->GetError();
     };
-    EXPECT_TRUE(Restoring(WriteFile(QStringLiteral("text.backup"), "just some text"))
-                    .contains(QStringLiteral("Not a zip archive")));
-    Restoring(WriteFile(QStringLiteral("cut.backup"), GoodBytes.left(GoodBytes.size() - 30)));
+    for (const QByteArray& Bytes : {QByteArray("just some text"), GoodBytes.left(GoodBytes.size() - 30)})
+        EXPECT_TRUE(Restoring(WriteFile(QStringLiteral("bad.backup"), Bytes))
+                        .endsWith(QStringLiteral(": файл не є ZIP-архівом або обрізаний")));
     EXPECT_EQ(Restoring(Root() + QStringLiteral("absent.backup")),
               QStringLiteral("Файл не знайдено: ") + Root() + QStringLiteral("absent.backup"));
 
@@ -447,19 +458,27 @@ TEST_F(Backup, RestoreWritesOnlyReportsInsideTheArchivesOwnOutputFolders)
     QDir().mkpath(Out);
     ASSERT_TRUE(QFile::link(Root() + QStringLiteral("elsewhere"), Out + QStringLiteral("/link")));
     const QStringList Written = {Out + QStringLiteral("/a.xml"), Out + QStringLiteral("/2024/b.RPL")};
-    const QStringList Refused = {
-        Root() + QStringLiteral("home/.bashrc"),           // no report, outside
-        Root() + QStringLiteral("home/x.xml"),             // a report, but outside every output folder
-        Out + QStringLiteral("/run.sh"),                   // inside, but no report
-        Out + QStringLiteral("/link/c.xml"),               // through a symbolic link
-        Root() + QStringLiteral("out/vey/../outside.xml"), // climbs out
-        Root() + QStringLiteral("./outside.xml"),
-        QStringLiteral("relative/a.xml"),
-        QString(),
+    const QString Outside = QStringLiteral("файл лежить поза вихідними каталогами профілів");
+    const QString BadPath = QStringLiteral("недопустимий шлях файлу");
+    const QList<QPair<QString, QString>> Refused = {
+        {Root() + QStringLiteral("home/.bashrc"), QStringLiteral("файл не є звітом чи квитанцією")},
+        {Root() + QStringLiteral("home/x.xml"), Outside},
+        {Out + QStringLiteral("/run.sh"), QStringLiteral("файл не є звітом чи квитанцією")},
+        {Out + QStringLiteral("/link/c.xml"), QStringLiteral("шлях веде через символьне посилання")},
+        {Root() + QStringLiteral("out/vey/../outside.xml"), BadPath}, // climbs out
+        {Root() + QStringLiteral("./outside.xml"), BadPath},
+        {QStringLiteral("relative/a.xml"), BadPath},
+        {QString(), BadPath},
     };
+    QStringList Told;
+    for (const auto& [Path, Reason] : Refused)
+        Told << Path + QStringLiteral(" — ") + Reason;
     std::vector<std::pair<QString, QByteArray>> Entries;
     QString Lines;
-    for (const QString& Path : Written + Refused) {
+    QStringList All = Written;
+    for (const auto& Pair : Refused)
+        All << Pair.first;
+    for (const QString& Path : All) {
         const QString Name = QStringLiteral("E%1").arg(Entries.size());
         Entries.emplace_back(Name, Name.toLatin1());
         Lines += Name + u'=' + Path + QStringLiteral("\r\n");
@@ -471,7 +490,7 @@ TEST_F(Backup, RestoreWritesOnlyReportsInsideTheArchivesOwnOutputFolders)
     auto Subject = CreateBackup();
     ASSERT_TRUE(Subject->Restore(Path)) << Subject->GetError().toStdString();
     EXPECT_EQ(Subject->GetError(),
-              QStringLiteral("Не вдалося відновити файли: \r\n") + Refused.join(QStringLiteral("\r\n")));
+              QStringLiteral("Не вдалося відновити файли: \r\n") + Told.join(QStringLiteral("\r\n")));
     EXPECT_EQ(ReadFile(Written[0]), QByteArray("E0"));
     EXPECT_EQ(ReadFile(Written[1]), QByteArray("E1"));
     for (const QString& Name :
@@ -510,26 +529,30 @@ TEST_F(Backup, DeclaredSizesAreCheckedAndOnlyTheTextEntriesAreReadForInfo)
           quint64(ArchiveDatabase({Root() + QStringLiteral("out")}).size())}});
     auto Again = CreateBackup();
     EXPECT_TRUE(Again->Restore(Bomb));
-    EXPECT_EQ(Again->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n") + Target);
+    EXPECT_EQ(Again->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n") + Target +
+                                     QStringLiteral(" — Не вдалося прочитати запис AAAA архіву ") + Bomb +
+                                     QStringLiteral(": запис містить більше даних, ніж заявлено (1000 байт)"));
     EXPECT_FALSE(QFileInfo::exists(Target));
 }
 
 TEST_F(Backup, FileThatCannotBeWrittenIsReportedWhileTheRestGoesOn)
 {
-    WriteFile(QStringLiteral("blocker"), "a file where a folder is needed");
-    const QString Blocked = Root() + QStringLiteral("blocker/a.xml");
-    const QString Fine = WriteFile(QStringLiteral("fine/b.xml"), "older content, replaced");
+    WriteFile(QStringLiteral("out/blocker"), "a file where a folder is needed");
+    const QString Blocked = Root() + QStringLiteral("out/blocker/a.xml");
+    const QString Fine = Root() + QStringLiteral("out/fine/b.xml");
     const QString Path =
         MakeArchive(QStringLiteral("partial.backup"),
                     {{QStringLiteral("AAAA"), "a"},
                      {QStringLiteral("BBBB"), "b"},
                      {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=%1\r\nBBBB=%2\r\n").arg(Blocked, Fine))},
-                     {QStringLiteral("database.sqlite"), ArchiveDatabase({Root()})}});
+                     {QStringLiteral("database.sqlite"), ArchiveDatabase({Root() + QStringLiteral("out")})}});
     auto Subject = CreateBackup();
     EXPECT_TRUE(Subject->Restore(Path));
-    EXPECT_EQ(Subject->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n") + Blocked);
+    EXPECT_EQ(Subject->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n%1 — Не вдалося створити каталог "
+                                                  "%2: на шляху файл замість каталогу")
+                                       .arg(Blocked, Root() + QStringLiteral("out/blocker")));
     EXPECT_EQ(ReadFile(Fine), QByteArray("b"));
-    EXPECT_EQ(Database(), ArchiveDatabase({Root()}));
+    EXPECT_EQ(Database(), ArchiveDatabase({Root() + QStringLiteral("out")}));
 }
 
 TEST_F(Backup, MissingFileListIsOnlyLoggedAndTheDatabaseStillComesBack)
@@ -572,6 +595,7 @@ TEST_F(Backup, InfoTellsHigherRevisionsAndReadsTheEarlierLayout)
         CreateBackup()->GetInfo(Broken, Info);
         FAIL() << "no error";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), QStringLiteral("Файл files.txt не знайдено в архіві"));
+        EXPECT_TRUE(E.Message().startsWith(QStringLiteral("Файл files.txt не знайдено в архіві")))
+            << E.Message().toStdString();
     }
 }
