@@ -105,13 +105,19 @@ QString ExistingFolderOf(const QString& Path)
 void CheckFreeSpace(const std::vector<std::pair<QString, quint64>>& Targets)
 {
     std::map<QString, std::pair<QStorageInfo, quint64>> Disks;
+    // Looking a disk up reads the mount table: once per folder, not per file.
+    QHash<QString, QString> DiskOfFolder;
     for (const auto& [Path, Size] : Targets) {
-        const QStorageInfo Disk(ExistingFolderOf(Path));
-        if (!Disk.isValid())
-            continue;
-        auto& Need = Disks[Disk.rootPath()];
-        Need.first = Disk;
-        Need.second += Size;
+        const QString Folder = QFileInfo(Path).absolutePath();
+        auto Known = DiskOfFolder.constFind(Folder);
+        if (Known == DiskOfFolder.constEnd()) {
+            const QStorageInfo Disk(ExistingFolderOf(Path));
+            Known = DiskOfFolder.insert(Folder, Disk.isValid() ? Disk.rootPath() : QString());
+            if (Disk.isValid() && !Disks.count(Disk.rootPath()))
+                Disks[Disk.rootPath()] = {Disk, 0};
+        }
+        if (!Known->isEmpty())
+            Disks[*Known].second += Size;
     }
     for (const auto& [Root, Need] : Disks) {
         const qint64 Free = Need.first.bytesAvailable();
@@ -170,7 +176,8 @@ bool IsPlainAbsolutePath(const QString& Path)
 {
     if (Path.isEmpty() || Path.contains(QChar(0)) || !QDir::isAbsolutePath(Path))
         return false;
-    for (const QString& Part : Path.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
+    static const QRegularExpression Delimiters(QStringLiteral("[/\\\\]"));
+    for (const QString& Part : Path.split(Delimiters))
         if (Part == QStringLiteral(".") || Part == QStringLiteral(".."))
             return false;
     return true;
@@ -330,6 +337,23 @@ struct TRestorePlan {
     QStringList Folders;
 };
 
+// Lets user-interface messages run from a loop over thousands of files as
+// often as the busy indicator needs a turn, not once per file.
+class TBreather {
+public:
+    TBreather() { FSince.start(); }
+    void operator()()
+    {
+        if (FSince.elapsed() >= 20) {
+            ProcessMessages();
+            FSince.restart();
+        }
+    }
+
+private:
+    QElapsedTimer FSince;
+};
+
 QString FailedLine(const QString& Path, const QString& Reason) { return Path + QStringLiteral(" — ") + Reason; }
 
 QString EntryText(TZipReader& Archive, const QString& Name)
@@ -449,7 +473,9 @@ TRestorePlan CheckPlan(TZipReader& Archive, const std::vector<TPlannedFile>& Pla
     CheckOutputFolders(Folders, Places);
     TRestorePlan Checked;
     QSet<QString> NotLinked;
+    TBreather Breathe;
     for (const TPlannedFile& File : Plan) {
+        Breathe();
         const QString Refusal = RefusalOf(File.Path, Folders, Places, NotLinked);
         if (Refusal.isEmpty()) {
             Checked.Accepted.push_back(&File);
@@ -608,8 +634,7 @@ void RestoreFiles(TZipReader& Archive, const TRestorePlan& Plan, QString& Error,
     QStringList Failed = Plan.Refused;
     QStringList Beside;
     QString MadeFolder;
-    QElapsedTimer SinceBreath;
-    SinceBreath.start();
+    TBreather Breathe;
     for (const TPlannedFile* File : Plan.Accepted) {
         const QString Path = QDir::cleanPath(File->Path);
         try {
@@ -626,11 +651,7 @@ void RestoreFiles(TZipReader& Archive, const TRestorePlan& Plan, QString& Error,
             BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(Path, MessageOf(E)));
             Failed << FailedLine(Path, MessageOf(E));
         }
-        // Between files, as often as the busy indicator needs a turn.
-        if (SinceBreath.elapsed() >= 20) {
-            ProcessMessages();
-            SinceBreath.restart();
-        }
+        Breathe();
     }
     if (!Failed.isEmpty())
         Error = QStringLiteral("Не вдалося відновити файли: %1")

@@ -115,8 +115,12 @@ private:
 
 // The tables and columns this program makes for a database of Revision: a
 // new file brought up through the conversion steps up to that revision.
+// Made once per revision and run: creating the file costs disk flushes.
 QHash<QString, QStringList> ProgramSchema(int Revision)
 {
+    static QHash<int, QHash<QString, QStringList>> Known;
+    if (const auto Found = Known.constFind(Revision); Found != Known.constEnd())
+        return *Found;
     QTemporaryDir Folder;
     if (!Folder.isValid())
         throw EInOutError(QStringLiteral("Не вдалося створити тимчасовий каталог: %1").arg(Folder.errorString()));
@@ -125,7 +129,7 @@ QHash<QString, QStringList> ProgramSchema(int Revision)
     for (const auto& [Step, Convert] : ProgramConversionSteps())
         if (Step <= Revision)
             RunInTransaction(Path, Convert);
-    return TReadOnlyDatabase(Path).Schema();
+    return *Known.insert(Revision, TReadOnlyDatabase(Path).Schema());
 }
 
 } // namespace

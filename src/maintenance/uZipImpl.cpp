@@ -7,6 +7,7 @@
 #include "uUtils.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -15,7 +16,9 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <future>
 
 namespace kelvora {
 
@@ -653,11 +656,28 @@ TZipReader::TZipReader(const QString& FileName) : FFileName(FileName)
     // libzip takes an empty file for an empty archive; no ZIP writer makes one.
     if (Info.size() == 0)
         throw Fail(ZipFailureText(ZIP_ER_NOZIP, 0));
+    // Opening checks every entry's local header against the directory: for
+    // thousands of entries one long libzip call, made on a worker thread
+    // while the user interface keeps its turns.
     int Code = 0;
-    errno = 0;
-    FZip = OpenFile(FileName, Code);
+    int System = 0;
+    auto Opening = std::async(std::launch::async, [&] {
+        errno = 0;
+        zip_t* Zip = OpenFile(FileName, Code);
+        System = errno;
+        return Zip;
+    });
+    try {
+        while (Opening.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            ProcessMessages();
+    } catch (...) {
+        if (zip_t* Zip = Opening.get())
+            zip_discard(Zip);
+        throw;
+    }
+    FZip = Opening.get();
     if (!FZip)
-        throw Fail(ZipFailureText(Code, errno));
+        throw Fail(ZipFailureText(Code, System));
     const zip_int64_t Count = zip_get_num_entries(FZip, 0);
     FEntries.reserve(static_cast<size_t>(std::max<zip_int64_t>(Count, 0)));
     for (zip_int64_t Index = 0; Index < Count; ++Index) {
@@ -715,7 +735,8 @@ void TZipReader::Extract(const TEntry& Entry, QIODevice& Target)
     }
     QByteArray Chunk(kChunk, Qt::Uninitialized);
     quint64 Total = 0;
-    quint64 BreathedAt = 0;
+    QElapsedTimer SinceBreath;
+    SinceBreath.start();
     for (;;) {
         const zip_int64_t Got = zip_fread(File.get(), Chunk.data(), static_cast<zip_uint64_t>(Chunk.size()));
         if (Got < 0) {
@@ -732,11 +753,11 @@ void TZipReader::Extract(const TEntry& Entry, QIODevice& Target)
         if (Target.write(Chunk.constData(), Got) != Got)
             throw EInOutError(
                 QStringLiteral("Не вдалося записати вміст запису %1: %2").arg(Entry.Name, Target.errorString()));
-        // A large entry (the database) lets the user interface run after
-        // every megabyte.
-        if (Total >= BreathedAt + (1 << 20)) {
-            BreathedAt = Total;
+        // A large entry (the database) lets the user interface run as often
+        // as the busy indicator needs a turn.
+        if (SinceBreath.elapsed() >= 20) {
             ProcessMessages();
+            SinceBreath.restart();
         }
     }
 }
