@@ -138,13 +138,11 @@ TFormRestore::TFormRestore(const QString& FileName, QWidget* Owner)
         FButtonCancel->setEnabled(!Blocked);
     };
 
-    // The usual heights, grown by what the folder list and a long warning
-    // need beyond one line each.
-    const int Line = fontMetrics().lineSpacing();
-    const int WarningLines =
-        std::max(1, (fontMetrics().horizontalAdvance(Warning) + 440) / 440); // wrapped within about 440 pixels
-    const int Extra = (Folders.isEmpty() ? 0 : (Folders.size() + 1) * Line + 5) +
-                      (WarningLines - 2 > 0 ? (WarningLines - 2) * Line : 0);
+    // The usual heights, grown by the folder list and by a warning longer
+    // than its usual two lines, as wrapped within the margins.
+    const int Width = 480 - 28;
+    const int Extra = (Folders.isEmpty() ? 0 : FLabelFolders->heightForWidth(Width) + Layout->spacing()) +
+                      std::max(0, FLabelWarning->heightForWidth(Width) - 2 * fontMetrics().lineSpacing());
     setFixedSize(480, (HasComment ? 300 : 190) + Extra);
 }
 
