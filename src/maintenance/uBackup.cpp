@@ -344,7 +344,7 @@ public:
     TBreather() { FSince.start(); }
     void operator()()
     {
-        if (FSince.elapsed() >= 20) {
+        if (FSince.elapsed() >= 10) {
             ProcessMessages();
             FSince.restart();
         }

@@ -59,13 +59,13 @@ public:
     {
         if (sqlite3_open_v2(QFile::encodeName(Path).constData(), &FDb, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
             throw Exception(kDamagedDatabase);
-        // A long check lets the user interface run every 20 ms.
+        // A long check lets the user interface run every 10 ms.
         FClock.start();
         sqlite3_progress_handler(
             FDb, 20000,
             [](void* Self) {
                 auto& Clock = static_cast<TReadOnlyDatabase*>(Self)->FClock;
-                if (Clock.elapsed() >= 20) {
+                if (Clock.elapsed() >= 10) {
                     ProcessMessages();
                     Clock.restart();
                 }

@@ -755,7 +755,7 @@ void TZipReader::Extract(const TEntry& Entry, QIODevice& Target)
                 QStringLiteral("Не вдалося записати вміст запису %1: %2").arg(Entry.Name, Target.errorString()));
         // A large entry (the database) lets the user interface run as often
         // as the busy indicator needs a turn.
-        if (SinceBreath.elapsed() >= 20) {
+        if (SinceBreath.elapsed() >= 10) {
             ProcessMessages();
             SinceBreath.restart();
         }
