@@ -54,12 +54,24 @@ TFormRestore::TFormRestore(const QString& FileName, QWidget* Owner)
     setObjectName(QStringLiteral("TFormRestore"));
     setWindowTitle(QStringLiteral("Відновлення резервної копії даних"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    CreateBackup()->GetInfo(FileName, FInfo);
+    // Reading the archive lets the windows repaint, but takes no clicks or
+    // keys until this dialog is up: nothing may start a second restore.
+    SetProcessMessagesHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    TRestorePreview Preview;
+    bool Newer = false;
+    try {
+        CreateBackup()->GetInfo(FileName, FInfo);
+        Newer = ProgramRevision() < FInfo.Revision;
+        // Where the files go, and whether the archive's database and folders
+        // are acceptable at all, is known before the user decides.
+        if (!Newer)
+            Preview = PreviewRestore(FileName);
+    } catch (...) {
+        SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+        throw;
+    }
+    SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
     const bool HasComment = !FInfo.Comment.isEmpty();
-    const bool Newer = ProgramRevision() < FInfo.Revision;
-    // Where the files go, and whether the archive's database and folders
-    // are acceptable at all, is known before the user decides.
-    const TRestorePreview Preview = Newer ? TRestorePreview() : PreviewRestore(FileName);
     const bool Refused = Newer || !Preview.Problem.isEmpty();
 
     auto* Layout = new QVBoxLayout(this);
