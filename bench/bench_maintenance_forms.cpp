@@ -11,6 +11,7 @@
 
 #include "uBackupForm.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uDialogs.h"
 #include "uFactories.h"
 #include "uProfile.h"
@@ -101,6 +102,7 @@ public:
         Profile.Code = QStringLiteral("12345678");
         Profile.CatalogOutVey = Reports();
         AddProfile(Profile);
+        VerifyDatabase(); // at the program's revision, as after any start
         for (int Index = 0; Index < Files; ++Index) {
             const QString Folder = Reports() + QStringLiteral("/%1").arg(Index % kFolders, 2, 10, QChar(u'0'));
             QDir().mkpath(Folder);

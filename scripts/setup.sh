@@ -8,7 +8,7 @@ KELVORA_BUILD=${KELVORA_BUILD:-$KELVORA_TOP/build}
 
 kelvora_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev libqt6svg6
+  qt6-base-dev libgl-dev libqt6svg6 qt6-translations-l10n
   libxml2-dev libpcre2-dev libssl-dev openssl libsqlite3-dev sqlite3 libgmime-3.0-dev libzip-dev zlib1g-dev libdw-dev
   libgtest-dev google-mock libbenchmark-dev
   clang-14 libclang-rt-14-dev clang-format-14

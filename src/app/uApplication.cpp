@@ -5,6 +5,9 @@
 #include "uException.h"
 #include "uStorageFailure.h"
 
+#include <QLibraryInfo>
+#include <QTranslator>
+
 static void InitKelvoraResources() { Q_INIT_RESOURCE(kelvora); }
 
 namespace kelvora {
@@ -62,7 +65,17 @@ bool RunGuarded(const std::function<void()>& Work)
     return false;
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+QTranslator* InstallQtTranslations()
+{
+    auto* Translator = new QTranslator(QCoreApplication::instance());
+    if (Translator->load(QStringLiteral("qtbase_uk"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(Translator))
+        return Translator;
+    delete Translator;
+    return nullptr;
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallQtTranslations(); }
 
 bool TApplication::notify(QObject* Receiver, QEvent* Event)
 {

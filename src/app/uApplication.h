@@ -14,6 +14,8 @@
 #include <exception>
 #include <functional>
 
+class QTranslator;
+
 namespace kelvora {
 
 using TExceptionHandler = std::function<void(const std::exception&)>;
@@ -30,6 +32,11 @@ void ReportFailure(const std::exception& E);
 // Runs Work; any exception that escapes it goes to the handler. True when
 // Work ended normally. Never raises.
 bool RunGuarded(const std::function<void()>& Work);
+
+// Installs Qt's own Ukrainian texts (standard buttons, file and message
+// dialogs) from Qt's translations folder. The translator, owned by the
+// application, or null when the catalogue is not installed.
+QTranslator* InstallQtTranslations();
 
 class TApplication : public QApplication {
 public:

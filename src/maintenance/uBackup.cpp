@@ -1,7 +1,9 @@
 #include "uBackup.h"
 
+#include "uBackupSafety.h"
 #include "uCodePage.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uDebug.h"
 #include "uException.h"
 #include "uFactories.h"
@@ -12,10 +14,12 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -23,9 +27,12 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 namespace kelvora {
 
@@ -37,7 +44,6 @@ const QString kCommentEntry = QStringLiteral("comment.txt");
 const QString kDatabaseEntry = QStringLiteral("database.sqlite");
 const QString kReportMasks = QStringLiteral("*.xml;*.rpl");
 const QString kNoDatabase = QStringLiteral("Файл бази даних не знайдено в архіві");
-const QString kDamagedDatabase = QStringLiteral("Файл бази даних в архіві пошкоджено");
 
 // info.txt, files.txt and comment.txt are a few hundred kilobytes at most;
 // anything far larger is no backup of this program.
@@ -85,111 +91,6 @@ QString Utf8MD5(const QString& Text)
     return QString::fromLatin1(QCryptographicHash::hash(Text.toUtf8(), QCryptographicHash::Md5).toHex().toUpper());
 }
 
-// Writes a restored report from its archive entry. A file already there is
-// replaced by renaming the complete new one over it, so that a failed write
-// leaves the old content; a new file is written in place and removed again
-// when the write fails.
-void WriteRestoredFile(TZipReader& Archive, const TZipReader::TEntry& Entry, const QString& Path, QString& MadeFolder)
-{
-    const QString Folder = QFileInfo(Path).absolutePath();
-    if (Folder != MadeFolder) {
-        if (!QDir().mkpath(Folder))
-            throw EInOutError(QStringLiteral("Cannot create folder \"%1\"").arg(Folder));
-        MadeFolder = Folder;
-    }
-    const bool Replacing = QFileInfo::exists(Path);
-    const QString Target = Replacing ? Path + QStringLiteral(".restoring") : Path;
-    QFile File(Target);
-    if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(Target, File.errorString()));
-    try {
-        Archive.Extract(Entry, File);
-        if (!File.flush())
-            throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, File.errorString()));
-    } catch (...) {
-        File.close();
-        File.remove();
-        throw;
-    }
-    File.close();
-    if (Replacing && std::rename(QFile::encodeName(Target).constData(), QFile::encodeName(Path).constData()) != 0) {
-        const QString Reason = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(Target);
-        throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Reason));
-    }
-}
-
-// A database file: SQLite's header and a clean integrity check. Opened
-// read-only, so that nothing is added to the file being checked.
-void CheckDatabase(const QString& Path)
-{
-    QFile File(Path);
-    if (!File.open(QIODevice::ReadOnly) || File.read(16) != QByteArray("SQLite format 3\0", 16))
-        throw Exception(kDamagedDatabase);
-    File.close();
-    sqlite3* Db = nullptr;
-    bool Sound = false;
-    if (sqlite3_open_v2(QFile::encodeName(Path).constData(), &Db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* Check = nullptr;
-        if (sqlite3_prepare_v2(Db, "PRAGMA integrity_check", -1, &Check, nullptr) == SQLITE_OK &&
-            sqlite3_step(Check) == SQLITE_ROW)
-            Sound = qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(Check, 0)), "ok") == 0;
-        sqlite3_finalize(Check);
-    }
-    sqlite3_close(Db);
-    if (!Sound)
-        throw Exception(kDamagedDatabase);
-}
-
-// The output folders of the profiles in a database file, cleaned; none when
-// it has no PROFILE table.
-QStringList OutputFolders(const QString& DatabaseFile)
-{
-    QStringList Folders;
-    sqlite3* Db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(DatabaseFile).constData(), &Db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* Select = nullptr;
-        if (sqlite3_prepare_v2(Db, "select CATALOG_OUT_PFU, CATALOG_OUT_VEY, CATALOG_OUT_DKS from PROFILE", -1, &Select,
-                               nullptr) == SQLITE_OK)
-            while (sqlite3_step(Select) == SQLITE_ROW)
-                for (int Column = 0; Column < 3; ++Column) {
-                    const QString Folder =
-                        QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(Select, Column)));
-                    if (IsPlainAbsolutePath(Folder))
-                        Folders << QDir::cleanPath(Folder);
-                }
-        sqlite3_finalize(Select);
-    }
-    sqlite3_close(Db);
-    Folders.removeDuplicates();
-    return Folders;
-}
-
-// Why a restore must not write Path, or empty when it may: a report file
-// (by the masks) inside one of the output folders, reached through no
-// symbolic link below that folder.
-QString RefusalOf(const QString& Path, const QStringList& Folders)
-{
-    if (!IsPlainAbsolutePath(Path))
-        return QStringLiteral("недопустимий шлях файлу");
-    if (!MatchesAnyMask(ExtractFileName(Path), kReportMasks))
-        return QStringLiteral("файл не є звітом чи квитанцією");
-    const QString Clean = QDir::cleanPath(Path);
-    for (const QString& Folder : Folders) {
-        const QString Prefix = Folder.endsWith(u'/') ? Folder : Folder + u'/';
-        if (!Clean.startsWith(Prefix))
-            continue;
-        QString Step = Folder;
-        for (const QString& Part : Clean.mid(Prefix.size()).split(u'/', Qt::SkipEmptyParts)) {
-            Step = Step.endsWith(u'/') ? Step + Part : Step + u'/' + Part;
-            if (QFileInfo(Step).isSymLink())
-                return QStringLiteral("шлях веде через символьне посилання");
-        }
-        return QString();
-    }
-    return QStringLiteral("файл лежить поза вихідними каталогами профілів");
-}
-
 // The nearest folder of Path that exists.
 QString ExistingFolderOf(const QString& Path)
 {
@@ -204,13 +105,19 @@ QString ExistingFolderOf(const QString& Path)
 void CheckFreeSpace(const std::vector<std::pair<QString, quint64>>& Targets)
 {
     std::map<QString, std::pair<QStorageInfo, quint64>> Disks;
+    // Looking a disk up reads the mount table: once per folder, not per file.
+    QHash<QString, QString> DiskOfFolder;
     for (const auto& [Path, Size] : Targets) {
-        const QStorageInfo Disk(ExistingFolderOf(Path));
-        if (!Disk.isValid())
-            continue;
-        auto& Need = Disks[Disk.rootPath()];
-        Need.first = Disk;
-        Need.second += Size;
+        const QString Folder = QFileInfo(Path).absolutePath();
+        auto Known = DiskOfFolder.constFind(Folder);
+        if (Known == DiskOfFolder.constEnd()) {
+            const QStorageInfo Disk(ExistingFolderOf(Path));
+            Known = DiskOfFolder.insert(Folder, Disk.isValid() ? Disk.rootPath() : QString());
+            if (Disk.isValid() && !Disks.count(Disk.rootPath()))
+                Disks[Disk.rootPath()] = {Disk, 0};
+        }
+        if (!Known->isEmpty())
+            Disks[*Known].second += Size;
     }
     for (const auto& [Root, Need] : Disks) {
         const qint64 Free = Need.first.bytesAvailable();
@@ -269,7 +176,8 @@ bool IsPlainAbsolutePath(const QString& Path)
 {
     if (Path.isEmpty() || Path.contains(QChar(0)) || !QDir::isAbsolutePath(Path))
         return false;
-    for (const QString& Part : Path.split(QRegularExpression(QStringLiteral("[/\\\\]"))))
+    static const QRegularExpression Delimiters(QStringLiteral("[/\\\\]"));
+    for (const QString& Part : Path.split(Delimiters))
         if (Part == QStringLiteral(".") || Part == QStringLiteral(".."))
             return false;
     return true;
@@ -327,6 +235,9 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
     FError.clear();
     BackupLog(QStringLiteral("----бекап у файл: %1").arg(FileName));
     try {
+        // Never over the database, the settings or the program's own files.
+        if (const QString Refusal = BackupTargetRefusal(FileName); !Refusal.isEmpty())
+            throw Exception(Refusal);
         // Written under another name first: an existing backup is replaced
         // only by a complete archive. The files are read while the archive
         // is written, one at a time.
@@ -410,65 +321,55 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
     }
 }
 
-bool TDatabaseBackup::Restore(const QString& FileName)
-{
-    FError.clear();
-    try {
-        if (!QFileInfo::exists(FileName))
-            throw Exception(QStringLiteral("Файл не знайдено: %1").arg(FileName));
-        BackupLog(QStringLiteral("----відновлення: %1").arg(FileName));
-        // The archive is read in place, read-only, entry by entry.
-        TZipReader Archive(FileName);
-        const std::vector<TPlannedFile> Plan = PlanFiles(Archive);
-        const TZipReader::TEntry* Database = Archive.Find(kDatabaseEntry);
-        if (!Database)
-            throw Exception(kNoDatabase);
+namespace {
 
-        // The archive's own database is checked, and tells where its reports
-        // may go, before anything is written.
-        const QString DatabasePath = GetDatabasePath();
-        const QString DatabaseFolder = QFileInfo(DatabasePath).absolutePath();
-        CheckFreeSpace({{DatabasePath, Database->Size}});
-        if (!QDir().mkpath(DatabaseFolder))
-            throw EInOutError(QStringLiteral("Cannot create folder \"%1\"").arg(DatabaseFolder));
-        QTemporaryFile Restored(DatabasePath + QStringLiteral(".XXXXXX"));
-        if (!Restored.open())
-            throw EInOutError(
-                QStringLiteral("Cannot create file \"%1\". %2").arg(Restored.fileTemplate(), Restored.errorString()));
-        Archive.Extract(*Database, Restored);
-        if (!Restored.flush())
-            throw EInOutError(
-                QStringLiteral("Cannot write file \"%1\". %2").arg(Restored.fileName(), Restored.errorString()));
-        Restored.close();
-        CheckDatabase(Restored.fileName());
-        RestoreFiles(Archive, Plan, OutputFolders(Restored.fileName()));
+// A line of files.txt: where its archive entry goes.
+struct TPlannedFile {
+    QString Path;
+    const TZipReader::TEntry* Entry = nullptr;
+};
 
-        // Flushed to disk before it replaces the current database: a failed
-        // restore must not leave the user without one. A shared database
-        // keeps its permissions; a new one stays its owner's only.
-        BackupLog(QStringLiteral("файл бази даних (%1) зчитано з архіву").arg(kDatabaseEntry));
-        if (QFileInfo::exists(DatabasePath))
-            Restored.setPermissions(QFile::permissions(DatabasePath));
-        if (std::rename(QFile::encodeName(Restored.fileName()).constData(),
-                        QFile::encodeName(DatabasePath).constData()) != 0)
-            throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2")
-                                  .arg(DatabasePath, QString::fromLocal8Bit(std::strerror(errno))));
-        Restored.setAutoRemove(false);
-        // A journal left by a crash belongs to the replaced file; SQLite would
-        // otherwise roll it back into the restored one.
-        QFile::remove(DatabasePath + QStringLiteral("-journal"));
-        BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)")
-                      .arg(DatabasePath, QString::number(GetFileSize(DatabasePath))));
-        BackupLog(QStringLiteral("архів успішно відновлено: ") + FileName);
-        return true;
-    } catch (const std::exception& E) {
-        FError = MessageOf(E);
-        BackupLog(QStringLiteral("помилка відновлення файлу %1: %2").arg(FileName, FError));
-        return false;
+// What a restore writes: the accepted files, the refused ones (each with
+// its reason) and the output folders the accepted ones go into.
+struct TRestorePlan {
+    std::vector<const TPlannedFile*> Accepted;
+    QStringList Refused;
+    QStringList Folders;
+};
+
+// Lets user-interface messages run from a loop over thousands of files as
+// often as the busy indicator needs a turn, not once per file.
+class TBreather {
+public:
+    TBreather() { FSince.start(); }
+    void operator()()
+    {
+        if (FSince.elapsed() >= 10) {
+            ProcessMessages();
+            FSince.restart();
+        }
     }
+
+private:
+    QElapsedTimer FSince;
+};
+
+QString FailedLine(const QString& Path, const QString& Reason) { return Path + QStringLiteral(" — ") + Reason; }
+
+QString EntryText(TZipReader& Archive, const QString& Name)
+{
+    const TZipReader::TEntry* Entry = Archive.Find(Name);
+    return Entry ? DecodeTextLines(Archive.Read(*Entry, kTextEntryLimit)) : QString();
 }
 
-std::vector<TDatabaseBackup::TPlannedFile> TDatabaseBackup::PlanFiles(TZipReader& Archive)
+QStringList InfoLines(TZipReader& Archive)
+{
+    return EntryText(Archive, kInfoEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+}
+
+// Raises when files.txt names an entry the archive lacks: such an archive
+// writes nothing.
+std::vector<TPlannedFile> PlanFiles(TZipReader& Archive)
 {
     std::vector<TPlannedFile> Plan;
     const TZipReader::TEntry* List = Archive.Find(kFilesEntry);
@@ -479,8 +380,7 @@ std::vector<TDatabaseBackup::TPlannedFile> TDatabaseBackup::PlanFiles(TZipReader
     const QStringList Lines =
         DecodeTextLines(Archive.Read(*List, kTextEntryLimit)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     BackupLog(QStringLiteral("зчитано %1, кількість файлів %2").arg(kFilesEntry).arg(Lines.size()));
-    // Every line is checked before anything is written: an archive that
-    // names a missing entry writes nothing.
+    Plan.reserve(static_cast<size_t>(Lines.size()));
     for (const QString& Line : Lines) {
         const qsizetype Eq = Line.indexOf(u'=');
         const QString Name = Eq < 0 ? Line : Line.left(Eq);
@@ -493,41 +393,317 @@ std::vector<TDatabaseBackup::TPlannedFile> TDatabaseBackup::PlanFiles(TZipReader
     return Plan;
 }
 
-void TDatabaseBackup::RestoreFiles(TZipReader& Archive, const std::vector<TPlannedFile>& Plan,
-                                   const QStringList& Folders)
+const TZipReader::TEntry& DatabaseEntry(const TZipReader& Archive)
 {
-    // Only report files, and only inside the output folders that the
-    // archive's own profiles name: a crafted archive may list any path.
-    QStringList Failed;
-    std::vector<const TPlannedFile*> Accepted;
-    std::vector<std::pair<QString, quint64>> Sizes;
+    const TZipReader::TEntry* Database = Archive.Find(kDatabaseEntry);
+    if (!Database)
+        throw Exception(kNoDatabase);
+    return *Database;
+}
+
+void MakeFolder(const QString& Folder)
+{
+    errno = 0;
+    if (QDir().mkpath(Folder))
+        return;
+    int Code = errno;
+    // A file where a folder of the chain belongs: mkdir says only EEXIST.
+    QFileInfo Existing(Folder);
+    while (!Existing.exists() && !Existing.isRoot())
+        Existing = QFileInfo(Existing.absolutePath());
+    if (!Existing.isDir() || Code == EEXIST || Code == 0)
+        Code = Existing.isDir() ? EIO : ENOTDIR;
+    throw EInOutError(QStringLiteral("Не вдалося створити каталог %1: %2").arg(Folder, SystemErrorText(Code)));
+}
+
+// The database entry in a temporary file, flushed and closed.
+void ExtractDatabase(TZipReader& Archive, const TZipReader::TEntry& Entry, QTemporaryFile& Target)
+{
+    errno = 0;
+    if (!Target.open())
+        throw EInOutError(QStringLiteral("Не вдалося створити тимчасовий файл %1: %2")
+                              .arg(Target.fileTemplate(), SystemErrorText(errno ? errno : EIO)));
+    Archive.Extract(Entry, Target);
+    if (!Target.flush())
+        throw EInOutError(QStringLiteral("Не вдалося записати тимчасовий файл %1: %2")
+                              .arg(Target.fileName(), SystemErrorText(errno ? errno : EIO)));
+    Target.close();
+}
+
+// Why a restore must not write Path, or empty when it may: a report file (by
+// the masks) inside one of the output folders, in no forbidden place, reached
+// through no symbolic link below that folder. NotLinked keeps the folders
+// already found to be no links.
+QString RefusalOf(const QString& Path, const QStringList& Folders, TWritePlaces& Places, QSet<QString>& NotLinked)
+{
+    if (!IsPlainAbsolutePath(Path))
+        return QStringLiteral("недопустимий шлях файлу");
+    if (!MatchesAnyMask(ExtractFileName(Path), kReportMasks))
+        return QStringLiteral("файл не є звітом чи квитанцією");
+    const QString Clean = QDir::cleanPath(Path);
+    for (const QString& Folder : Folders) {
+        const QString Prefix = Folder.endsWith(u'/') ? Folder : Folder + u'/';
+        if (!Clean.startsWith(Prefix))
+            continue;
+        QString Step = Folder;
+        for (const QString& Part : Clean.mid(Prefix.size()).split(u'/', Qt::SkipEmptyParts)) {
+            Step = Step.endsWith(u'/') ? Step + Part : Step + u'/' + Part;
+            if (NotLinked.contains(Step))
+                continue;
+            if (QFileInfo(Step).isSymLink())
+                return QStringLiteral("шлях веде через символьне посилання");
+            if (Step != Clean)
+                NotLinked.insert(Step);
+        }
+        if (const QString Place = Places.Refusal(QFileInfo(Clean).absolutePath()); !Place.isEmpty())
+            return QStringLiteral("відновлення не записує файли в цей каталог (%1)").arg(Place);
+        return QString();
+    }
+    return QStringLiteral("файл лежить поза вихідними каталогами профілів");
+}
+
+// Checks the archive's database (extracted to DatabaseCopy) and the output
+// folders of its profiles, and sorts the planned files: only report files,
+// and only inside those folders (a crafted archive may list any path).
+TRestorePlan CheckPlan(TZipReader& Archive, const std::vector<TPlannedFile>& Plan, const QString& DatabaseCopy,
+                       TWritePlaces& Places)
+{
+    CheckArchiveDatabase(DatabaseCopy, NumberOr(GetListValue(InfoLines(Archive), QStringLiteral("revision")), 0));
+    const QStringList Folders = ProfileOutputFolders(DatabaseCopy);
+    CheckOutputFolders(Folders, Places);
+    TRestorePlan Checked;
+    QSet<QString> NotLinked;
+    TBreather Breathe;
     for (const TPlannedFile& File : Plan) {
-        const QString Refusal = RefusalOf(File.Path, Folders);
+        Breathe();
+        const QString Refusal = RefusalOf(File.Path, Folders, Places, NotLinked);
         if (Refusal.isEmpty()) {
-            Accepted.push_back(&File);
-            Sizes.emplace_back(File.Path, File.Entry->Size);
+            Checked.Accepted.push_back(&File);
+            const QString Clean = QDir::cleanPath(File.Path);
+            for (const QString& Folder : Folders)
+                if (Clean.startsWith(Folder.endsWith(u'/') ? Folder : Folder + u'/') &&
+                    !Checked.Folders.contains(Folder))
+                    Checked.Folders << Folder;
         } else {
             BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(File.Path, Refusal));
-            Failed << File.Path;
+            Checked.Refused << FailedLine(File.Path, Refusal);
         }
     }
-    CheckFreeSpace(Sizes);
+    return Checked;
+}
 
+quint32 FileCrc(const QString& Path, bool& Ok)
+{
+    QFile File(Path);
+    Ok = File.open(QIODevice::ReadOnly);
+    uLong Crc = crc32(0L, nullptr, 0);
+    QByteArray Chunk(1 << 16, Qt::Uninitialized);
+    while (Ok) {
+        const qint64 Got = File.read(Chunk.data(), Chunk.size());
+        if (Got <= 0) {
+            Ok = Got == 0;
+            break;
+        }
+        Crc = crc32(Crc, reinterpret_cast<const Bytef*>(Chunk.constData()), static_cast<uInt>(Got));
+    }
+    return static_cast<quint32>(Crc);
+}
+
+// Writes straight to a file handle, keeping the system's error in Ukrainian.
+class TFileSink : public QIODevice {
+public:
+    explicit TFileSink(int Handle) : FHandle(Handle) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* Data, qint64 Length) override
+    {
+        qint64 Done = 0;
+        while (Done < Length) {
+            const ssize_t Wrote = ::write(FHandle, Data + Done, static_cast<size_t>(Length - Done));
+            if (Wrote < 0 && errno == EINTR)
+                continue;
+            if (Wrote < 0) {
+                setErrorString(SystemErrorText(errno));
+                return -1;
+            }
+            Done += Wrote;
+        }
+        return Done;
+    }
+
+private:
+    int FHandle;
+};
+
+// Writes a restored report from its archive entry and returns where: Path,
+// or beside it under the program's unique-name rule when a file of other
+// content is there (never replaced), or empty when the same content is
+// there already. A file is created new, never through a link, and removed
+// again when writing fails.
+QString WriteRestoredFile(TZipReader& Archive, const TZipReader::TEntry& Entry, const QString& Path,
+                          QString& MadeFolder)
+{
+    const QString Folder = QFileInfo(Path).absolutePath();
+    if (Folder != MadeFolder) {
+        MakeFolder(Folder);
+        MadeFolder = Folder;
+    }
+    QString Target = Path;
+    struct stat Info {};
+    if (lstat(QFile::encodeName(Path).constData(), &Info) == 0) {
+        bool Read = false;
+        if (S_ISREG(Info.st_mode) && static_cast<quint64>(Info.st_size) == Entry.Size && Entry.HasCrc &&
+            FileCrc(Path, Read) == Entry.Crc && Read)
+            return QString();
+        Target = UniqueFileName(Path);
+    }
+    const QByteArray Name = QFile::encodeName(Target);
+    const int Handle = ::open(Name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (Handle < 0)
+        throw EInOutError(QStringLiteral("Не вдалося створити файл %1: %2").arg(Target, SystemErrorText(errno)));
+    try {
+        TFileSink Sink(Handle);
+        Archive.Extract(Entry, Sink);
+    } catch (...) {
+        ::close(Handle);
+        ::unlink(Name.constData());
+        throw;
+    }
+    if (::close(Handle) != 0) {
+        const int Code = errno;
+        ::unlink(Name.constData());
+        throw EInOutError(QStringLiteral("Не вдалося записати файл %1: %2").arg(Target, SystemErrorText(Code)));
+    }
+    return Target;
+}
+
+// Puts the checked database in place of the current one, keeping the current
+// one (and a journal a crash left beside it) until the restored one passed
+// the revision check, which also converts an older one; any failure puts the
+// current one back.
+void ReplaceDatabase(QTemporaryFile& Restored, const QString& DatabasePath)
+{
+    const QByteArray Current = QFile::encodeName(DatabasePath);
+    const QByteArray Journal = Current + "-journal";
+    const bool HadDatabase = QFileInfo::exists(DatabasePath);
+    const QByteArray Kept = QFile::encodeName(Restored.fileName()) + ".kept";
+    const QByteArray KeptJournal = Kept + "-journal";
+    if (HadDatabase) {
+        if (::link(Current.constData(), Kept.constData()) != 0 && !QFile::copy(DatabasePath, QFile::decodeName(Kept)))
+            throw EInOutError(QStringLiteral("Не вдалося зберегти копію поточної бази даних %1: %2")
+                                  .arg(DatabasePath, SystemErrorText(errno ? errno : EIO)));
+        // A journal left by a crash belongs to the replaced file; SQLite would
+        // otherwise roll it back into the restored one.
+        std::rename(Journal.constData(), KeptJournal.constData());
+        // A shared database keeps its permissions; a new one stays its
+        // owner's only.
+        Restored.setPermissions(QFile::permissions(DatabasePath));
+    }
+    auto PutBack = [&] {
+        if (HadDatabase) {
+            std::rename(Kept.constData(), Current.constData());
+            std::rename(KeptJournal.constData(), Journal.constData());
+        } else {
+            ::unlink(Current.constData());
+        }
+    };
+    if (std::rename(QFile::encodeName(Restored.fileName()).constData(), Current.constData()) != 0) {
+        const int Code = errno;
+        ::unlink(Kept.constData());
+        std::rename(KeptJournal.constData(), Journal.constData());
+        throw EInOutError(QStringLiteral("Не вдалося записати файл %1: %2").arg(DatabasePath, SystemErrorText(Code)));
+    }
+    Restored.setAutoRemove(false);
+    try {
+        VerifyDatabase();
+    } catch (const std::exception& E) {
+        PutBack();
+        throw Exception(QStringLiteral("Базу даних з резервної копії не прийнято (%1). Поточну базу даних залишено "
+                                       "без змін.")
+                            .arg(MessageOf(E)));
+    }
+    ::unlink(Kept.constData());
+    ::unlink(KeptJournal.constData());
+}
+
+// Writes the accepted files; Error lists those not restored with the reason
+// of each, Notice those written beside an existing file of other content.
+void RestoreFiles(TZipReader& Archive, const TRestorePlan& Plan, QString& Error, QString& Notice)
+{
+    QStringList Failed = Plan.Refused;
+    QStringList Beside;
     QString MadeFolder;
-    for (const TPlannedFile* File : Accepted) {
+    TBreather Breathe;
+    for (const TPlannedFile* File : Plan.Accepted) {
         const QString Path = QDir::cleanPath(File->Path);
         try {
-            WriteRestoredFile(Archive, *File->Entry, Path, MadeFolder);
-            BackupLog(QStringLiteral("файл відновлено %1").arg(Path));
+            const QString Written = WriteRestoredFile(Archive, *File->Entry, Path, MadeFolder);
+            if (Written.isEmpty()) {
+                BackupLog(QStringLiteral("файл не змінено (такий самий вміст) %1").arg(Path));
+            } else if (Written != Path) {
+                BackupLog(QStringLiteral("файл відновлено поруч з наявним %1").arg(Written));
+                Beside << Written;
+            } else {
+                BackupLog(QStringLiteral("файл відновлено %1").arg(Path));
+            }
         } catch (const std::exception& E) {
             BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(Path, MessageOf(E)));
-            Failed << Path;
+            Failed << FailedLine(Path, MessageOf(E));
         }
-        ProcessMessages();
+        Breathe();
     }
     if (!Failed.isEmpty())
-        FError = QStringLiteral("Не вдалося відновити файли: %1")
-                     .arg(QStringLiteral("\r\n") + Failed.join(QStringLiteral("\r\n")));
+        Error = QStringLiteral("Не вдалося відновити файли: %1")
+                    .arg(QStringLiteral("\r\n") + Failed.join(QStringLiteral("\r\n")));
+    if (!Beside.isEmpty())
+        Notice = QStringLiteral("Наявні файли з іншим вмістом не перезаписано, файли з резервної копії збережено "
+                                "поруч з ними: %1")
+                     .arg(QStringLiteral("\r\n") + Beside.join(QStringLiteral("\r\n")));
+}
+
+} // namespace
+
+bool TDatabaseBackup::Restore(const QString& FileName)
+{
+    FError.clear();
+    FNotice.clear();
+    try {
+        if (!QFileInfo::exists(FileName))
+            throw Exception(QStringLiteral("Файл не знайдено: %1").arg(FileName));
+        BackupLog(QStringLiteral("----відновлення: %1").arg(FileName));
+        // The archive is read in place, read-only, entry by entry.
+        TZipReader Archive(FileName);
+        const std::vector<TPlannedFile> Plan = PlanFiles(Archive);
+        const TZipReader::TEntry& Database = DatabaseEntry(Archive);
+
+        // The archive's database is checked, and tells where its reports may
+        // go, before anything is written.
+        const QString DatabasePath = GetDatabasePath();
+        const QString DatabaseFolder = QFileInfo(DatabasePath).absolutePath();
+        CheckFreeSpace({{DatabasePath, Database.Size}});
+        MakeFolder(DatabaseFolder);
+        QTemporaryFile Restored(DatabasePath + QStringLiteral(".XXXXXX"));
+        ExtractDatabase(Archive, Database, Restored);
+        TWritePlaces Places(ProfileOutputFolders(DatabasePath));
+        TRestorePlan Checked = CheckPlan(Archive, Plan, Restored.fileName(), Places);
+        std::vector<std::pair<QString, quint64>> Sizes;
+        for (const TPlannedFile* File : Checked.Accepted)
+            Sizes.emplace_back(File->Path, File->Entry->Size);
+        CheckFreeSpace(Sizes);
+
+        BackupLog(QStringLiteral("файл бази даних (%1) зчитано з архіву").arg(kDatabaseEntry));
+        ReplaceDatabase(Restored, DatabasePath);
+        BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)")
+                      .arg(DatabasePath, QString::number(GetFileSize(DatabasePath))));
+        RestoreFiles(Archive, Checked, FError, FNotice);
+        BackupLog(QStringLiteral("архів успішно відновлено: ") + FileName);
+        return true;
+    } catch (const std::exception& E) {
+        FError = MessageOf(E);
+        BackupLog(QStringLiteral("помилка відновлення файлу %1: %2").arg(FileName, FError));
+        return false;
+    }
 }
 
 void TDatabaseBackup::GetInfo(const QString& FileName, TBackupInfo& Info)
@@ -540,23 +716,28 @@ void TDatabaseBackup::GetInfo(const QString& FileName, TBackupInfo& Info)
         // Only the three text entries are read: the reports and the database
         // may be large, and a hostile archive may inflate to far more.
         TZipReader Archive(FileName);
-        auto Text = [&](const QString& Name) {
-            const TZipReader::TEntry* Entry = Archive.Find(Name);
-            return Entry ? DecodeTextLines(Archive.Read(*Entry, kTextEntryLimit)) : QString();
-        };
-        const QStringList Lines = Text(kInfoEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        const QStringList Lines = InfoLines(Archive);
         Info.Revision = NumberOr(GetListValue(Lines, QStringLiteral("revision")), 0);
         Info.Comment = GetListValue(Lines, QStringLiteral("comment")).replace(u'\t', QStringLiteral("\r\n"));
         Info.FilesCount = NumberOr(GetListValue(Lines, QStringLiteral("files")), 0);
         Info.CreationDate = GetFileDate(FileName);
         Info.BackupSize = GetFileSize(FileName);
+        // The count takes in files.txt: more than the archive's entries, or
+        // below zero, is no count this program writes.
+        if (Info.Revision < 0 || Info.FilesCount < 0 || static_cast<size_t>(Info.FilesCount) > Archive.Entries().size())
+            throw Exception(QStringLiteral("Резервну копію пошкоджено: у файлі info.txt вказано неможливі дані "
+                                           "(ревізія %1, кількість файлів %2).")
+                                .arg(Info.Revision)
+                                .arg(Info.FilesCount));
         if (Info.Revision == 0) {
             if (!Archive.Find(kFilesEntry))
-                throw Exception(QStringLiteral("Файл %1 не знайдено в архіві").arg(kFilesEntry));
-            Info.FilesCount =
-                static_cast<int32_t>(Text(kFilesEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size());
+                throw Exception(QStringLiteral("Файл %1 не знайдено в архіві: резервна копія старого формату без "
+                                               "списку файлів пошкоджена")
+                                    .arg(kFilesEntry));
+            Info.FilesCount = static_cast<int32_t>(
+                EntryText(Archive, kFilesEntry).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size());
             if (Archive.Find(kCommentEntry))
-                Info.Comment = Text(kCommentEntry);
+                Info.Comment = EntryText(Archive, kCommentEntry);
         }
     }
     BackupLog(QStringLiteral("інформація про бекап %1: [розмір %2 bytes, кількість файлів %3, дата створення %4, %5]")
@@ -567,5 +748,26 @@ void TDatabaseBackup::GetInfo(const QString& FileName, TBackupInfo& Info)
 }
 
 QString TDatabaseBackup::GetError() { return FError; }
+
+QString TDatabaseBackup::GetNotice() const { return FNotice; }
+
+TRestorePreview PreviewRestore(const QString& FileName)
+{
+    TRestorePreview Preview;
+    try {
+        TZipReader Archive(FileName);
+        const std::vector<TPlannedFile> Plan = PlanFiles(Archive);
+        const TZipReader::TEntry& Database = DatabaseEntry(Archive);
+        const QString Folder = QDir::tempPath();
+        CheckFreeSpace({{Folder + QStringLiteral("/x"), Database.Size}});
+        QTemporaryFile Copy(Folder + QStringLiteral("/kelvora_restore_XXXXXX.sqlite"));
+        ExtractDatabase(Archive, Database, Copy);
+        TWritePlaces Places(ProfileOutputFolders(GetDatabasePath()));
+        Preview.Folders = CheckPlan(Archive, Plan, Copy.fileName(), Places).Folders;
+    } catch (const std::exception& E) {
+        Preview.Problem = MessageOf(E);
+    }
+    return Preview;
+}
 
 } // namespace kelvora

@@ -5,10 +5,8 @@
 // restore from it.
 
 #include "uInterfaces.h"
-#include "uZipImpl.h"
 
 #include <QStringList>
-#include <vector>
 
 namespace kelvora {
 
@@ -19,25 +17,30 @@ public:
     void GetInfo(const QString& FileName, TBackupInfo& Info) override;
     QString GetError() override;
 
-private:
-    // A line of files.txt: where its archive entry goes.
-    struct TPlannedFile {
-        QString Path;
-        const TZipReader::TEntry* Entry = nullptr;
-    };
+    // Files written beside an existing file of other content by the last
+    // Restore, named; empty when none.
+    QString GetNotice() const;
 
+private:
     // The report and receipt files to include (regular files only), computed
     // on first need; FSkippedFiles are those that cannot be archived.
     const QStringList& FilesList();
-    // Raises when files.txt names an entry the archive lacks.
-    std::vector<TPlannedFile> PlanFiles(TZipReader& Archive);
-    void RestoreFiles(TZipReader& Archive, const std::vector<TPlannedFile>& Plan, const QStringList& Folders);
 
     QString FError;
+    QString FNotice;
     QStringList FFilesList;
     QStringList FSkippedFiles;
     bool FFilesListReady = false;
 };
+
+// What the restore dialog shows before anything is written.
+struct TRestorePreview {
+    QStringList Folders; // the output folders the archive's report files go into
+    QString Problem;     // why the restore would be refused; empty when it would not
+};
+// Reads the archive and checks its database and output folders as Restore
+// does, writing nothing but a temporary copy of the database.
+TRestorePreview PreviewRestore(const QString& FileName);
 
 // True for a path a restore may write: absolute, without "." or ".." parts.
 bool IsPlainAbsolutePath(const QString& Path);

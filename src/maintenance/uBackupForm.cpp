@@ -1,5 +1,6 @@
 #include "uBackupForm.h"
 
+#include "uBackupSafety.h"
 #include "uDateTime.h"
 #include "uDialogs.h"
 #include "uFactories.h"
@@ -190,6 +191,12 @@ void TFormBackup::ActionBackupExecute()
         return;
     if (QFileInfo(FileName).suffix().isEmpty())
         FileName += QStringLiteral(".backup");
+    // Asked before the overwrite question: that answer must not be what
+    // replaces the database or the settings with the archive.
+    if (const QString Refusal = BackupTargetRefusal(FileName); !Refusal.isEmpty()) {
+        ShowError(QStringLiteral("Помилка при створенні резервної копії: \r\n%1").arg(Refusal), this);
+        return;
+    }
     if (QFileInfo::exists(FileName) &&
         AskYesNo(QStringLiteral("Файл %1 вже існує. Перезаписати його?").arg(QFileInfo(FileName).fileName()), this) !=
             drYes)

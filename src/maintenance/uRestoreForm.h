@@ -18,12 +18,14 @@ namespace kelvora {
 
 class TFormRestore : public QDialog {
 public:
-    // Reads the backup's description; its errors (not a ZIP archive, an old
-    // backup without its file list) reach the caller.
+    // Reads the backup's description and checks where it would write; the
+    // errors of reading the description (not a ZIP archive, an old backup
+    // without its file list, a damaged info.txt) reach the caller.
     TFormRestore(const QString& FileName, QWidget* Owner);
 
     const TBackupInfo& Info() const { return FInfo; }
     QLabel* LabelWarning() const { return FLabelWarning; }
+    QLabel* LabelFolders() const { return FLabelFolders; }
     QPlainTextEdit* MemoComment() const { return FMemoComment; }
     QPushButton* ButtonRestore() const { return FButtonRestore; }
     QPushButton* ButtonCancel() const { return FButtonCancel; }
@@ -43,6 +45,7 @@ private:
     TBackupInfo FInfo;
     TBusyCounter FBusy;
     QLabel* FLabelWarning;
+    QLabel* FLabelFolders;
     QPlainTextEdit* FMemoComment;
     QPushButton* FButtonRestore;
     QPushButton* FButtonCancel;
@@ -57,8 +60,8 @@ constexpr int kRestoreHelpContext = 1041;
 
 // True when the dialog closed with OK (after any restore it started, whether
 // or not the restore succeeded); the caller then checks the database and
-// reloads its profiles. Errors reading the backup's description reach the
-// caller.
+// reloads its profiles. A file that is no readable backup is told in an
+// error box (false).
 bool ShowRestoreForm(const QString& FileName, QWidget* Owner = nullptr);
 
 } // namespace kelvora

@@ -7,12 +7,18 @@
 #include "uUtils.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringList>
 #include <zip.h>
 #include <zlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <future>
 
 namespace kelvora {
 
@@ -352,18 +358,15 @@ zip_int64_t EntrySourceCallback(void* State, void* Data, zip_uint64_t Length, zi
     }
 }
 
-// Opens an archive file read-only, as OpenFromMemory does a buffer.
-zip_t* OpenFile(const QString& FileName, QString& Reason)
+// Opens an archive file read-only, as OpenFromMemory does a buffer. Null,
+// with libzip's error code in Code, when it cannot be opened.
+zip_t* OpenFile(const QString& FileName, int& Code)
 {
     for (const int Flags : {ZIP_RDONLY | ZIP_CHECKCONS, ZIP_RDONLY}) {
-        int Code = 0;
+        Code = 0;
         zip_t* Zip = zip_open(QFile::encodeName(FileName).constData(), Flags, &Code);
         if (Zip)
             return Zip;
-        zip_error_t Error;
-        zip_error_init_with_code(&Error, Code);
-        Reason = ZipErrorText(&Error);
-        zip_error_fini(&Error);
         if (Code != ZIP_ER_EXISTS)
             break;
     }
@@ -572,39 +575,121 @@ IArchiveItemPtr TZipArchive::FindItem(const QString& Name)
 
 // ---------------------------------------------------------------- TZipReader
 
+QString ZipFailureText(int ZipCode, int SystemCode)
+{
+    switch (ZipCode) {
+    case ZIP_ER_NOZIP:
+        return QStringLiteral("файл не є ZIP-архівом або обрізаний");
+    case ZIP_ER_INCONS:
+    case ZIP_ER_EOF:
+        return QStringLiteral("архів пошкоджено або обрізано");
+    case ZIP_ER_CRC:
+        return QStringLiteral("контрольна сума не збігається (дані пошкоджено)");
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA:
+        return QStringLiteral("стиснені дані пошкоджено");
+    case ZIP_ER_COMPNOTSUPP:
+        return QStringLiteral("невідомий метод стиснення");
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+        return QStringLiteral("запис зашифровано");
+    case ZIP_ER_MULTIDISK:
+        return QStringLiteral("багатотомні архіви не підтримуються");
+    case ZIP_ER_MEMORY:
+        return QStringLiteral("недостатньо пам'яті");
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_TELL:
+        return SystemCode ? SystemErrorText(SystemCode) : QStringLiteral("помилка читання файлу");
+    default: {
+        zip_error_t Error;
+        zip_error_init_with_code(&Error, ZipCode);
+        const QString Text = QStringLiteral("помилка ZIP %1 (%2)").arg(ZipCode).arg(ZipErrorText(&Error));
+        zip_error_fini(&Error);
+        return Text;
+    }
+    }
+}
+
+QString SystemErrorText(int Code)
+{
+    switch (Code) {
+    case ENOENT:
+        return QStringLiteral("файл або каталог не існує");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("немає доступу");
+    case EROFS:
+        return QStringLiteral("носій доступний лише для читання");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("на диску немає місця");
+    case ENOTDIR:
+        return QStringLiteral("на шляху файл замість каталогу");
+    case EISDIR:
+        return QStringLiteral("на місці файлу каталог");
+    case EEXIST:
+        return QStringLiteral("файл уже існує");
+    case ELOOP:
+        return QStringLiteral("шлях веде через символьне посилання");
+    case ENAMETOOLONG:
+        return QStringLiteral("задовге ім'я");
+    case EIO:
+        return QStringLiteral("помилка введення-виведення");
+    default:
+        return QStringLiteral("системна помилка %1 (%2)").arg(Code).arg(QString::fromLocal8Bit(std::strerror(Code)));
+    }
+}
+
 TZipReader::TZipReader(const QString& FileName) : FFileName(FileName)
 {
     auto Fail = [&](const QString& Reason) {
-        return EZipError(QStringLiteral("Cannot read archive \"%1\". %2").arg(FileName, Reason));
+        return EZipError(QStringLiteral("Не вдалося прочитати архів %1: %2").arg(FileName, Reason));
     };
     const QFileInfo Info(FileName);
     if (!Info.isFile()) {
-        QFile Probe(FileName);
-        Probe.open(QIODevice::ReadOnly);
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, Probe.errorString()));
+        const int Code = Info.exists() ? EISDIR : ENOENT;
+        throw EInOutError(QStringLiteral("Не вдалося відкрити файл %1: %2").arg(FileName, SystemErrorText(Code)));
     }
-    QString Reason;
-    if (Info.size() == 0) {
-        // libzip takes an empty file for an empty archive; no ZIP writer makes one.
-        zip_error_t Error;
-        zip_error_init_with_code(&Error, ZIP_ER_NOZIP);
-        Reason = ZipErrorText(&Error);
-        zip_error_fini(&Error);
-        throw Fail(Reason);
+    // libzip takes an empty file for an empty archive; no ZIP writer makes one.
+    if (Info.size() == 0)
+        throw Fail(ZipFailureText(ZIP_ER_NOZIP, 0));
+    // Opening checks every entry's local header against the directory: for
+    // thousands of entries one long libzip call, made on a worker thread
+    // while the user interface keeps its turns.
+    int Code = 0;
+    int System = 0;
+    auto Opening = std::async(std::launch::async, [&] {
+        errno = 0;
+        zip_t* Zip = OpenFile(FileName, Code);
+        System = errno;
+        return Zip;
+    });
+    try {
+        while (Opening.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            ProcessMessages();
+    } catch (...) {
+        if (zip_t* Zip = Opening.get())
+            zip_discard(Zip);
+        throw;
     }
-    FZip = OpenFile(FileName, Reason);
+    FZip = Opening.get();
     if (!FZip)
-        throw Fail(Reason);
+        throw Fail(ZipFailureText(Code, System));
     const zip_int64_t Count = zip_get_num_entries(FZip, 0);
+    FEntries.reserve(static_cast<size_t>(std::max<zip_int64_t>(Count, 0)));
     for (zip_int64_t Index = 0; Index < Count; ++Index) {
         zip_stat_t Stat;
         if (zip_stat_index(FZip, static_cast<zip_uint64_t>(Index), 0, &Stat) != 0 || !(Stat.valid & ZIP_STAT_NAME)) {
-            const QString Text = QString::fromLocal8Bit(zip_strerror(FZip));
+            const QString Text = ZipFailureText(zip_error_code_zip(zip_get_error(FZip)), 0);
             zip_discard(FZip);
+            FZip = nullptr;
             throw Fail(Text);
         }
         TEntry Entry{QString::fromUtf8(Stat.name), (Stat.valid & ZIP_STAT_SIZE) ? Stat.size : 0,
-                     static_cast<quint64>(Index)};
+                     static_cast<quint64>(Index), (Stat.valid & ZIP_STAT_CRC) != 0, Stat.crc};
         const QString Key = Entry.Name.toCaseFolded();
         if (!FByName.contains(Key))
             FByName.insert(Key, static_cast<int>(FEntries.size()));
@@ -627,7 +712,7 @@ const TZipReader::TEntry* TZipReader::Find(const QString& Name) const
 QByteArray TZipReader::Read(const TEntry& Entry, qint64 Limit)
 {
     if (Entry.Size > static_cast<quint64>(Limit))
-        throw EZipError(QStringLiteral("Cannot read archive \"%1\". %2: the entry is too large (%3 bytes)")
+        throw EZipError(QStringLiteral("Не вдалося прочитати запис %2 архіву %1: запис завеликий (%3 байт)")
                             .arg(FFileName, Entry.Name)
                             .arg(Entry.Size));
     QByteArray Content;
@@ -640,27 +725,40 @@ QByteArray TZipReader::Read(const TEntry& Entry, qint64 Limit)
 void TZipReader::Extract(const TEntry& Entry, QIODevice& Target)
 {
     auto Fail = [&](const QString& Reason) {
-        return EZipError(QStringLiteral("Cannot read archive \"%1\". %2: %3").arg(FFileName, Entry.Name, Reason));
+        return EZipError(
+            QStringLiteral("Не вдалося прочитати запис %2 архіву %1: %3").arg(FFileName, Entry.Name, Reason));
     };
     std::unique_ptr<zip_file_t, TZipFileClose> File(zip_fopen_index(FZip, Entry.Index, 0));
-    if (!File)
-        throw Fail(QString::fromLocal8Bit(zip_strerror(FZip)));
+    if (!File) {
+        zip_error_t* Error = zip_get_error(FZip);
+        throw Fail(ZipFailureText(zip_error_code_zip(Error), zip_error_code_system(Error)));
+    }
     QByteArray Chunk(kChunk, Qt::Uninitialized);
     quint64 Total = 0;
+    QElapsedTimer SinceBreath;
+    SinceBreath.start();
     for (;;) {
         const zip_int64_t Got = zip_fread(File.get(), Chunk.data(), static_cast<zip_uint64_t>(Chunk.size()));
-        if (Got < 0)
-            throw Fail(QString::fromLocal8Bit(zip_file_strerror(File.get())));
+        if (Got < 0) {
+            zip_error_t* Error = zip_file_get_error(File.get());
+            throw Fail(ZipFailureText(zip_error_code_zip(Error), zip_error_code_system(Error)));
+        }
         if (Got == 0)
             break;
         Total += static_cast<quint64>(Got);
         // An entry that inflates to more than it declares is damaged or a
         // bomb: stop before it fills the disk.
         if (Total > Entry.Size)
-            throw Fail(QStringLiteral("the entry holds more than the %1 bytes it declares").arg(Entry.Size));
+            throw Fail(QStringLiteral("запис містить більше даних, ніж заявлено (%1 байт)").arg(Entry.Size));
         if (Target.write(Chunk.constData(), Got) != Got)
             throw EInOutError(
-                QStringLiteral("Cannot write the content of \"%1\". %2").arg(Entry.Name, Target.errorString()));
+                QStringLiteral("Не вдалося записати вміст запису %1: %2").arg(Entry.Name, Target.errorString()));
+        // A large entry (the database) lets the user interface run as often
+        // as the busy indicator needs a turn.
+        if (SinceBreath.elapsed() >= 10) {
+            ProcessMessages();
+            SinceBreath.restart();
+        }
     }
 }
 
@@ -677,6 +775,10 @@ TZipWriter::TZipWriter(const QString& FileName) : FFileName(FileName), FFailure(
         zip_error_fini(&Error);
         throw EZipError(QStringLiteral("Cannot create archive \"%1\". %2").arg(FileName, Reason));
     }
+    // libzip writes every entry inside zip_close: its progress reports are
+    // where the user interface gets its turns while that runs.
+    zip_register_progress_callback_with_state(
+        FZip, 0.002, [](zip_t*, double, void*) { ProcessMessages(); }, nullptr, nullptr);
 }
 
 TZipWriter::~TZipWriter()

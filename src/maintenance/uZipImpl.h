@@ -71,9 +71,12 @@ public:
         QString Name;
         quint64 Size = 0; // uncompressed, as the archive declares it
         quint64 Index = 0;
+        bool HasCrc = false;
+        quint32 Crc = 0; // CRC-32 of the content, as the archive declares it
     };
 
     // Opens the archive read-only; EZipError when it is no readable ZIP file.
+    // The errors of this class are in Ukrainian, with the reason.
     explicit TZipReader(const QString& FileName);
     ~TZipReader();
     TZipReader(const TZipReader&) = delete;
@@ -139,6 +142,12 @@ void SetArchivePermissions(const QString& FileName, QFileDevice::Permissions Per
 // The name an entry is stored under: "\" turned into "/", a drive letter and
 // empty, "." and ".." parts dropped.
 QString ZipEntryName(const QString& Name);
+
+// The reason of a libzip failure (ZIP_ER_*, with the system's errno where
+// libzip gives one) in Ukrainian, for the user.
+QString ZipFailureText(int ZipCode, int SystemCode);
+// An errno value in Ukrainian.
+QString SystemErrorText(int Code);
 
 // Text of an entry or a text file: by its byte-order mark (UTF-8, UTF-16) or
 // else windows-1251; lines joined and ended with CR LF.

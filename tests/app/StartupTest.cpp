@@ -2,18 +2,22 @@
 // (between real processes) and the installer marker.
 
 #include "AppTestSupport.h"
+#include "uApplication.h"
 #include "uCorePath.h"
 #include "uCrypto.h"
 #include "uFactories.h"
 #include "uPreloaderForm.h"
 #include "uSingleInstance.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -269,6 +273,17 @@ TEST_F(StartupTest, InstallMarkerIsHeldForTheLifeOfTheProcessAndNotPassedOn)
     }
     EXPECT_TRUE(InstallerMayRun());
     OldRuntime.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", OldRuntime);
+}
+
+TEST_F(StartupTest, QtsOwnButtonsSpeakUkrainian)
+{
+    QTranslator* Translator = InstallQtTranslations();
+    ASSERT_NE(Translator, nullptr) << "qtbase_uk.qm missing: install qt6-translations-l10n";
+    QDialogButtonBox Box(QDialogButtonBox::Open | QDialogButtonBox::Cancel);
+    EXPECT_EQ(Box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Скасувати"));
+    EXPECT_EQ(Box.button(QDialogButtonBox::Open)->text().remove(u'&'), QStringLiteral("Відкрити"));
+    QCoreApplication::removeTranslator(Translator);
+    delete Translator;
 }
 
 } // namespace

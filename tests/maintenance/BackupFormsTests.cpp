@@ -22,6 +22,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
+#include <tuple>
 
 using namespace kelvora;
 using namespace kelvora::test;
@@ -145,6 +146,36 @@ TEST_F(BackupForms, SavingAsksAboutAnExistingFileAndTellsTheOutcome)
     EXPECT_EQ(Save[0].Text, QStringLiteral("Файл резервної копії (*.backup)|*.backup|Всі файли|*"));
 }
 
+TEST_F(BackupForms, TheDatabaseTheSettingsAndTheProgramsFoldersAreNoBackupTarget)
+{
+    AddReports(0);
+    GetConfiguration()->WriteSetting(QStringLiteral("profile_current"), QStringLiteral("1"));
+    const QString Settings = GetDataFolder() + QStringLiteral("settings.ini");
+    const QString Database = GetDatabasePath();
+    const QByteArray Before = ReadFile(Database);
+    const QByteArray SettingsBefore = ReadFile(Settings);
+    for (const auto& [Target, Told] : {std::pair{Database, QStringLiteral("Файл %1 є поточною базою даних програми.")},
+                                       std::pair{Settings, QStringLiteral("Файл %1 містить налаштування програми.")},
+                                       std::pair{Root() + QStringLiteral("config/copy.backup"),
+                                                 QStringLiteral("Файл %1 лежить у каталозі програми")}}) {
+        TDialogScript::ClearShown();
+        TFormBackup Form(nullptr);
+        Form.show();
+        BackupTo(Form, Target);
+        ASSERT_EQ(Shown(QStringLiteral("error")).size(), 1) << Target.toStdString();
+        EXPECT_TRUE(Shown(QStringLiteral("error"))[0].Text.contains(Told.arg(Target)));
+        EXPECT_TRUE(Shown(QStringLiteral("question")).isEmpty()) << "refused before the overwrite question";
+        EXPECT_TRUE(Form.isVisible());
+        // The engine refuses it as well.
+        auto Engine = CreateBackup();
+        EXPECT_FALSE(Engine->Backup(Target, QString(), false));
+        EXPECT_TRUE(Engine->GetError().contains(Told.arg(Target)));
+    }
+    EXPECT_EQ(ReadFile(Database), Before);
+    EXPECT_EQ(ReadFile(Settings), SettingsBefore);
+    EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("config/copy.backup")));
+}
+
 TEST_F(BackupForms, FilesLeftOutOfASavedBackupAreNamed)
 {
     AddReports(1);
@@ -245,29 +276,110 @@ TEST_F(BackupForms, FailedRestoresAreToldAndTheDialogCloses)
     AddReports(1);
     const QString Full = Root() + QStringLiteral("full.backup");
     ASSERT_TRUE(CreateBackup()->Backup(Full, QString(), true));
-    // A folder where the report belongs: the report cannot be written back.
+    // A file where the report's folder belongs: the report cannot be written back.
     const QString Report = Root() + QStringLiteral("out/vey/2013_1/r0.xml");
-    ASSERT_TRUE(QFile::remove(Report) && QDir().mkpath(Report + QStringLiteral("/inside")));
-    auto Archive = CreateZipArchive();
-    Archive->AddStream(QStringLiteral("info.txt"), StreamOf("revision=3\r\nfiles=0\r\n"));
-    const QString NoDatabase = Root() + QStringLiteral("nodb.backup");
-    Archive->SaveToFile(NoDatabase);
-    const QByteArray Database = ReadFile(GetDatabasePath());
+    const QString Folder = Root() + QStringLiteral("out/vey/2013_1");
+    ASSERT_TRUE(QDir(Folder).removeRecursively());
+    WriteFile(QStringLiteral("out/vey/2013_1"), "a file");
+    TFormRestore Form(Full, nullptr);
+    QTest::mouseClick(Form.ButtonRestore(), Qt::LeftButton);
+    EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("warning: Не всі дані відновлено з резервної копії: \r\n\r\nНе "
+                                                       "вдалося відновити файли: \r\n%1 — Не вдалося створити каталог "
+                                                       "%2: на шляху файл замість каталогу")
+                                            .arg(Report, Folder)});
+    EXPECT_EQ(Form.result(), QDialog::Accepted);
+}
 
-    for (const auto& [FileName, Told] :
-         {std::pair{NoDatabase, QStringLiteral("error: Помилка при відновленні з резервної копії:\r\nФайл бази "
-                                               "даних не знайдено в архіві")},
-          std::pair{Full, QStringLiteral("warning: Не всі дані відновлено з резервної копії: \r\n\r\nНе вдалося "
-                                         "відновити файли: ")}}) {
-        TDialogScript::ClearShown();
-        TFormRestore Form(FileName, nullptr);
-        QTest::mouseClick(Form.ButtonRestore(), Qt::LeftButton);
-        ASSERT_EQ(ShownTexts().size(), 1);
-        EXPECT_TRUE(ShownTexts()[0].startsWith(Told)) << ShownTexts()[0].toStdString();
-        EXPECT_EQ(Form.result(), QDialog::Accepted);
-        EXPECT_TRUE(FileName == NoDatabase ? ReadFile(GetDatabasePath()) == Database
-                                           : ShownTexts()[0].contains(Report));
+TEST_F(BackupForms, ArchivesThatMustNotBeRestoredAreToldBeforeAnythingIsWritten)
+{
+    AddReports(0);
+    const QByteArray Database = ReadFile(GetDatabasePath());
+    // The archive's database: its profile's VEY folder, and its revision.
+    auto ArchiveWith = [&](const QString& Name, const QString& Folder, const QString& Revision) {
+        const QString Made = Root() + QStringLiteral("made.sqlite");
+        QFile::remove(Made);
+        auto Query = CreateQuery(Made);
+        Query->Exec(QStringLiteral("insert into PROFILE(NAME, CATALOG_OUT_VEY) values ('x', :1)"), {Folder});
+        Query->Exec(QStringLiteral("update SETTINGS set VALUE=:1 where PARAM='revision'"), {Revision});
+        auto Archive = CreateZipArchive();
+        Archive->AddStream(QStringLiteral("AAAA"), StreamOf("<planted/>"));
+        Archive->AddStream(QStringLiteral("files.txt"),
+                           StreamOf((QStringLiteral("AAAA=") + Folder + "/x.xml\r\n").toUtf8()));
+        Archive->AddStream(QStringLiteral("info.txt"), StreamOf("revision=3\r\nfiles=2\r\n"));
+        Archive->AddStream(QStringLiteral("database.sqlite"), StreamOf(ReadFile(Made)));
+        Archive->SaveToFile(Root() + Name);
+        return Root() + Name;
+    };
+    struct TCase {
+        QString Screenshot, Folder, Revision, Told;
+    };
+    const QString Config = Root() + QStringLiteral("config");
+    for (const TCase& Case :
+         {TCase{QStringLiteral("restore_refused"), Config, QStringLiteral("1"),
+                QStringLiteral("Резервну копію не можна відновити: її профілі зберігають звіти та квитанції в каталозі "
+                               "%1 (каталог програми). Відновлення не записує файли в системні каталоги, каталоги "
+                               "програми та налаштувань користувача.")
+                    .arg(Config)},
+          TCase{QString(), Root() + QStringLiteral("out"), QStringLiteral("2"),
+                QStringLiteral("Ревізія бази даних в архіві (2) новіша за ревізію, вказану в info.txt (1): архів "
+                               "пошкоджено.")}}) {
+        const QString Path = ArchiveWith(QStringLiteral("crafted.backup"), Case.Folder, Case.Revision);
+        if (Case.Revision == QStringLiteral("2")) { // info.txt claims less than the database holds
+            auto Archive = CreateZipArchive();
+            Archive->LoadFromFile(Path);
+            Archive->FindItem(QStringLiteral("info.txt"))->LoadFromStream(StreamOf("revision=1\r\nfiles=2\r\n"));
+            Archive->SaveToFile(Path);
+        }
+        TFormRestore Form(Path, nullptr);
+        EXPECT_EQ(Form.LabelWarning()->text(), Case.Told);
+        EXPECT_FALSE(Form.ButtonRestore()->isEnabled());
+        if (!Case.Screenshot.isEmpty())
+            SaveScreenshot(&Form, Case.Screenshot);
     }
+    EXPECT_FALSE(QFileInfo::exists(Config + QStringLiteral("/x.xml")));
+    EXPECT_EQ(ReadFile(GetDatabasePath()), Database);
+
+    // Files no backup can be read from are told, and nothing opens.
+    const QString Good = Root() + QStringLiteral("good.backup");
+    ASSERT_TRUE(CreateBackup()->Backup(Good, QString(), false));
+    for (const auto& [Name, Bytes, Reason] : {std::tuple{QStringLiteral("cut.backup"), ReadFile(Good).chopped(40),
+                                                         QStringLiteral("файл не є ZIP-архівом або обрізаний")},
+                                              std::tuple{QStringLiteral("text.backup"), QByteArray("no archive"),
+                                                         QStringLiteral("файл не є ZIP-архівом або обрізаний")}}) {
+        TDialogScript::ClearShown();
+        const QString Path = WriteFile(Name, Bytes);
+        EXPECT_FALSE(ShowRestoreForm(Path, nullptr));
+        EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("error: Не вдалося прочитати резервну копію %1:\r\nНе "
+                                                           "вдалося прочитати архів %1: %2")
+                                                .arg(Path, Reason)});
+    }
+}
+
+TEST_F(BackupForms, RestoreShowsWhereFilesGoAndNeverReplacesADifferentFile)
+{
+    AddReports(2);
+    const QString Path = Root() + QStringLiteral("two.backup");
+    ASSERT_TRUE(CreateBackup()->Backup(Path, QString(), true));
+    const QString Changed = Root() + QStringLiteral("out/vey/2013_1/r0.xml");
+    const QString Same = Root() + QStringLiteral("out/vey/2013_2/r1.xml");
+    WriteFile(QStringLiteral("out/vey/2013_1/r0.xml"), "edited since the backup");
+    const QByteArray SameBytes = ReadFile(Same);
+
+    TFormRestore Form(Path, nullptr);
+    EXPECT_EQ(LabelText(&Form, "LabelFolders"),
+              QStringLiteral("Звіти та квитанції буде записано в каталоги:\n") + Root() + QStringLiteral("out/vey"));
+    EXPECT_TRUE(Form.ButtonRestore()->isEnabled());
+    SaveScreenshot(&Form, QStringLiteral("restore_folders"));
+    QTest::mouseClick(Form.ButtonRestore(), Qt::LeftButton);
+    const QString Beside = Root() + QStringLiteral("out/vey/2013_1/r0(1).xml");
+    EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("info: Дані успішно відновлено з резервної копії.\r\n\r\nНаявні "
+                                                       "файли з іншим вмістом не перезаписано, файли з резервної копії "
+                                                       "збережено поруч з ними: \r\n") +
+                                        Beside});
+    EXPECT_EQ(ReadFile(Changed), QByteArray("edited since the backup"));
+    EXPECT_EQ(ReadFile(Beside).size(), 64);
+    EXPECT_EQ(ReadFile(Same), SameBytes);
+    EXPECT_EQ(QDir(Root() + QStringLiteral("out/vey/2013_2")).entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(BackupForms, LongWorkRefusesASecondStartAndClosing)
@@ -331,10 +443,20 @@ TEST_F(BackupForms, EntryPointsRunTheDialogsModally)
         });
         EXPECT_EQ(ShowRestoreForm(Path, nullptr), Restore);
     }
-    // An old backup without its file list cannot be described: the error
-    // goes on to the program's exception handler.
-    auto Archive = CreateZipArchive();
-    Archive->AddStream(QStringLiteral("database.sqlite"), StreamOf(ReadFile(GetDatabasePath())));
-    Archive->SaveToFile(Root() + QStringLiteral("old.backup"));
-    EXPECT_THROW(ShowRestoreForm(Root() + QStringLiteral("old.backup"), nullptr), Exception);
+    // An old backup without its file list, or with an impossible count,
+    // cannot be described: told in Ukrainian, not as a program fault.
+    for (const QByteArray& Info : {QByteArray(), QByteArray("revision=3\r\nfiles=-5\r\n")}) {
+        TDialogScript::ClearShown();
+        auto Archive = CreateZipArchive();
+        if (!Info.isEmpty())
+            Archive->AddStream(QStringLiteral("info.txt"), StreamOf(Info));
+        Archive->AddStream(QStringLiteral("database.sqlite"), StreamOf(ReadFile(GetDatabasePath())));
+        Archive->SaveToFile(Root() + QStringLiteral("old.backup"));
+        EXPECT_FALSE(ShowRestoreForm(Root() + QStringLiteral("old.backup"), nullptr));
+        ASSERT_EQ(Shown(QStringLiteral("error")).size(), 1);
+        EXPECT_TRUE(Shown(QStringLiteral("error"))[0].Text.contains(
+            Info.isEmpty()
+                ? QStringLiteral("Файл files.txt не знайдено в архіві")
+                : QStringLiteral("у файлі info.txt вказано неможливі дані (ревізія 3, кількість файлів -5)")));
+    }
 }

@@ -4,9 +4,11 @@
 #include "uBackup.h"
 #include "uCodePage.h"
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uException.h"
 #include "uFactories.h"
 #include "uProfile.h"
+#include "uQueryImpl.h"
 #include "uStreamImpl.h"
 #include "uUtils.h"
 
@@ -16,6 +18,8 @@
 #include <QRegularExpression>
 #include <QtEndian>
 #include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -30,6 +34,7 @@ protected:
     {
         FreshRoot::SetUp();
         Configure(QStringLiteral("3"));
+        VerifyDatabase(); // at the program's revision, as after any start
     }
 
     void Configure(const QString& SoftwareRevision)
@@ -86,16 +91,24 @@ protected:
         return Path;
     }
 
-    // The bytes of a database whose profiles have these VEY output folders,
-    // as an archive's database.sqlite entry.
-    QByteArray ArchiveDatabase(const QStringList& Folders)
+    // The bytes of a database of Revision whose profiles have these VEY
+    // output folders, as an archive's database.sqlite entry; Revision 0 makes
+    // another program's file (no tables of this program).
+    QByteArray ArchiveDatabase(const QStringList& Folders, int Revision = 3)
     {
         const QString Path = Root() + QStringLiteral("made.sqlite");
         QFile::remove(Path);
         auto Query = CreateQuery(Path);
+        for (const auto& [Step, Convert] : ProgramConversionSteps())
+            if (Step <= Revision)
+                RunInTransaction(Path, Convert);
+        Query->Exec(QStringLiteral("update SETTINGS set VALUE=:1 where PARAM='revision'"), {QString::number(Revision)});
         for (const QString& Folder : Folders)
             Query->Exec(QStringLiteral("insert into PROFILE(NAME, CATALOG_OUT_VEY) values ('x', :1)"), {Folder});
         Query->Exec(QStringLiteral("delete from TICKET"));
+        if (Revision == 0)
+            for (const char* Table : {"EMAIL_ACCOUNT", "PROFILE", "TICKET", "SETTINGS", "SENT_REPORT"})
+                Query->Exec(QStringLiteral("drop table if exists %1").arg(QLatin1String(Table)));
         const QByteArray Bytes = ReadFile(Path);
         QFile::remove(Path);
         return Bytes;
@@ -155,6 +168,29 @@ protected:
         Put(Archive, DirectoryAt, 4);
         Put(Archive, 0, 2);
         return WriteFile(FileName, Archive);
+    }
+
+    // A database file made by these statements alone (another program's).
+    QByteArray SqliteFile(const char* Statements)
+    {
+        const QString Path = Root() + QStringLiteral("other.sqlite");
+        QFile::remove(Path);
+        sqlite3* Db = nullptr;
+        sqlite3_open(QFile::encodeName(Path).constData(), &Db);
+        EXPECT_EQ(sqlite3_exec(Db, Statements, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(Db);
+        sqlite3_close(Db);
+        return ReadFile(Path);
+    }
+
+    // A backup whose one report goes to Target, with this database and info.txt.
+    QString Crafted(const QByteArray& DatabaseBytes, const QString& Target,
+                    const QByteArray& Info = "revision=3\r\nfiles=2\r\n")
+    {
+        return MakeArchive(QStringLiteral("crafted.backup"),
+                           {{QStringLiteral("AAAA"), "<planted/>"},
+                            {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=%1\r\n").arg(Target))},
+                            {QStringLiteral("info.txt"), Info},
+                            {QStringLiteral("database.sqlite"), DatabaseBytes}});
     }
 
     static QByteArray Database() { return ReadFile(GetDatabasePath()); }
@@ -416,9 +452,9 @@ TEST_F(Backup, RestoreRefusesBadArchivesAndWritesNothing)
         EXPECT_EQ(Database(), Current) << Path.toStdString();
         return Subject->GetError();
     };
-    EXPECT_TRUE(Restoring(WriteFile(QStringLiteral("text.backup"), "just some text"))
-                    .contains(QStringLiteral("Not a zip archive")));
-    Restoring(WriteFile(QStringLiteral("cut.backup"), GoodBytes.left(GoodBytes.size() - 30)));
+    for (const QByteArray& Bytes : {QByteArray("just some text"), GoodBytes.left(GoodBytes.size() - 30)})
+        EXPECT_TRUE(Restoring(WriteFile(QStringLiteral("bad.backup"), Bytes))
+                        .endsWith(QStringLiteral(": файл не є ZIP-архівом або обрізаний")));
     EXPECT_EQ(Restoring(Root() + QStringLiteral("absent.backup")),
               QStringLiteral("Файл не знайдено: ") + Root() + QStringLiteral("absent.backup"));
 
@@ -447,19 +483,27 @@ TEST_F(Backup, RestoreWritesOnlyReportsInsideTheArchivesOwnOutputFolders)
     QDir().mkpath(Out);
     ASSERT_TRUE(QFile::link(Root() + QStringLiteral("elsewhere"), Out + QStringLiteral("/link")));
     const QStringList Written = {Out + QStringLiteral("/a.xml"), Out + QStringLiteral("/2024/b.RPL")};
-    const QStringList Refused = {
-        Root() + QStringLiteral("home/.bashrc"),           // no report, outside
-        Root() + QStringLiteral("home/x.xml"),             // a report, but outside every output folder
-        Out + QStringLiteral("/run.sh"),                   // inside, but no report
-        Out + QStringLiteral("/link/c.xml"),               // through a symbolic link
-        Root() + QStringLiteral("out/vey/../outside.xml"), // climbs out
-        Root() + QStringLiteral("./outside.xml"),
-        QStringLiteral("relative/a.xml"),
-        QString(),
+    const QString Outside = QStringLiteral("файл лежить поза вихідними каталогами профілів");
+    const QString BadPath = QStringLiteral("недопустимий шлях файлу");
+    const QList<QPair<QString, QString>> Refused = {
+        {Root() + QStringLiteral("home/.bashrc"), QStringLiteral("файл не є звітом чи квитанцією")},
+        {Root() + QStringLiteral("home/x.xml"), Outside},
+        {Out + QStringLiteral("/run.sh"), QStringLiteral("файл не є звітом чи квитанцією")},
+        {Out + QStringLiteral("/link/c.xml"), QStringLiteral("шлях веде через символьне посилання")},
+        {Root() + QStringLiteral("out/vey/../outside.xml"), BadPath}, // climbs out
+        {Root() + QStringLiteral("./outside.xml"), BadPath},
+        {QStringLiteral("relative/a.xml"), BadPath},
+        {QString(), BadPath},
     };
+    QStringList Told;
+    for (const auto& [Path, Reason] : Refused)
+        Told << Path + QStringLiteral(" — ") + Reason;
     std::vector<std::pair<QString, QByteArray>> Entries;
     QString Lines;
-    for (const QString& Path : Written + Refused) {
+    QStringList All = Written;
+    for (const auto& Pair : Refused)
+        All << Pair.first;
+    for (const QString& Path : All) {
         const QString Name = QStringLiteral("E%1").arg(Entries.size());
         Entries.emplace_back(Name, Name.toLatin1());
         Lines += Name + u'=' + Path + QStringLiteral("\r\n");
@@ -471,7 +515,7 @@ TEST_F(Backup, RestoreWritesOnlyReportsInsideTheArchivesOwnOutputFolders)
     auto Subject = CreateBackup();
     ASSERT_TRUE(Subject->Restore(Path)) << Subject->GetError().toStdString();
     EXPECT_EQ(Subject->GetError(),
-              QStringLiteral("Не вдалося відновити файли: \r\n") + Refused.join(QStringLiteral("\r\n")));
+              QStringLiteral("Не вдалося відновити файли: \r\n") + Told.join(QStringLiteral("\r\n")));
     EXPECT_EQ(ReadFile(Written[0]), QByteArray("E0"));
     EXPECT_EQ(ReadFile(Written[1]), QByteArray("E1"));
     for (const QString& Name :
@@ -510,26 +554,30 @@ TEST_F(Backup, DeclaredSizesAreCheckedAndOnlyTheTextEntriesAreReadForInfo)
           quint64(ArchiveDatabase({Root() + QStringLiteral("out")}).size())}});
     auto Again = CreateBackup();
     EXPECT_TRUE(Again->Restore(Bomb));
-    EXPECT_EQ(Again->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n") + Target);
+    EXPECT_EQ(Again->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n") + Target +
+                                     QStringLiteral(" — Не вдалося прочитати запис AAAA архіву ") + Bomb +
+                                     QStringLiteral(": запис містить більше даних, ніж заявлено (1000 байт)"));
     EXPECT_FALSE(QFileInfo::exists(Target));
 }
 
 TEST_F(Backup, FileThatCannotBeWrittenIsReportedWhileTheRestGoesOn)
 {
-    WriteFile(QStringLiteral("blocker"), "a file where a folder is needed");
-    const QString Blocked = Root() + QStringLiteral("blocker/a.xml");
-    const QString Fine = WriteFile(QStringLiteral("fine/b.xml"), "older content, replaced");
+    WriteFile(QStringLiteral("out/blocker"), "a file where a folder is needed");
+    const QString Blocked = Root() + QStringLiteral("out/blocker/a.xml");
+    const QString Fine = Root() + QStringLiteral("out/fine/b.xml");
     const QString Path =
         MakeArchive(QStringLiteral("partial.backup"),
                     {{QStringLiteral("AAAA"), "a"},
                      {QStringLiteral("BBBB"), "b"},
                      {QStringLiteral("files.txt"), ToAnsi(QStringLiteral("AAAA=%1\r\nBBBB=%2\r\n").arg(Blocked, Fine))},
-                     {QStringLiteral("database.sqlite"), ArchiveDatabase({Root()})}});
+                     {QStringLiteral("database.sqlite"), ArchiveDatabase({Root() + QStringLiteral("out")})}});
     auto Subject = CreateBackup();
     EXPECT_TRUE(Subject->Restore(Path));
-    EXPECT_EQ(Subject->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n") + Blocked);
+    EXPECT_EQ(Subject->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n%1 — Не вдалося створити каталог "
+                                                  "%2: на шляху файл замість каталогу")
+                                       .arg(Blocked, Root() + QStringLiteral("out/blocker")));
     EXPECT_EQ(ReadFile(Fine), QByteArray("b"));
-    EXPECT_EQ(Database(), ArchiveDatabase({Root()}));
+    EXPECT_EQ(Database(), ArchiveDatabase({Root() + QStringLiteral("out")}));
 }
 
 TEST_F(Backup, MissingFileListIsOnlyLoggedAndTheDatabaseStillComesBack)
@@ -572,6 +620,205 @@ TEST_F(Backup, InfoTellsHigherRevisionsAndReadsTheEarlierLayout)
         CreateBackup()->GetInfo(Broken, Info);
         FAIL() << "no error";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), QStringLiteral("Файл files.txt не знайдено в архіві"));
+        EXPECT_TRUE(E.Message().startsWith(QStringLiteral("Файл files.txt не знайдено в архіві")))
+            << E.Message().toStdString();
     }
+}
+
+TEST_F(Backup, OutputFoldersOfTheProgramTheSystemOrTheUsersSettingsAreRefusedBeforeAnythingIsWritten)
+{
+    AddProfileWithFolders(QStringLiteral("Перше"), QStringLiteral("data/out")); // the user's own choice
+    const QByteArray Current = Database();
+    const QByteArray OldHome = qgetenv("HOME"), OldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", (Root() + QStringLiteral("home")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (Root() + QStringLiteral("settings")).toUtf8());
+    QDir().mkpath(Root() + QStringLiteral("out"));
+    ASSERT_TRUE(QFile::link(Root() + QStringLiteral("config"), Root() + QStringLiteral("out/config-link")));
+    const QString Program = QStringLiteral("каталог програми");
+    const QString User = QStringLiteral("каталог налаштувань і даних користувача");
+    for (const auto& [Folder, What] : std::vector<std::pair<QString, QString>>{
+             {QStringLiteral("/"), QStringLiteral("корінь файлової системи")},
+             {Root().chopped(1), Program},
+             {Root() + QStringLiteral("config"), Program},
+             {Root() + QStringLiteral("debug/logs"), Program},
+             {Root() + QStringLiteral("out/config-link"), Program}, // a link into the program's folder
+             {Root() + QStringLiteral("data"), QStringLiteral("каталог даних програми")},
+             {Root() + QStringLiteral("data/reports/12345678"), QStringLiteral("каталог даних програми")},
+             {Root() + QStringLiteral("settings/pfcp2"), User},
+             {Root() + QStringLiteral("home/.local/share/app"), User},
+             {Root() + QStringLiteral("home/.ssh"), QStringLiteral("прихований каталог домашньої теки")},
+         }) {
+        SCOPED_TRACE(Folder.toStdString());
+        const QString Target = QDir::cleanPath(Folder + QStringLiteral("/planted.xml"));
+        auto Subject = CreateBackup();
+        EXPECT_FALSE(Subject->Restore(Crafted(ArchiveDatabase({Folder}), Target)));
+        EXPECT_EQ(
+            Subject->GetError(),
+            QStringLiteral("Резервну копію не можна відновити: її профілі зберігають звіти та квитанції в "
+                           "каталозі %1 (%2). Відновлення не записує файли в системні каталоги, каталоги програми "
+                           "та налаштувань користувача.")
+                .arg(QDir::cleanPath(Folder), What));
+        EXPECT_FALSE(QFileInfo::exists(Target));
+        EXPECT_EQ(Database(), Current);
+    }
+    // The output folder the current profile already has in the data folder stays usable.
+    const QString Own = Root() + QStringLiteral("data/out/r.xml");
+    EXPECT_TRUE(CreateBackup()->Restore(Crafted(ArchiveDatabase({Root() + QStringLiteral("data/out")}), Own)));
+    EXPECT_EQ(ReadFile(Own), QByteArray("<planted/>"));
+    // A report folder below an accepted one may still lead into such a place.
+    auto Subject = CreateBackup();
+    const QString Hidden = Root() + QStringLiteral("home/.config/x.xml");
+    EXPECT_TRUE(Subject->Restore(Crafted(ArchiveDatabase({Root() + QStringLiteral("home")}), Hidden)));
+    EXPECT_EQ(Subject->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n%1 — відновлення не записує файли в "
+                                                  "цей каталог (%2)")
+                                       .arg(Hidden, QStringLiteral("прихований каталог домашньої теки")));
+    EXPECT_FALSE(QFileInfo::exists(Hidden));
+    qputenv("HOME", OldHome);
+    OldConfig.isEmpty() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", OldConfig);
+}
+
+TEST_F(Backup, OnlyADatabaseOfThisProgramAtAnAcceptedRevisionReplacesTheCurrentOne)
+{
+    AddProfileWithFolders(QStringLiteral("Перше"), QString());
+    const QByteArray Current = Database();
+    const QString Target = Root() + QStringLiteral("out/a.xml");
+    const QStringList Out{Root() + QStringLiteral("out")};
+    const QString NotOurs = QStringLiteral("Файл бази даних в архіві не є базою даних цієї програми: %1.");
+    QByteArray NoDks = ArchiveDatabase(Out);
+    {
+        const QString Path = Root() + QStringLiteral("made.sqlite");
+        WriteFile(QStringLiteral("made.sqlite"), NoDks);
+        auto Query = CreateQuery(Path);
+        Query->Exec(QStringLiteral("alter table PROFILE drop column CATALOG_OUT_DKS"));
+        NoDks = ReadFile(Path);
+    }
+    QByteArray NoSentReports = ArchiveDatabase(Out);
+    {
+        const QString Path = Root() + QStringLiteral("made.sqlite");
+        WriteFile(QStringLiteral("made.sqlite"), NoSentReports);
+        CreateQuery(Path)->Exec(QStringLiteral("drop table SENT_REPORT"));
+        NoSentReports = ReadFile(Path);
+    }
+    const QByteArray Info3 = "revision=3\r\nfiles=2\r\n";
+    for (const auto& [Bytes, Info, Told] : std::vector<std::tuple<QByteArray, QByteArray, QString>>{
+             {SqliteFile("create table NOTES (TEXT text); insert into NOTES values ('x');"), Info3,
+              NotOurs.arg(QStringLiteral("немає таблиці SETTINGS"))},
+             {SqliteFile("create table SETTINGS (PARAM text, VALUE text); insert into SETTINGS values ('revision', "
+                         "'1'); create table NOTES (TEXT text);"),
+              Info3, NotOurs.arg(QStringLiteral("немає таблиці EMAIL_ACCOUNT"))},
+             {NoDks, Info3, NotOurs.arg(QStringLiteral("у таблиці PROFILE немає стовпця CATALOG_OUT_DKS"))},
+             {NoSentReports, Info3, NotOurs.arg(QStringLiteral("немає таблиці SENT_REPORT"))},
+             {ArchiveDatabase(Out, 4), "revision=4\r\nfiles=2\r\n",
+              QStringLiteral("Базу даних в архіві було створено в новішій версії програми (ревізія 4, ревізія програми "
+                             "3). Оновіть програму для роботи з цими даними.")},
+             {ArchiveDatabase(Out, 3), "revision=2\r\nfiles=2\r\n",
+              QStringLiteral("Ревізія бази даних в архіві (3) новіша за ревізію, вказану в info.txt (2): архів "
+                             "пошкоджено.")},
+             {SqliteFile("create table SETTINGS (PARAM text, VALUE text); insert into SETTINGS values ('revision', "
+                         "'abc');"),
+              Info3, QStringLiteral("Не вдалося отримати ревізію бази даних в архіві.")},
+         }) {
+        SCOPED_TRACE(Told.toStdString());
+        auto Subject = CreateBackup();
+        EXPECT_FALSE(Subject->Restore(Crafted(Bytes, Target, Info)));
+        EXPECT_EQ(Subject->GetError(), Told);
+        EXPECT_EQ(Database(), Current);
+        EXPECT_FALSE(QFileInfo::exists(Target));
+    }
+}
+
+TEST_F(Backup, AnOlderDatabaseIsConvertedAndAFailedCheckPutsTheCurrentOneBack)
+{
+    AddProfileWithFolders(QStringLiteral("Перше"), QString());
+    const QString Target = Root() + QStringLiteral("out/a.xml");
+    const QString Old = Crafted(ArchiveDatabase({Root() + QStringLiteral("out")}, 1), Target, "revision=1\r\n");
+    auto Subject = CreateBackup();
+    ASSERT_TRUE(Subject->Restore(Old)) << Subject->GetError().toStdString();
+    EXPECT_EQ(GetDatabaseRevision(), 3);
+    EXPECT_TRUE(CreateQuery(QString())->Select(QStringLiteral("select 1 from pragma_table_info('TICKET') where "
+                                                              "name='CONTENT_HASH'")));
+    EXPECT_EQ(ReadFile(Target), QByteArray("<planted/>"));
+
+    // The program's revision cannot be read: the check fails after the swap,
+    // and the database (with a journal a crash left) is as it was.
+    QFile::remove(Target);
+    const QByteArray Current = Database();
+    const QByteArray Journal(512, '\x07');
+    WriteFile(QStringLiteral("data/database.sqlite-journal"), Journal);
+    Configure(QString());
+    auto Failing = CreateBackup();
+    EXPECT_FALSE(Failing->Restore(Old));
+    EXPECT_EQ(Failing->GetError(), QStringLiteral("Базу даних з резервної копії не прийнято (Не вдалося отримати "
+                                                  "ревізію програми.). Поточну базу даних залишено без змін."));
+    EXPECT_EQ(Database(), Current);
+    EXPECT_EQ(ReadFile(GetDatabasePath() + QStringLiteral("-journal")), Journal);
+    EXPECT_EQ(QDir(Root() + QStringLiteral("data")).entryList(QDir::Files).size(), 2) << "nothing left beside it";
+    EXPECT_FALSE(QFileInfo::exists(Target));
+}
+
+TEST_F(Backup, ImpossibleCountsInInfoAreADamagedArchive)
+{
+    for (const QByteArray& Info : {QByteArray("revision=3\r\nfiles=-5\r\n"), QByteArray("revision=3\r\nfiles=9\r\n"),
+                                   QByteArray("revision=-2\r\nfiles=0\r\n")}) {
+        const QString Path = MakeArchive(QStringLiteral("counts.backup"), {{QStringLiteral("info.txt"), Info},
+                                                                           {QStringLiteral("database.sqlite"), "db"}});
+        TBackupInfo Read;
+        try {
+            CreateBackup()->GetInfo(Path, Read);
+            ADD_FAILURE() << "no error for " << Info.constData();
+        } catch (const Exception& E) {
+            EXPECT_TRUE(E.Message().startsWith(QStringLiteral("Резервну копію пошкоджено: у файлі info.txt вказано "
+                                                              "неможливі дані")))
+                << E.Message().toStdString();
+        }
+    }
+}
+
+TEST_F(Backup, ReadOnlyStorageIsToldPerFileAndLeavesTheDatabaseIntact)
+{
+    // Read-only bind mounts of a folder onto itself; unmounted at the end.
+    struct TReadOnly {
+        QString Folder;
+        bool Made = false;
+        explicit TReadOnly(const QString& Path) : Folder(Path)
+        {
+            const QByteArray Name = QFile::encodeName(Path);
+            Made = mount(Name.constData(), Name.constData(), nullptr, MS_BIND, nullptr) == 0;
+            if (Made && mount(nullptr, Name.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+                umount(Name.constData());
+                Made = false;
+            }
+        }
+        ~TReadOnly()
+        {
+            if (Made)
+                umount2(QFile::encodeName(Folder).constData(), MNT_DETACH);
+        }
+    };
+    AddProfileWithFolders(QStringLiteral("Перше"), QStringLiteral("out"));
+    const QString Target = Root() + QStringLiteral("out/a.xml");
+    QDir().mkpath(Root() + QStringLiteral("out"));
+    const QString Path = Crafted(ArchiveDatabase({Root() + QStringLiteral("out")}), Target);
+    {
+        TReadOnly Reports(Root() + QStringLiteral("out"));
+        if (!Reports.Made)
+            GTEST_SKIP() << "this test may not mount (read-only bind mounts need CAP_SYS_ADMIN)";
+        auto Subject = CreateBackup();
+        EXPECT_TRUE(Subject->Restore(Path));
+        EXPECT_EQ(Subject->GetError(), QStringLiteral("Не вдалося відновити файли: \r\n%1 — Не вдалося створити файл "
+                                                      "%1: носій доступний лише для читання")
+                                           .arg(Target));
+        EXPECT_EQ(Database(), ArchiveDatabase({Root() + QStringLiteral("out")}));
+    }
+    AddProfileWithFolders(QStringLiteral("Друге"), QString());
+    const QByteArray Current = Database();
+    {
+        TReadOnly Data(Root() + QStringLiteral("data"));
+        auto Subject = CreateBackup();
+        EXPECT_FALSE(Subject->Restore(Path));
+        EXPECT_TRUE(Subject->GetError().endsWith(QStringLiteral(": носій доступний лише для читання")))
+            << Subject->GetError().toStdString();
+        EXPECT_EQ(Database(), Current);
+    }
+    EXPECT_FALSE(QFileInfo::exists(Target));
 }
