@@ -1,5 +1,5 @@
 #include "../core/Workers.h"
-#include "SqliteDirect.h"
+#include "DatabaseDirect.h"
 #include "TestRoot.h"
 
 #include "uCorePath.h"
@@ -55,7 +55,7 @@ TEST_F(QueryTest, FirstStatementCreatesTheFileWithAllTablesOnce)
     EXPECT_EQ(Query()->Select(QStringLiteral("select * from PROFILE")), nullptr);
     ASSERT_TRUE(QFile::exists(Db()));
 
-    SqliteDirect Direct(Db());
+    DatabaseDirect Direct(Db());
     EXPECT_THAT(Direct.TableColumns(QStringLiteral("EMAIL_ACCOUNT")),
                 ElementsAre("ID INTEGER", "USER_EMAIL TEXT", "POP_HOST TEXT", "POP_PORT TEXT", "POP_SECURE INTEGER",
                             "POP_USER TEXT", "POP_PASSWORD TEXT", "SMTP_HOST TEXT", "SMTP_PORT TEXT",
@@ -82,7 +82,7 @@ TEST_F(QueryTest, FirstStatementCreatesTheFileWithAllTablesOnce)
 TEST_F(QueryTest, PartlyCreatedFileGetsOnlyTheMissingTables)
 {
     {
-        SqliteDirect Direct(Db());
+        DatabaseDirect Direct(Db());
         // Another writer's table, in lower case and with a column of its own: left as it is.
         Direct.Exec(QStringLiteral("create table profile (ID INTEGER PRIMARY KEY, NAME TEXT, EXTRA TEXT);"
                                    "insert into profile values (5, 'kept', 'x');"
@@ -90,7 +90,7 @@ TEST_F(QueryTest, PartlyCreatedFileGetsOnlyTheMissingTables)
     }
     Query()->Select(QStringLiteral("select * from SETTINGS"));
 
-    SqliteDirect Direct(Db());
+    DatabaseDirect Direct(Db());
     EXPECT_THAT(Direct.Column(QStringLiteral("select name from sqlite_master where type='table' order by name")),
                 ElementsAre("EMAIL_ACCOUNT", "SETTINGS", "TICKET", "profile"));
     EXPECT_THAT(Direct.TableColumns(QStringLiteral("profile")), ElementsAre("ID INTEGER", "NAME TEXT", "EXTRA TEXT"));
@@ -127,7 +127,7 @@ TEST_F(QueryTest, ProcessesCreatingTheSchemaAtOnceAllSucceedWithOneRevision)
         QString Output;
         ASSERT_TRUE(RunWorkers("SchemaWorker.DISABLED_OpensTheNewDatabase", 8, Shared.path(), &Output))
             << "round " << Round << ": " << Output.toStdString();
-        EXPECT_EQ(SqliteDirect(Shared.path() + "/data/database.sqlite").Scalar("select count(*) from SETTINGS"), "1");
+        EXPECT_EQ(DatabaseDirect(Shared.path() + "/data/database.sqlite").Scalar("select count(*) from SETTINGS"), "1");
     }
 }
 
@@ -267,7 +267,7 @@ TEST_F(QueryTest, ValuesTravelVerbatimNeverSplicedIntoTheStatement)
     EXPECT_EQ(Row->GetValue(QStringLiteral("NAME")).ToString(), Tricky);
     EXPECT_EQ(Row->GetValue(QStringLiteral("CODE")).ToString(), WithZero);
     EXPECT_EQ(Row->GetValue(QStringLiteral("CATALOG_OUT_PFU")).ToString(), Cyrillic);
-    SqliteDirect Direct(Db());
+    DatabaseDirect Direct(Db());
     EXPECT_EQ(Direct.Scalar(QStringLiteral("select count(*) from sqlite_master where name='TICKET'")), "1");
     // Stored as UTF-8, as other installations read it.
     EXPECT_EQ(Direct.Scalar(QStringLiteral("select hex(CATALOG_OUT_PFU) from PROFILE")),
@@ -385,7 +385,7 @@ TEST_F(QueryTest, ReadOnlyFileRefusesWritesWithCode8)
                                                     "readonly database.\r\"delete from PROFILE\": attempt to write "
                                                     "a readonly database"),
                                      8));
-    EXPECT_EQ(SqliteDirect(Db()).Scalar(QStringLiteral("select count(*) from PROFILE")), "1");
+    EXPECT_EQ(DatabaseDirect(Db()).Scalar(QStringLiteral("select count(*) from PROFILE")), "1");
 }
 
 TEST_F(QueryTest, WriterWaitsForAnotherConnectionsLockThenReportsCode5)
@@ -396,7 +396,7 @@ TEST_F(QueryTest, WriterWaitsForAnotherConnectionsLockThenReportsCode5)
     std::promise<void> Locked;
     std::promise<void> Release;
     std::thread Holder([&, Path = Db()] {
-        SqliteDirect Other(Path);
+        DatabaseDirect Other(Path);
         Other.Exec(QStringLiteral("begin immediate; insert into TICKET(FILE_NAME) values ('theirs')"));
         Locked.set_value();
         Release.get_future().wait();
@@ -418,7 +418,7 @@ TEST_F(QueryTest, WriterWaitsForAnotherConnectionsLockThenReportsCode5)
                                      5));
     EXPECT_GE(Waited, 4500);
     EXPECT_LT(Waited, 9000);
-    EXPECT_THAT(SqliteDirect(Db()).Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("theirs"));
+    EXPECT_THAT(DatabaseDirect(Db()).Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("theirs"));
 }
 
 } // namespace
