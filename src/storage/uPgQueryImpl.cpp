@@ -417,21 +417,37 @@ public:
     QString ErrorText() const { return QString::fromUtf8(PQerrorMessage(FConn)).trimmed(); }
 
     // Which of the program's tables the database has.
-    std::vector<bool> OwnTablesPresent()
+    // Which of the program's tables the database has, and whether it has
+    // other tables; from one look, so that a schema another client commits
+    // meanwhile is seen whole or not at all.
+    struct TTables {
+        std::vector<bool> Own = std::vector<bool>(4, false);
+        bool Other = false;
+        bool All() const
+        {
+            return std::all_of(Own.begin(), Own.end(), [](bool P) { return P; });
+        }
+        bool None() const
+        {
+            return std::none_of(Own.begin(), Own.end(), [](bool P) { return P; });
+        }
+    };
+    TTables Tables()
     {
-        const TResultPtr Result = Run("select to_regclass('email_account') is not null, to_regclass('profile') is "
-                                      "not null, to_regclass('ticket') is not null, to_regclass('settings') is not "
-                                      "null");
-        std::vector<bool> Present;
-        for (int I = 0; I < 4; ++I)
-            Present.push_back(PQgetvalue(Result.get(), 0, I)[0] == 't');
-        return Present;
-    }
-    bool AnyTable()
-    {
-        const TResultPtr Result = Run("select 1 from pg_class where relnamespace=current_schema()::regnamespace and "
-                                      "relkind in ('r','p','v','m','f') limit 1");
-        return PQntuples(Result.get()) > 0;
+        // A plain scan of the catalog: it sees what another client committed
+        // while this one waited for the lock (the server's name cache may not).
+        const TResultPtr Result = Run("select lower(relname::text) from pg_class where "
+                                      "relnamespace=current_schema()::regnamespace and relkind in "
+                                      "('r','p','v','m','f')");
+        TTables Found;
+        for (int Row = 0; Row < PQntuples(Result.get()); ++Row) {
+            bool Own = false;
+            for (size_t I = 0; I < 4; ++I)
+                if (qstrcmp(PQgetvalue(Result.get(), Row, 0), kOwnTables[I]) == 0)
+                    Found.Own[I] = Own = true;
+            Found.Other = Found.Other || !Own;
+        }
+        return Found;
     }
 
     [[noreturn]] void RefuseOtherProgram()
@@ -462,18 +478,17 @@ private:
 
     void EnsureSchema()
     {
-        const std::vector<bool> Present = OwnTablesPresent();
-        if (std::all_of(Present.begin(), Present.end(), [](bool P) { return P; }))
+        if (Tables().All())
             return; // every connection but the first ones: no lock taken
-        if (std::none_of(Present.begin(), Present.end(), [](bool P) { return P; }) && AnyTable())
-            RefuseOtherProgram();
         Run("begin");
         try {
             Run(kWriteLock);
             // Another client may have made them while this one waited.
-            const std::vector<bool> Now = OwnTablesPresent();
-            for (size_t I = 0; I < Now.size(); ++I) {
-                if (Now[I])
+            const TTables Now = Tables();
+            if (Now.None() && Now.Other)
+                RefuseOtherProgram();
+            for (size_t I = 0; I < Now.Own.size(); ++I) {
+                if (Now.Own[I])
                     continue;
                 Run(TranslateStatement(OwnTableDefinition(I)).toUtf8().constData());
                 if (I == 3)
@@ -595,10 +610,10 @@ TServerProbe ProbeServer(const QString& Location)
 {
     TPgConnection Connection(Location, false);
     TServerProbe Probe;
-    const std::vector<bool> Present = Connection.OwnTablesPresent();
-    Probe.OwnTables = std::all_of(Present.begin(), Present.end(), [](bool P) { return P; });
-    const bool None = std::none_of(Present.begin(), Present.end(), [](bool P) { return P; });
-    Probe.OtherTables = None && Connection.AnyTable();
+    const TPgConnection::TTables Tables = Connection.Tables();
+    Probe.OwnTables = Tables.All();
+    Probe.OtherTables = Tables.None() && Tables.Other;
+    const std::vector<bool>& Present = Tables.Own;
     const auto Count = [&](const char* SQL) {
         const TResultPtr Result = Connection.Run(SQL);
         return QByteArray(PQgetvalue(Result.get(), 0, 0)).toLongLong();

@@ -2,6 +2,7 @@
 
 #include "uException.h"
 #include "uFactories.h"
+#include "uQueryImpl.h"
 
 namespace kelvora {
 
@@ -43,8 +44,22 @@ bool AddTicket(TTicket& Ticket)
                              "values (:1, :2, :3, :4, :5, :6)");
         Params.emplace_back(Ticket.ContentHash);
     }
-    const IQueryResultsPtr Row = CreateQuery(QString())->Insert(SQL, Params);
-    Ticket.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+    if (Ticket.ContentHash.isEmpty()) {
+        const IQueryResultsPtr Row = CreateQuery(QString())->Insert(SQL, Params);
+        Ticket.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+        return true;
+    }
+    // Two clients sharing the database may open the same mail at once: the
+    // look-up and the insert hold the write lock together, so the receipt is
+    // kept once and the second gets the first one's row.
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        IQueryResultsPtr Row = Query.Select(
+            QStringLiteral("select ID from TICKET where ID_PROFILE=:1 and CONTENT_HASH=:2 and FILE_NAME=:3 limit 1"),
+            {Ticket.ProfileId, Ticket.ContentHash, Ticket.FileName});
+        if (!Row)
+            Row = Query.Insert(SQL, Params);
+        Ticket.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+    });
     return true;
 }
 

@@ -1,11 +1,15 @@
 #include "../core/Workers.h"
 #include "DatabaseDirect.h"
+#include "PgTestServer.h"
 #include "TestRoot.h"
 
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uFactories.h"
 #include "uQueryImpl.h"
+#include "uSentReport.h"
 #include "uStreamImpl.h"
+#include "uTicket.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -120,16 +124,66 @@ TEST(SchemaWorker, DISABLED_OpensTheNewDatabase)
     EXPECT_EQ(CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE")), nullptr);
 }
 
-TEST_F(QueryTest, ProcessesCreatingTheSchemaAtOnceAllSucceedWithOneRevision)
+TEST(ReceiptWorker, DISABLED_KeepsTheSameReceipt)
+{
+    ASSERT_GE(WorkerNumber(), 0);
+    WaitForStartLine();
+    TTicket Receipt{.ProfileId = 1, .FileName = QStringLiteral("r.xml"), .Data = QStringLiteral("квитанція")};
+    Receipt.ContentHash = ContentHash("the same mail");
+    EXPECT_TRUE(AddTicket(Receipt));
+    EXPECT_GT(Receipt.Id, 0);
+}
+
+// Clients in other processes on one database, a file or a server.
+class SharedDatabaseTest : public FreshRoot, public ::testing::WithParamInterface<TBackend> {
+protected:
+    void SetUp() override
+    {
+        FreshRoot::SetUp();
+        UseBackend(GetParam(), Root());
+    }
+    // Runs Count workers of Test on Location (a fresh file under Shared when empty).
+    static bool Workers(const char* Test, int Count, const QTemporaryDir& Shared, const QString& Location,
+                        QString* Output)
+    {
+        if (!Location.isEmpty()) {
+            QDir().mkpath(Shared.path() + QStringLiteral("/data"));
+            QFile Settings(Shared.path() + QStringLiteral("/data/settings.ini"));
+            Settings.open(QIODevice::WriteOnly);
+            Settings.write("[main]\ndatabase=" + Location.toUtf8() + "\n");
+        }
+        return RunWorkers(QString::fromLatin1(Test), Count, Shared.path(), Output);
+    }
+};
+
+TEST_P(SharedDatabaseTest, ProcessesCreatingTheSchemaAtOnceAllSucceedWithOneRevision)
 {
     for (int Round = 0; Round < 4; ++Round) {
         QTemporaryDir Shared;
+        const QString Location = GetParam() == TBackend::Server ? PgTestServer::Get()->FreshDatabase() : QString();
         QString Output;
-        ASSERT_TRUE(RunWorkers("SchemaWorker.DISABLED_OpensTheNewDatabase", 8, Shared.path(), &Output))
+        ASSERT_TRUE(Workers("SchemaWorker.DISABLED_OpensTheNewDatabase", 8, Shared, Location, &Output))
             << "round " << Round << ": " << Output.toStdString();
-        EXPECT_EQ(DatabaseDirect(Shared.path() + "/data/database.sqlite").Scalar("select count(*) from SETTINGS"), "1");
+        EXPECT_EQ(DatabaseDirect(Location.isEmpty() ? Shared.path() + "/data/database.sqlite" : Location)
+                      .Scalar("select count(*) from SETTINGS"),
+                  "1");
     }
 }
+
+TEST_P(SharedDatabaseTest, ClientsKeepingTheSameReceiptAtOnceKeepItOnce)
+{
+    WriteFile(QStringLiteral("config/params.xml"), "<params><param name=\"software_revision\">2</param></params>");
+    ReleaseProcessObjects();
+    VerifyDatabase();
+    QTemporaryDir Shared;
+    QString Output;
+    ASSERT_TRUE(Workers("ReceiptWorker.DISABLED_KeepsTheSameReceipt", 6, Shared, GetDatabasePath(), &Output))
+        << Output.toStdString();
+    EXPECT_EQ(DatabaseDirect(GetDatabasePath()).Scalar("select count(*) from TICKET"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SharedDatabaseTest, ::testing::Values(TBackend::File, TBackend::Server),
+                         BackendName);
 
 TEST_F(QueryTest, EmptyPathMeansTheConfiguredDatabase)
 {

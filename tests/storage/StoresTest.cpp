@@ -147,6 +147,21 @@ TEST_P(StoresTest, UpdateWritesTheGivenRowAndOnlyAnExistingDefaultAccount)
     EXPECT_FALSE(GetDefaultAccount(99, Default));
 }
 
+TEST_P(StoresTest, SavingAProfileAnotherClientDeletedIsRefused)
+{
+    TProfile Edited = Profile(QStringLiteral("Спільний"));
+    ASSERT_TRUE(AddProfile(Edited));
+    ASSERT_TRUE(DeleteProfile(Edited.Id)); // by another accountant meanwhile
+    Edited.Name = QStringLiteral("Змінений");
+    try {
+        UpdateProfile(Edited.Id, Edited);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Профіль не знайдено.");
+    }
+    EXPECT_EQ(Direct().Scalar(QStringLiteral("select count(*) from PROFILE")), "0");
+}
+
 TEST_P(StoresTest, DeletingAProfileTakesItsReceiptsButNotAccountsOrOthers)
 {
     TEmailAccount Mail = Account(QStringLiteral("a@example.ua"));
