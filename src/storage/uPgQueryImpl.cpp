@@ -625,6 +625,315 @@ TServerProbe ProbeServer(const QString& Location)
     return Probe;
 }
 
+// ---------------------------------------------------------------- moving rows
+
+namespace {
+
+// A database file opened for the copy; closed when it goes out of scope.
+class TSqliteFile {
+public:
+    TSqliteFile(const QString& Path, int Flags)
+    {
+        if (sqlite3_open_v2(QFile::encodeName(Path).constData(), &FDb, Flags, nullptr) != SQLITE_OK) {
+            const QString Text = FDb ? QString::fromUtf8(sqlite3_errmsg(FDb)) : QStringLiteral("unknown error");
+            sqlite3_close(FDb);
+            FDb = nullptr;
+            throw ESQLiteException(QStringLiteral("Failed to open database \"%1\" : %2").arg(Path, Text));
+        }
+    }
+    ~TSqliteFile() { sqlite3_close(FDb); }
+    TSqliteFile(const TSqliteFile&) = delete;
+    TSqliteFile& operator=(const TSqliteFile&) = delete;
+
+    // Every row of SQL, each cell as text (null kept apart), with the
+    // storage class of each cell.
+    struct TCell {
+        int Class = SQLITE_NULL;
+        QByteArray Bytes;
+    };
+    std::vector<std::vector<TCell>> Rows(const QString& SQL, QStringList* Names = nullptr)
+    {
+        sqlite3_stmt* Stmt = nullptr;
+        if (sqlite3_prepare_v2(FDb, SQL.toUtf8().constData(), -1, &Stmt, nullptr) != SQLITE_OK)
+            Fail(QStringLiteral("Could not retrieve data"), SQL);
+        std::vector<std::vector<TCell>> Result;
+        const int Count = sqlite3_column_count(Stmt);
+        if (Names)
+            for (int Column = 0; Column < Count; ++Column)
+                *Names << QString::fromUtf8(sqlite3_column_name(Stmt, Column));
+        int Code;
+        while ((Code = sqlite3_step(Stmt)) == SQLITE_ROW) {
+            auto& Row = Result.emplace_back();
+            for (int Column = 0; Column < Count; ++Column) {
+                TCell Cell;
+                Cell.Class = sqlite3_column_type(Stmt, Column);
+                if (Cell.Class == SQLITE_BLOB)
+                    Cell.Bytes = QByteArray(static_cast<const char*>(sqlite3_column_blob(Stmt, Column)),
+                                            sqlite3_column_bytes(Stmt, Column));
+                else if (Cell.Class == SQLITE_FLOAT) // SQLite's own text keeps only 15 digits
+                    Cell.Bytes = DoubleText(sqlite3_column_double(Stmt, Column));
+                else if (Cell.Class != SQLITE_NULL)
+                    Cell.Bytes = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(Stmt, Column)),
+                                            sqlite3_column_bytes(Stmt, Column));
+                Row.push_back(Cell);
+            }
+        }
+        sqlite3_finalize(Stmt);
+        if (Code != SQLITE_DONE)
+            Fail(QStringLiteral("Could not retrieve data"), SQL);
+        return Result;
+    }
+    void Exec(const QString& SQL)
+    {
+        if (sqlite3_exec(FDb, SQL.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            Fail(QStringLiteral("Error executing SQL statement"), SQL);
+    }
+    [[noreturn]] void Fail(const QString& Operation, const QString& SQL)
+    {
+        throw ESQLiteException::Failure(Operation, sqlite3_errcode(FDb), SQL, QString::fromUtf8(sqlite3_errmsg(FDb)));
+    }
+    sqlite3* Db() const { return FDb; }
+
+private:
+    sqlite3* FDb = nullptr;
+};
+
+QStringList Column0(const std::vector<std::vector<TSqliteFile::TCell>>& Rows, int Column = 0)
+{
+    QStringList Result;
+    for (const auto& Row : Rows)
+        Result << QString::fromUtf8(Row[size_t(Column)].Bytes);
+    return Result;
+}
+
+// The file's rows into the server, inside the caller's transaction: missing
+// tables, columns and indexes are made first, every server table is emptied,
+// then every row goes in with its id, and the ids to come follow the highest.
+void LoadFile(TPgConnection& Server, TSqliteFile& File, bool RequireEmpty)
+{
+    const auto Tables = File.Rows(QStringLiteral(
+        "select name, sql from sqlite_master where type='table' and name not like 'sqlite\\_%' escape '\\'"));
+    const TResultPtr ServerTables =
+        Server.Run("select lower(relname::text) from pg_class where relnamespace=current_schema()::regnamespace "
+                   "and relkind in ('r','p')");
+    QSet<QString> Existing;
+    for (int Row = 0; Row < PQntuples(ServerTables.get()); ++Row)
+        Existing << QString::fromUtf8(PQgetvalue(ServerTables.get(), Row, 0));
+    if (RequireEmpty)
+        for (const QString& Table : Existing) {
+            if (Table == QStringLiteral("settings"))
+                continue;
+            const TResultPtr Count =
+                Server.Run(QStringLiteral("select 1 from %1 limit 1").arg(Table).toUtf8().constData());
+            if (PQntuples(Count.get()) > 0)
+                throw Exception(QStringLiteral("База даних на сервері вже містить дані. Перенести базу даних можна "
+                                               "лише в порожню базу даних."));
+        }
+    static const QRegularExpression Create(QStringLiteral("^\\s*create\\s+table\\s+(if\\s+not\\s+exists\\s+)?"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    for (const auto& Table : Tables) {
+        const QString Name = QString::fromUtf8(Table[0].Bytes);
+        if (!Existing.contains(Name.toLower())) {
+            QString SQL = QString::fromUtf8(Table[1].Bytes);
+            SQL.replace(Create, QStringLiteral("create table if not exists "));
+            Server.Run(TranslateStatement(SQL).toUtf8().constData());
+            continue;
+        }
+        const TResultPtr Columns = Server.Run(
+            QStringLiteral("select lower(column_name::text) from information_schema.columns where "
+                           "table_schema=current_schema() and table_name='%1'")
+                .arg(Name.toLower())
+                .toUtf8()
+                .constData());
+        QSet<QString> Have;
+        for (int Row = 0; Row < PQntuples(Columns.get()); ++Row)
+            Have << QString::fromUtf8(PQgetvalue(Columns.get(), Row, 0));
+        for (const auto& Column : File.Rows(QStringLiteral("select name, type from pragma_table_info('%1')").arg(Name)))
+            if (!Have.contains(QString::fromUtf8(Column[0].Bytes).toLower()))
+                Server.Run(TranslateStatement(QStringLiteral("alter table %1 add column %2 %3")
+                                                  .arg(Name, QString::fromUtf8(Column[0].Bytes),
+                                                       QString::fromUtf8(Column[1].Bytes)))
+                               .toUtf8()
+                               .constData());
+    }
+    for (const QString& Table : Existing)
+        Server.Run(QStringLiteral("delete from %1").arg(Table).toUtf8().constData());
+    for (const auto& Table : Tables) {
+        const QString Name = QString::fromUtf8(Table[0].Bytes);
+        QStringList Names;
+        const auto Rows = File.Rows(QStringLiteral("select * from \"%1\"").arg(Name), &Names);
+        QStringList Marks;
+        for (int I = 1; I <= Names.size(); ++I)
+            Marks << QStringLiteral("$%1").arg(I);
+        const QString Insert =
+            QStringLiteral("insert into %1 (%2) values (%3)").arg(Name, Names.join(u','), Marks.join(u','));
+        for (const auto& Row : Rows) {
+            QueryParams Params;
+            for (const auto& Cell : Row) {
+                if (Cell.Class == SQLITE_NULL)
+                    Params.emplace_back(nullptr);
+                else if (Cell.Class == SQLITE_BLOB)
+                    Params.emplace_back(StreamOf(Cell.Bytes));
+                else
+                    Params.emplace_back(Cell.Bytes); // numbers as their text: the column's type decides
+            }
+            Server.Run(Insert, Insert, Params, QStringLiteral("Error executing SQL statement"));
+        }
+        if (Names.contains(QStringLiteral("ID"), Qt::CaseInsensitive))
+            Server.Run(QStringLiteral("select setval(s, (select coalesce(max(ID), 0) + 1 from %1), false) from "
+                                      "pg_get_serial_sequence('%2', 'id') as s where s is not null")
+                           .arg(Name, Name.toLower())
+                           .toUtf8()
+                           .constData());
+    }
+    static const QRegularExpression Index(QStringLiteral("^\\s*create\\s+(unique\\s+)?index\\s+(if\\s+not\\s+exists\\s+)?"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    for (const QString& SQL :
+         Column0(File.Rows(QStringLiteral("select sql from sqlite_master where type='index' and sql is not null")))) {
+        QString Statement = SQL;
+        const auto Match = Index.match(Statement);
+        if (!Match.hasMatch())
+            continue;
+        Statement.replace(Index, QStringLiteral("create %1index if not exists ").arg(Match.captured(1)));
+        Server.Run(TranslateStatement(Statement).toUtf8().constData());
+    }
+}
+
+void FileToServer(const QString& SourceFile, const QString& Location, bool RequireEmpty)
+{
+    TSqliteFile File(SourceFile, SQLITE_OPEN_READONLY);
+    TPgConnection Server(Location);
+    TPgTransaction Transaction(Server);
+    LoadFile(Server, File, RequireEmpty);
+    Transaction.Commit();
+}
+
+QString FileType(const QByteArray& ServerType)
+{
+    if (ServerType == "bigint" || ServerType == "integer" || ServerType == "smallint")
+        return QStringLiteral("INTEGER");
+    if (ServerType == "double precision" || ServerType == "real")
+        return QStringLiteral("FLOAT");
+    if (ServerType == "bytea")
+        return QStringLiteral("BLOB");
+    if (ServerType == "boolean")
+        return QStringLiteral("BOOLEAN");
+    if (ServerType.startsWith("numeric"))
+        return QStringLiteral("NUMERIC");
+    return QStringLiteral("TEXT");
+}
+
+} // namespace
+
+void CopyFileToServer(const QString& SourceFile, const QString& Location)
+{
+    FileToServer(SourceFile, Location, true);
+}
+
+void ReplaceServerFromFile(const QString& SourceFile, const QString& Location)
+{
+    FileToServer(SourceFile, Location, false);
+}
+
+namespace {
+
+void WriteServerToFile(const QString& Location, const QString& TargetFile)
+{
+    TPgConnection Server(Location);
+    // One consistent view of every table, however many clients write meanwhile.
+    Server.Run("begin isolation level repeatable read read only");
+    const TResultPtr Columns = Server.Run(
+        "select upper(c.relname::text), upper(a.attname::text), format_type(a.atttypid, a.atttypmod), "
+        "a.attidentity <> '' from pg_attribute a join pg_class c on c.oid=a.attrelid where "
+        "c.relnamespace=current_schema()::regnamespace and c.relkind in ('r','p') and a.attnum > 0 and not "
+        "a.attisdropped order by c.relname, a.attnum");
+    QStringList Order;
+    QHash<QString, QStringList> Definitions;
+    for (int Row = 0; Row < PQntuples(Columns.get()); ++Row) {
+        const QString Table = QString::fromUtf8(PQgetvalue(Columns.get(), Row, 0));
+        const QString Name = QString::fromUtf8(PQgetvalue(Columns.get(), Row, 1));
+        if (!Definitions.contains(Table))
+            Order << Table;
+        Definitions[Table] << (PQgetvalue(Columns.get(), Row, 3)[0] == 't'
+                                   ? Name + QStringLiteral(" INTEGER PRIMARY KEY NOT NULL")
+                                   : Name + u' ' + FileType(QByteArray(PQgetvalue(Columns.get(), Row, 2))));
+    }
+    TSqliteFile File(TargetFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    File.Exec(QStringLiteral("begin"));
+    for (const QString& Table : Order) {
+        // The program's own tables as a new file has them; what revisions
+        // added follows as added columns, as a converted file has it.
+        const QString Own = OwnTableStatement(Table.toLower().toLatin1().constData());
+        if (Own.isEmpty()) {
+            File.Exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(Table, Definitions[Table].join(QStringLiteral(", "))));
+        } else {
+            File.Exec(Own);
+            QStringList Present;
+            for (const auto& Row : File.Rows(QStringLiteral("select upper(name) from pragma_table_info('%1')").arg(Table)))
+                Present << QString::fromUtf8(Row[0].Bytes);
+            for (const QString& Definition : Definitions[Table])
+                if (!Present.contains(Definition.section(u' ', 0, 0)))
+                    File.Exec(QStringLiteral("alter table %1 add column %2").arg(Table, Definition));
+        }
+        const TResultPtr Rows = Server.Run(QStringLiteral("select * from %1").arg(Table).toUtf8().constData());
+        const int Count = PQnfields(Rows.get());
+        QStringList Names, Marks;
+        for (int Column = 0; Column < Count; ++Column) {
+            Names << QString::fromUtf8(PQfname(Rows.get(), Column)).toUpper();
+            Marks << QStringLiteral("?%1").arg(Column + 1);
+        }
+        sqlite3_stmt* Stmt = nullptr;
+        const QString Insert =
+            QStringLiteral("insert into %1 (%2) values (%3)").arg(Table, Names.join(u','), Marks.join(u','));
+        if (sqlite3_prepare_v2(File.Db(), Insert.toUtf8().constData(), -1, &Stmt, nullptr) != SQLITE_OK)
+            File.Fail(QStringLiteral("Error executing SQL"), Insert);
+        std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> Guard(Stmt, &sqlite3_finalize);
+        for (int Row = 0; Row < PQntuples(Rows.get()); ++Row) {
+            sqlite3_reset(Stmt);
+            for (int Column = 0; Column < Count; ++Column) {
+                const Variant Value = Cell(Rows.get(), Row, Column, KindOfType(PQftype(Rows.get(), Column)));
+                if (PQgetisnull(Rows.get(), Row, Column))
+                    sqlite3_bind_null(Stmt, Column + 1);
+                else if (Value.GetKind() == Variant::vkDouble)
+                    sqlite3_bind_double(Stmt, Column + 1, Value.ToDouble());
+                else if (Value.GetKind() == Variant::vkInt64 || Value.GetKind() == Variant::vkInteger)
+                    sqlite3_bind_int64(Stmt, Column + 1, Value.ToInt64());
+                else
+                    sqlite3_bind_text(Stmt, Column + 1, Value.ToString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
+            }
+            if (sqlite3_step(Stmt) != SQLITE_DONE)
+                File.Fail(QStringLiteral("Error executing SQL statement"), Insert);
+        }
+    }
+    const TResultPtr Indexes = Server.Run(
+        "select upper(indexname::text), upper(tablename::text), indexdef from pg_indexes where "
+        "schemaname=current_schema() and indexname not like '%\\_pkey'");
+    static const QRegularExpression Columns_(QStringLiteral("\\(([^()]*)\\)\\s*$"));
+    for (int Row = 0; Row < PQntuples(Indexes.get()); ++Row) {
+        const auto Match = Columns_.match(QString::fromUtf8(PQgetvalue(Indexes.get(), Row, 2)));
+        if (Match.hasMatch())
+            File.Exec(QStringLiteral("create index if not exists %1 on %2(%3)")
+                          .arg(QString::fromUtf8(PQgetvalue(Indexes.get(), Row, 0)),
+                               QString::fromUtf8(PQgetvalue(Indexes.get(), Row, 1)), Match.captured(1).toUpper()));
+    }
+    File.Exec(QStringLiteral("commit"));
+    Server.Run("commit");
+}
+
+} // namespace
+
+void CopyServerToFile(const QString& Location, const QString& TargetFile)
+{
+    if (QFile::exists(TargetFile))
+        throw EInOutError(QStringLiteral("Файл %1 вже існує.").arg(TargetFile));
+    try {
+        WriteServerToFile(Location, TargetFile);
+    } catch (...) {
+        QFile::remove(TargetFile); // no half-written copy is left to be taken for a whole one
+        throw;
+    }
+}
+
 // ---------------------------------------------------------------- password file
 
 namespace {

@@ -8,7 +8,11 @@
 #include "uCorePath.h"
 #include "uFactories.h"
 #include "uPgQueryImpl.h"
+#include "uDataVerify.h"
+#include "uEmailAccount.h"
 #include "uProfile.h"
+#include "uSentReport.h"
+#include "uTicket.h"
 #include "uQueryImpl.h"
 
 #include <QFile>
@@ -134,6 +138,59 @@ TEST_F(PgQueryTest, AWriterThatWaitsTooLongForTheOfficeLockGetsTheBusyCode)
     }
     Holder.Exec(QStringLiteral("rollback"));
     EXPECT_EQ(DatabaseDirect(GetDatabasePath()).Scalar(QStringLiteral("select count(*) from PROFILE")), "0");
+}
+
+TEST_F(PgQueryTest, AnOfficeMovesOntoTheServerAndBackWithItsIdsAndRevision)
+{
+    const QString Server = GetDatabasePath();
+    const QString Local = Root() + QStringLiteral("local.sqlite");
+    SetDatabasePath(Local);
+    WriteFile(QStringLiteral("config/params.xml"), "<params><param name=\"software_revision\">2</param></params>");
+    ReleaseProcessObjects();
+    VerifyDatabase();
+    TEmailAccount Mail{.Email = QStringLiteral("a@example.ua"), .POPPassword = QStringLiteral("секрет")};
+    AddEmailAccount(Mail);
+    TProfiles Added(3);
+    for (int I = 0; I < 3; ++I) {
+        Added[I].Name = QStringLiteral("П%1").arg(I);
+        Added[I].DefaultAccountId = Mail.Id;
+        AddProfile(Added[I]);
+    }
+    DeleteProfile(Added[1].Id); // a gap in the ids
+    TTicket Receipt{.ProfileId = Added[2].Id, .FileName = QStringLiteral("r.xml"), .Received = 46000.123456789012};
+    Receipt.ContentHash = ContentHash("r");
+    AddTicket(Receipt);
+    TProfiles Before;
+    GetProfiles(Before);
+
+    CopyFileToServer(Local, Server);
+    // Refused once the server holds an office, which stays as it is.
+    EXPECT_THROW(CopyFileToServer(Local, Server), Exception);
+    SetDatabasePath(Server);
+    VerifyDatabase();
+    TProfiles After;
+    GetProfiles(After);
+    EXPECT_EQ(After, Before);
+    TTickets Tickets;
+    GetTickets(Added[2].Id, Tickets);
+    ASSERT_EQ(Tickets.size(), 1u);
+    EXPECT_EQ(Tickets[0], Receipt); // the date exact, the hash kept
+    TProfile New;
+    AddProfile(New);
+    EXPECT_EQ(New.Id, Added[2].Id + 1);
+
+    const QString Back = Root() + QStringLiteral("back.sqlite");
+    CopyServerToFile(Server, Back);
+    DatabaseDirect File(Back);
+    EXPECT_EQ(File.Scalar(QStringLiteral("select VALUE from SETTINGS")), "2");
+    EXPECT_EQ(File.Scalar(QStringLiteral("select group_concat(ID) from PROFILE")), "1,3,4");
+    EXPECT_THAT(File.TableColumns(QStringLiteral("TICKET")), ::testing::Contains("CONTENT_HASH TEXT"));
+    EXPECT_EQ(File.Scalar(QStringLiteral("select RECEIVED = 46000.123456789012 from TICKET")), "1");
+    EXPECT_EQ(File.Scalar(QStringLiteral("select count(*) from sqlite_master where type='index'")), "2");
+
+    ReplaceServerFromFile(Local, Server);
+    GetProfiles(After);
+    EXPECT_EQ(After, Before);
 }
 
 } // namespace
