@@ -739,20 +739,20 @@ void LoadFile(TPgConnection& Server, TSqliteFile& File, bool RequireEmpty)
             Server.Run(TranslateStatement(SQL).toUtf8().constData());
             continue;
         }
-        const TResultPtr Columns = Server.Run(
-            QStringLiteral("select lower(column_name::text) from information_schema.columns where "
-                           "table_schema=current_schema() and table_name='%1'")
-                .arg(Name.toLower())
-                .toUtf8()
-                .constData());
+        const TResultPtr Columns =
+            Server.Run(QStringLiteral("select lower(column_name::text) from information_schema.columns where "
+                                      "table_schema=current_schema() and table_name='%1'")
+                           .arg(Name.toLower())
+                           .toUtf8()
+                           .constData());
         QSet<QString> Have;
         for (int Row = 0; Row < PQntuples(Columns.get()); ++Row)
             Have << QString::fromUtf8(PQgetvalue(Columns.get(), Row, 0));
         for (const auto& Column : File.Rows(QStringLiteral("select name, type from pragma_table_info('%1')").arg(Name)))
             if (!Have.contains(QString::fromUtf8(Column[0].Bytes).toLower()))
-                Server.Run(TranslateStatement(QStringLiteral("alter table %1 add column %2 %3")
-                                                  .arg(Name, QString::fromUtf8(Column[0].Bytes),
-                                                       QString::fromUtf8(Column[1].Bytes)))
+                Server.Run(TranslateStatement(
+                               QStringLiteral("alter table %1 add column %2 %3")
+                                   .arg(Name, QString::fromUtf8(Column[0].Bytes), QString::fromUtf8(Column[1].Bytes)))
                                .toUtf8()
                                .constData());
     }
@@ -786,8 +786,9 @@ void LoadFile(TPgConnection& Server, TSqliteFile& File, bool RequireEmpty)
                            .toUtf8()
                            .constData());
     }
-    static const QRegularExpression Index(QStringLiteral("^\\s*create\\s+(unique\\s+)?index\\s+(if\\s+not\\s+exists\\s+)?"),
-                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression Index(
+        QStringLiteral("^\\s*create\\s+(unique\\s+)?index\\s+(if\\s+not\\s+exists\\s+)?"),
+        QRegularExpression::CaseInsensitiveOption);
     for (const QString& SQL :
          Column0(File.Rows(QStringLiteral("select sql from sqlite_master where type='index' and sql is not null")))) {
         QString Statement = SQL;
@@ -825,10 +826,7 @@ QString FileType(const QByteArray& ServerType)
 
 } // namespace
 
-void CopyFileToServer(const QString& SourceFile, const QString& Location)
-{
-    FileToServer(SourceFile, Location, true);
-}
+void CopyFileToServer(const QString& SourceFile, const QString& Location) { FileToServer(SourceFile, Location, true); }
 
 void ReplaceServerFromFile(const QString& SourceFile, const QString& Location)
 {
@@ -842,11 +840,11 @@ void WriteServerToFile(const QString& Location, const QString& TargetFile)
     TPgConnection Server(Location);
     // One consistent view of every table, however many clients write meanwhile.
     Server.Run("begin isolation level repeatable read read only");
-    const TResultPtr Columns = Server.Run(
-        "select upper(c.relname::text), upper(a.attname::text), format_type(a.atttypid, a.atttypmod), "
-        "a.attidentity <> '' from pg_attribute a join pg_class c on c.oid=a.attrelid where "
-        "c.relnamespace=current_schema()::regnamespace and c.relkind in ('r','p') and a.attnum > 0 and not "
-        "a.attisdropped order by c.relname, a.attnum");
+    const TResultPtr Columns =
+        Server.Run("select upper(c.relname::text), upper(a.attname::text), format_type(a.atttypid, a.atttypmod), "
+                   "a.attidentity <> '' from pg_attribute a join pg_class c on c.oid=a.attrelid where "
+                   "c.relnamespace=current_schema()::regnamespace and c.relkind in ('r','p') and a.attnum > 0 and not "
+                   "a.attisdropped order by c.relname, a.attnum");
     QStringList Order;
     QHash<QString, QStringList> Definitions;
     for (int Row = 0; Row < PQntuples(Columns.get()); ++Row) {
@@ -869,7 +867,8 @@ void WriteServerToFile(const QString& Location, const QString& TargetFile)
         } else {
             File.Exec(Own);
             QStringList Present;
-            for (const auto& Row : File.Rows(QStringLiteral("select upper(name) from pragma_table_info('%1')").arg(Table)))
+            for (const auto& Row :
+                 File.Rows(QStringLiteral("select upper(name) from pragma_table_info('%1')").arg(Table)))
                 Present << QString::fromUtf8(Row[0].Bytes);
             for (const QString& Definition : Definitions[Table])
                 if (!Present.contains(Definition.section(u' ', 0, 0)))
@@ -905,9 +904,9 @@ void WriteServerToFile(const QString& Location, const QString& TargetFile)
                 File.Fail(QStringLiteral("Error executing SQL statement"), Insert);
         }
     }
-    const TResultPtr Indexes = Server.Run(
-        "select upper(indexname::text), upper(tablename::text), indexdef from pg_indexes where "
-        "schemaname=current_schema() and indexname not like '%\\_pkey'");
+    const TResultPtr Indexes =
+        Server.Run("select upper(indexname::text), upper(tablename::text), indexdef from pg_indexes where "
+                   "schemaname=current_schema() and indexname not like '%\\_pkey'");
     static const QRegularExpression Columns_(QStringLiteral("\\(([^()]*)\\)\\s*$"));
     for (int Row = 0; Row < PQntuples(Indexes.get()); ++Row) {
         const auto Match = Columns_.match(QString::fromUtf8(PQgetvalue(Indexes.get(), Row, 2)));
