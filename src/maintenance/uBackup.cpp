@@ -1,5 +1,7 @@
 #include "uBackup.h"
 
+#include "uPgQueryImpl.h"
+
 #include "uCodePage.h"
 #include "uCorePath.h"
 #include "uDebug.h"
@@ -17,6 +19,7 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <cerrno>
@@ -377,7 +380,14 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
         Archive.AddBytes(kInfoEntry, EncodeTextLines(Info));
         BackupLog(QStringLiteral("інформацію додано в архів: %1").arg(CommaText(Info)));
 
-        const QString DatabasePath = GetDatabasePath();
+        QString DatabasePath = GetDatabasePath();
+        // A server's rows go into the archive as the SQLite file a client
+        // would have: the archive's format is the same for both.
+        QTemporaryDir ServerCopy;
+        if (IsServerLocation(DatabasePath)) {
+            CopyServerToFile(DatabasePath, ServerCopy.filePath(kDatabaseEntry));
+            DatabasePath = ServerCopy.filePath(kDatabaseEntry);
+        }
         if (!QFileInfo(DatabasePath).isFile())
             throw EInOutError(QStringLiteral("Cannot open file \"%1\"").arg(DatabasePath));
         Archive.AddFile(kDatabaseEntry, DatabasePath);
@@ -426,7 +436,11 @@ bool TDatabaseBackup::Restore(const QString& FileName)
 
         // The archive's own database is checked, and tells where its reports
         // may go, before anything is written.
-        const QString DatabasePath = GetDatabasePath();
+        // A server's rows are replaced from the archive's file, which waits
+        // in the data folder meanwhile.
+        const QString Server = IsServerLocation(GetDatabasePath()) ? GetDatabasePath() : QString();
+        const QString DatabasePath =
+            Server.isEmpty() ? GetDatabasePath() : GetDataFolder() + QStringLiteral("restored.sqlite");
         const QString DatabaseFolder = QFileInfo(DatabasePath).absolutePath();
         CheckFreeSpace({{DatabasePath, Database->Size}});
         if (!QDir().mkpath(DatabaseFolder))
@@ -442,6 +456,12 @@ bool TDatabaseBackup::Restore(const QString& FileName)
         Restored.close();
         CheckDatabase(Restored.fileName());
         RestoreFiles(Archive, Plan, OutputFolders(Restored.fileName()));
+        if (!Server.isEmpty()) {
+            ReplaceServerFromFile(Restored.fileName(), Server); // one transaction: all or nothing
+            BackupLog(QStringLiteral("базу даних на сервері %1 відновлено").arg(ServerDisplayName(Server)));
+            BackupLog(QStringLiteral("архів успішно відновлено: ") + FileName);
+            return true;
+        }
 
         // Flushed to disk before it replaces the current database: a failed
         // restore must not leave the user without one. A shared database

@@ -6,14 +6,14 @@
 #include "TestRoot.h"
 
 #include "uCorePath.h"
-#include "uFactories.h"
-#include "uPgQueryImpl.h"
 #include "uDataVerify.h"
 #include "uEmailAccount.h"
+#include "uFactories.h"
+#include "uPgQueryImpl.h"
 #include "uProfile.h"
+#include "uQueryImpl.h"
 #include "uSentReport.h"
 #include "uTicket.h"
-#include "uQueryImpl.h"
 
 #include <QFile>
 #include <gmock/gmock.h>
@@ -191,6 +191,35 @@ TEST_F(PgQueryTest, AnOfficeMovesOntoTheServerAndBackWithItsIdsAndRevision)
     ReplaceServerFromFile(Local, Server);
     GetProfiles(After);
     EXPECT_EQ(After, Before);
+}
+
+TEST_F(PgQueryTest, BackupsCrossBetweenAServerAndAFile)
+{
+    const QString Server = GetDatabasePath();
+    WriteFile(QStringLiteral("config/params.xml"), "<params><param name=\"software_revision\">2</param></params>");
+    ReleaseProcessObjects();
+    VerifyDatabase();
+    TProfile Kept{.Name = QStringLiteral("На сервері")};
+    AddProfile(Kept);
+    const QString Archive = Root() + QStringLiteral("office.zip");
+    const IBackupPtr Backup = CreateBackup();
+    ASSERT_TRUE(Backup->Backup(Archive, QString(), false)) << Backup->GetError().toStdString();
+
+    // Server to file.
+    SetDatabasePath(Root() + QStringLiteral("local.sqlite"));
+    ASSERT_TRUE(CreateBackup()->Restore(Archive));
+    TProfiles Read;
+    GetProfiles(Read);
+    EXPECT_EQ(Read, TProfiles{Kept});
+
+    // File to server: the server's rows are replaced, all of them.
+    SetDatabasePath(Server);
+    TProfile Later{.Name = QStringLiteral("Пізніший")};
+    AddProfile(Later);
+    ASSERT_TRUE(CreateBackup()->Restore(Archive));
+    GetProfiles(Read);
+    EXPECT_EQ(Read, TProfiles{Kept});
+    EXPECT_EQ(GetDatabaseRevision(), 2);
 }
 
 } // namespace
