@@ -179,8 +179,9 @@ double Psql(const QString& Location, const QStringList& Statements, int Sessions
         for (int I = 0; I < PerSession; ++I)
             Script += Statements.join(QStringLiteral(";\n")).arg(I) + QStringLiteral(";\n");
         QProcess Process;
-        Process.start(QStringLiteral("psql"), {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                                               QStringLiteral("-d"), Location});
+        Process.start(
+            QStringLiteral("/usr/lib/postgresql/15/bin/psql"),
+            {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-d"), Location});
         Process.write(Script.toUtf8());
         Process.closeWriteChannel();
         Process.waitForFinished(600000);
@@ -252,6 +253,7 @@ void Operations(const QString& Location)
 int main(int argc, char** argv)
 {
     QCoreApplication Application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const QStringList Args = Application.arguments();
     if (Args.size() == 5 && Args[1] == QStringLiteral("--client"))
         return Client(Args[2].toInt(), Args[3].toDouble(), Args[4]);
