@@ -14,6 +14,7 @@ kelvora_packages=(
   clang-14 libclang-rt-14-dev clang-format-14
   zip unzip python3 curl poppler-utils fonts-liberation2
   dovecot-pop3d python3-aiosmtpd
+  postgresql-15 libpq-dev
 )
 
 kelvora_install_packages() {
