@@ -406,10 +406,17 @@ bool TProfileEditForm::Save()
     Profile.SignAfterAction = RadioButtonSaveToFile->isChecked() ? asSaveToFile : asSendWiaEmail;
     Profile.SignSeparate = CheckBoxSeparate->isChecked();
     Profile.CatalogOutVey = WithTrailingDelimiter(ExtendDefaultFolder(Entry.Folder, Profile.Code));
-    if (Profile.Id != 0)
-        UpdateProfile(Profile.Id, Profile);
-    else
-        AddProfile(Profile);
+    try {
+        if (Profile.Id != 0)
+            UpdateProfile(Profile.Id, Profile);
+        else
+            AddProfile(Profile);
+    } catch (const std::exception& E) {
+        // Another client sharing the database deleted the profile, or the
+        // database cannot be reached: told, and the editor stays open.
+        ShowError(QString::fromUtf8(E.what()), this);
+        return false;
+    }
     FProfile = Profile;
     FDataWasChanged = false;
     return true;

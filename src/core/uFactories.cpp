@@ -12,6 +12,7 @@
 #include "uMailSendImpl.h"
 #include "uMailServerAssistant.h"
 #include "uNamedValuesImpl.h"
+#include "uPgQueryImpl.h"
 #include "uQueryImpl.h"
 #include "uStreamImpl.h"
 #include "uUpdaterImpl.h"
@@ -74,7 +75,15 @@ ICryptoManagerPtr GetCryptoManager()
 
 // ---------------------------------------------------------------- storage
 
-IQueryPtr CreateQuery(const QString& DatabasePath) { return std::make_shared<TQuery>(DatabasePath); }
+IQueryPtr CreateQuery(const QString& DatabasePath)
+{
+    // A query object lives for one store operation: the location it finds
+    // now is the one the operation uses.
+    const QString Location = DatabasePath.isEmpty() ? GetDatabasePath() : DatabasePath;
+    if (IsServerLocation(Location))
+        return std::make_shared<TPgQuery>(Location);
+    return std::make_shared<TQuery>(DatabasePath);
+}
 
 // ---------------------------------------------------------------- mail
 

@@ -30,8 +30,9 @@ IDocumentPtr CreateDocument(const QString& FileName);
 ICryptoManagerPtr GetCryptoManager();
 
 // ---------------------------------------------------------------- storage
-// A query object for the database file DatabasePath; an empty path means the
-// configured database, looked up each time the file is opened.
+// A query object for the database DatabasePath: a file, or a server named by
+// a connection URI ("postgresql://..."); an empty path means the configured
+// database.
 IQueryPtr CreateQuery(const QString& DatabasePath);
 
 // ---------------------------------------------------------------- mail

@@ -1,6 +1,7 @@
 #include "uBackup.h"
 
 #include "uBackupSafety.h"
+#include "uPgQueryImpl.h"
 #include "uCodePage.h"
 #include "uCorePath.h"
 #include "uDataVerify.h"
@@ -21,6 +22,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <cerrno>
@@ -288,7 +290,14 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
         Archive.AddBytes(kInfoEntry, EncodeTextLines(Info));
         BackupLog(QStringLiteral("інформацію додано в архів: %1").arg(CommaText(Info)));
 
-        const QString DatabasePath = GetDatabasePath();
+        QString DatabasePath = GetDatabasePath();
+        // A server's rows go into the archive as the SQLite file a client
+        // would have: the archive's format is the same for both.
+        QTemporaryDir ServerCopy;
+        if (IsServerLocation(DatabasePath)) {
+            CopyServerToFile(DatabasePath, ServerCopy.filePath(kDatabaseEntry));
+            DatabasePath = ServerCopy.filePath(kDatabaseEntry);
+        }
         if (!QFileInfo(DatabasePath).isFile())
             throw EInOutError(QStringLiteral("Cannot open file \"%1\"").arg(DatabasePath));
         Archive.AddFile(kDatabaseEntry, DatabasePath);
@@ -679,13 +688,17 @@ bool TDatabaseBackup::Restore(const QString& FileName)
 
         // The archive's database is checked, and tells where its reports may
         // go, before anything is written.
-        const QString DatabasePath = GetDatabasePath();
+        // A server's rows are replaced from the archive's file, which waits
+        // in the data folder meanwhile.
+        const QString Server = IsServerLocation(GetDatabasePath()) ? GetDatabasePath() : QString();
+        const QString DatabasePath =
+            Server.isEmpty() ? GetDatabasePath() : GetDataFolder() + QStringLiteral("restored.sqlite");
         const QString DatabaseFolder = QFileInfo(DatabasePath).absolutePath();
         CheckFreeSpace({{DatabasePath, Database.Size}});
         MakeFolder(DatabaseFolder);
         QTemporaryFile Restored(DatabasePath + QStringLiteral(".XXXXXX"));
         ExtractDatabase(Archive, Database, Restored);
-        TWritePlaces Places(ProfileOutputFolders(DatabasePath));
+        TWritePlaces Places(ProfileOutputFolders(GetDatabasePath()));
         TRestorePlan Checked = CheckPlan(Archive, Plan, Restored.fileName(), Places);
         std::vector<std::pair<QString, quint64>> Sizes;
         for (const TPlannedFile* File : Checked.Accepted)
@@ -693,9 +706,15 @@ bool TDatabaseBackup::Restore(const QString& FileName)
         CheckFreeSpace(Sizes);
 
         BackupLog(QStringLiteral("файл бази даних (%1) зчитано з архіву").arg(kDatabaseEntry));
-        ReplaceDatabase(Restored, DatabasePath);
-        BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)")
-                      .arg(DatabasePath, QString::number(GetFileSize(DatabasePath))));
+        if (!Server.isEmpty()) {
+            ReplaceServerFromFile(Restored.fileName(), Server); // one transaction: all or nothing
+            VerifyDatabase();
+            BackupLog(QStringLiteral("базу даних на сервері %1 відновлено").arg(ServerDisplayName(Server)));
+        } else {
+            ReplaceDatabase(Restored, DatabasePath);
+            BackupLog(QStringLiteral("базу даних %1 відновлено (%2 bytes)")
+                          .arg(DatabasePath, QString::number(GetFileSize(DatabasePath))));
+        }
         RestoreFiles(Archive, Checked, FError, FNotice);
         BackupLog(QStringLiteral("архів успішно відновлено: ") + FileName);
         return true;

@@ -1,5 +1,6 @@
 #include "uProfile.h"
 
+#include "uException.h"
 #include "uFactories.h"
 #include "uQueryImpl.h"
 
@@ -49,6 +50,10 @@ QString AfterSignText(TAfterSignAction Value)
 
 bool UpdateProfileWith(IQuery& Query, int32_t Id, const TProfile& Profile)
 {
+    // Another client sharing the database may have deleted it meanwhile: the
+    // edit must not be reported as saved.
+    if (!Query.Select(QStringLiteral("select ID from PROFILE where id=:1"), {Id}))
+        throw Exception(QStringLiteral("Профіль не знайдено."));
     Query.Exec(QStringLiteral("update PROFILE set NAME=:1, CODE=:2, SIGN_TYPE=:3, SIGN_AFTER_ACTION=:4, "
                               "SIGN_SEPARATE=:5, CATALOG_OUT_PFU=:6, CATALOG_OUT_VEY=:7, CATALOG_OUT_DKS=:8 "
                               "where id=:9"),

@@ -1,6 +1,7 @@
 #include "uQueryImpl.h"
 
 #include "uCorePath.h"
+#include "uPgQueryImpl.h"
 #include "uStreamImpl.h"
 
 #include <QFile>
@@ -527,8 +528,19 @@ IQueryResultsPtr TQuery::Select(const QString& SQL, const QueryParams& Params)
 
 // ---------------------------------------------------------------- transactions
 
+QString OwnTableStatement(const char* Name)
+{
+    for (const TTableDefinition& Table : kTables)
+        if (qstrcmp(Table.Name, Name) == 0)
+            return QString::fromLatin1(Table.Create);
+    return QString();
+}
+
 void RunInTransaction(const QString& DatabasePath, const std::function<void(IQuery& Query)>& Work)
 {
+    const QString Location = DatabasePath.isEmpty() ? GetDatabasePath() : DatabasePath;
+    if (IsServerLocation(Location))
+        return RunInServerTransaction(Location, Work);
     TOpenDatabase Database(DatabasePath);
     TTransaction Transaction(Database.Db());
     TTransactionQuery Query(Database.Db());

@@ -77,6 +77,11 @@ private:
 // transaction on the database DatabasePath (empty: the configured one): all
 // of them are committed when Work returns, none when it raises (the error
 // goes on to the caller). For the stores' operations of several statements.
+// A server location (a connection URI) runs it on the server instead.
 void RunInTransaction(const QString& DatabasePath, const std::function<void(IQuery& Query)>& Work);
+
+// The CREATE TABLE statement of one of the program's four tables (Name in
+// lower case), as SQLite gets it; the server's layer translates it.
+QString OwnTableStatement(const char* Name);
 
 } // namespace kelvora

@@ -2,6 +2,7 @@
 
 #include "uException.h"
 #include "uFactories.h"
+#include "uQueryImpl.h"
 
 #include <QStringList>
 
@@ -134,22 +135,33 @@ bool AddTicket(TTicket& Ticket)
         Columns << QStringLiteral("CONTENT_HASH");
         Params.emplace_back(Ticket.ContentHash);
     }
-    const IQueryPtr Query = CreateQuery(QString());
-    // The result is read once, here, so that the lists never read the text.
-    if (HasResultColumns(*Query)) {
-        const TTicketResult Result = ReadTicketResult(Ticket.FileName, Ticket.Data);
-        Columns << QStringLiteral("RESULT") << QStringLiteral("RESULT_KIND") << QStringLiteral("RESULT_TEXT")
-                << QStringLiteral("RESULT_ERROR");
-        Params.insert(Params.end(), {int32_t(Result.Outcome), int32_t(Result.Kind), Result.Text, Result.FirstError});
-    }
-    QStringList Places;
-    for (size_t I = 1; I <= Params.size(); ++I)
-        Places << QStringLiteral(":%1").arg(I);
-    const IQueryResultsPtr Row =
-        Query->Insert(QStringLiteral("insert into TICKET(%1) values (%2)")
-                          .arg(Columns.join(QStringLiteral(", ")), Places.join(QStringLiteral(", "))),
-                      Params);
-    Ticket.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+    // Two clients sharing the database may open the same mail at once: the
+    // look-up and the insert hold the write lock together, so the receipt is
+    // kept once and the second gets the first one's row.
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        IQueryResultsPtr Row;
+        if (!Ticket.ContentHash.isEmpty())
+            Row = Query.Select(QStringLiteral("select ID from TICKET where ID_PROFILE=:1 and CONTENT_HASH=:2 and "
+                                              "FILE_NAME=:3 limit 1"),
+                               {Ticket.ProfileId, Ticket.ContentHash, Ticket.FileName});
+        if (!Row) {
+            // The result is read once, here, so that the lists never read the text.
+            if (HasResultColumns(Query)) {
+                const TTicketResult Result = ReadTicketResult(Ticket.FileName, Ticket.Data);
+                Columns << QStringLiteral("RESULT") << QStringLiteral("RESULT_KIND") << QStringLiteral("RESULT_TEXT")
+                        << QStringLiteral("RESULT_ERROR");
+                Params.insert(Params.end(),
+                              {int32_t(Result.Outcome), int32_t(Result.Kind), Result.Text, Result.FirstError});
+            }
+            QStringList Places;
+            for (size_t I = 1; I <= Params.size(); ++I)
+                Places << QStringLiteral(":%1").arg(I);
+            Row = Query.Insert(QStringLiteral("insert into TICKET(%1) values (%2)")
+                                   .arg(Columns.join(QStringLiteral(", ")), Places.join(QStringLiteral(", "))),
+                               Params);
+        }
+        Ticket.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+    });
     return true;
 }
 

@@ -208,6 +208,23 @@ TEST_F(ProfileEditFormTest, SavingChecksInOrderAndStoresNothingOnFailure)
     EXPECT_EQ(Profile.SignType, stSignTwo);
 }
 
+TEST_F(ProfileEditFormTest, SavingAProfileAnotherClientDeletedIsToldAndTheEditorStays)
+{
+    TProfile Shared;
+    Shared.Name = U("Спільний");
+    Shared.Code = U("12345678");
+    Shared.CatalogOutVey = Root() + U("out/");
+    AddProfile(Shared);
+    auto Form = Open(Shared.Id);
+    DeleteProfile(Shared.Id); // by another accountant meanwhile
+    TDialogScript::ClearShown();
+    Type(Form.get(), "EditName", U("Змінений"));
+    Click(Form.get(), "ButtonOK");
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(ShownTexts(), QStringList{U("error: Профіль не знайдено.")});
+    EXPECT_EQ(ProfileCount(), 0u);
+}
+
 TEST_F(ProfileEditFormTest, SigningCheckboxesFollowTheirRulesAndRoundTrip)
 {
     auto Form = Open();

@@ -1,4 +1,5 @@
-#include "SqliteDirect.h"
+#include "DatabaseDirect.h"
+#include "PgTestServer.h"
 #include "TestRoot.h"
 
 #include "uCorePath.h"
@@ -15,8 +16,14 @@ namespace {
 
 using ::testing::ElementsAre;
 
-class DataVerifyTest : public FreshRoot {
+// The revision check on the default file and on a server.
+class DataVerifyTest : public FreshRoot, public ::testing::WithParamInterface<TBackend> {
 protected:
+    void SetUp() override
+    {
+        FreshRoot::SetUp();
+        UseBackend(GetParam(), Root());
+    }
     void ProgramRevision(const QByteArray& Revision)
     {
         WriteFile(
@@ -30,7 +37,10 @@ protected:
     {
         CreateQuery(QString())->Exec(QStringLiteral("update SETTINGS set VALUE=:1"), {Revision});
     }
-    QString Recorded() { return SqliteDirect(GetDatabasePath()).Scalar(QStringLiteral("select VALUE from SETTINGS")); }
+    QString Recorded()
+    {
+        return DatabaseDirect(GetDatabasePath()).Scalar(QStringLiteral("select VALUE from SETTINGS"));
+    }
     QString LogText() { return QString::fromUtf8(ReadFile(GetDebugFolder() + QStringLiteral("data_verify.log"))); }
 
     template <class F> QString Refusal(F Action)
@@ -44,7 +54,7 @@ protected:
     }
 };
 
-TEST_F(DataVerifyTest, NewDatabaseOfTheSameRevisionPassesWithOneLogLine)
+TEST_P(DataVerifyTest, NewDatabaseOfTheSameRevisionPassesWithOneLogLine)
 {
     ProgramRevision("1");
     VerifyDatabase();
@@ -55,13 +65,13 @@ TEST_F(DataVerifyTest, NewDatabaseOfTheSameRevisionPassesWithOneLogLine)
         << Lines[0].toStdString();
 }
 
-TEST_F(DataVerifyTest, OlderDatabaseIsRaisedToTheProgramRevisionOnly)
+TEST_P(DataVerifyTest, OlderDatabaseIsRaisedToTheProgramRevisionOnly)
 {
     ProgramRevision(" 3 ");
     CreateQuery(QString())->Exec(QStringLiteral("insert into PROFILE(NAME) values ('kept')"));
     VerifyDatabase();
     EXPECT_EQ(Recorded(), "3");
-    SqliteDirect Direct(GetDatabasePath());
+    DatabaseDirect Direct(GetDatabasePath());
     EXPECT_THAT(Direct.Column(QStringLiteral("select NAME from PROFILE")), ElementsAre("kept"));
     EXPECT_EQ(Direct.Scalar(QStringLiteral("select count(*) from SETTINGS")), "1");
     EXPECT_TRUE(LogText().contains(QStringLiteral("ревізія бази даних: 1, ревізія програми: 3")));
@@ -75,10 +85,17 @@ TEST_F(DataVerifyTest, OlderDatabaseIsRaisedToTheProgramRevisionOnly)
     EXPECT_EQ(Recorded(), "4");
 }
 
-TEST_F(DataVerifyTest, RefusalsLeaveTheDatabaseAsItWas)
+TEST_P(DataVerifyTest, RefusalsLeaveTheDatabaseAsItWas)
 {
     EXPECT_EQ(Refusal([] { VerifyDatabase(); }), "Не вдалося отримати ревізію програми.");
-    EXPECT_FALSE(QFile::exists(GetDatabasePath())); // refused before the database is touched
+    // Refused before the database is touched.
+    if (GetParam() == TBackend::File)
+        EXPECT_FALSE(QFile::exists(GetDatabasePath()));
+    else
+        EXPECT_EQ(DatabaseDirect(GetDatabasePath())
+                      .Scalar(QStringLiteral("select count(*) from pg_tables where "
+                                             "schemaname='public'")),
+                  "0");
 
     ProgramRevision("1");
     ReleaseProcessObjects(); // params.xml is read when the configuration is made
@@ -100,7 +117,7 @@ TEST_F(DataVerifyTest, RefusalsLeaveTheDatabaseAsItWas)
     EXPECT_EQ(Refusal([] { VerifyDatabase(); }), "Не вдалося отримати ревізію програми.");
 }
 
-TEST_F(DataVerifyTest, ConversionStepsRunInOrderAndAFailureKeepsTheRevision)
+TEST_P(DataVerifyTest, ConversionStepsRunInOrderAndAFailureKeepsTheRevision)
 {
     ProgramRevision("4");
     std::vector<int> Ran;
@@ -121,8 +138,10 @@ TEST_F(DataVerifyTest, ConversionStepsRunInOrderAndAFailureKeepsTheRevision)
     EXPECT_THAT(Ran, ElementsAre(2));
     EXPECT_EQ(Recorded(), "1");
     // One transaction: what step 2 wrote before step 3 failed is gone too.
-    EXPECT_EQ(SqliteDirect(GetDatabasePath()).Scalar(QStringLiteral("select count(*) from PROFILE")), "1");
+    EXPECT_EQ(DatabaseDirect(GetDatabasePath()).Scalar(QStringLiteral("select count(*) from PROFILE")), "1");
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, DataVerifyTest, ::testing::Values(TBackend::File, TBackend::Server), BackendName);
 
 } // namespace
 } // namespace kelvora::test

@@ -1,11 +1,15 @@
 #include "../core/Workers.h"
-#include "SqliteDirect.h"
+#include "DatabaseDirect.h"
+#include "PgTestServer.h"
 #include "TestRoot.h"
 
 #include "uCorePath.h"
+#include "uDataVerify.h"
 #include "uFactories.h"
 #include "uQueryImpl.h"
+#include "uSentReport.h"
 #include "uStreamImpl.h"
+#include "uTicket.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -55,7 +59,7 @@ TEST_F(QueryTest, FirstStatementCreatesTheFileWithAllTablesOnce)
     EXPECT_EQ(Query()->Select(QStringLiteral("select * from PROFILE")), nullptr);
     ASSERT_TRUE(QFile::exists(Db()));
 
-    SqliteDirect Direct(Db());
+    DatabaseDirect Direct(Db());
     EXPECT_THAT(Direct.TableColumns(QStringLiteral("EMAIL_ACCOUNT")),
                 ElementsAre("ID INTEGER", "USER_EMAIL TEXT", "POP_HOST TEXT", "POP_PORT TEXT", "POP_SECURE INTEGER",
                             "POP_USER TEXT", "POP_PASSWORD TEXT", "SMTP_HOST TEXT", "SMTP_PORT TEXT",
@@ -82,7 +86,7 @@ TEST_F(QueryTest, FirstStatementCreatesTheFileWithAllTablesOnce)
 TEST_F(QueryTest, PartlyCreatedFileGetsOnlyTheMissingTables)
 {
     {
-        SqliteDirect Direct(Db());
+        DatabaseDirect Direct(Db());
         // Another writer's table, in lower case and with a column of its own: left as it is.
         Direct.Exec(QStringLiteral("create table profile (ID INTEGER PRIMARY KEY, NAME TEXT, EXTRA TEXT);"
                                    "insert into profile values (5, 'kept', 'x');"
@@ -90,7 +94,7 @@ TEST_F(QueryTest, PartlyCreatedFileGetsOnlyTheMissingTables)
     }
     Query()->Select(QStringLiteral("select * from SETTINGS"));
 
-    SqliteDirect Direct(Db());
+    DatabaseDirect Direct(Db());
     EXPECT_THAT(Direct.Column(QStringLiteral("select name from sqlite_master where type='table' order by name")),
                 ElementsAre("EMAIL_ACCOUNT", "SETTINGS", "TICKET", "profile"));
     EXPECT_THAT(Direct.TableColumns(QStringLiteral("profile")), ElementsAre("ID INTEGER", "NAME TEXT", "EXTRA TEXT"));
@@ -120,16 +124,66 @@ TEST(SchemaWorker, DISABLED_OpensTheNewDatabase)
     EXPECT_EQ(CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE")), nullptr);
 }
 
-TEST_F(QueryTest, ProcessesCreatingTheSchemaAtOnceAllSucceedWithOneRevision)
+TEST(ReceiptWorker, DISABLED_KeepsTheSameReceipt)
+{
+    ASSERT_GE(WorkerNumber(), 0);
+    WaitForStartLine();
+    TTicket Receipt{.ProfileId = 1, .FileName = QStringLiteral("r.xml"), .Data = QStringLiteral("квитанція")};
+    Receipt.ContentHash = ContentHash("the same mail");
+    EXPECT_TRUE(AddTicket(Receipt));
+    EXPECT_GT(Receipt.Id, 0);
+}
+
+// Clients in other processes on one database, a file or a server.
+class SharedDatabaseTest : public FreshRoot, public ::testing::WithParamInterface<TBackend> {
+protected:
+    void SetUp() override
+    {
+        FreshRoot::SetUp();
+        UseBackend(GetParam(), Root());
+    }
+    // Runs Count workers of Test on Location (a fresh file under Shared when empty).
+    static bool Workers(const char* Test, int Count, const QTemporaryDir& Shared, const QString& Location,
+                        QString* Output)
+    {
+        if (!Location.isEmpty()) {
+            QDir().mkpath(Shared.path() + QStringLiteral("/data"));
+            QFile Settings(Shared.path() + QStringLiteral("/data/settings.ini"));
+            Settings.open(QIODevice::WriteOnly);
+            Settings.write("[main]\ndatabase=" + Location.toUtf8() + "\n");
+        }
+        return RunWorkers(QString::fromLatin1(Test), Count, Shared.path(), Output);
+    }
+};
+
+TEST_P(SharedDatabaseTest, ProcessesCreatingTheSchemaAtOnceAllSucceedWithOneRevision)
 {
     for (int Round = 0; Round < 4; ++Round) {
         QTemporaryDir Shared;
+        const QString Location = GetParam() == TBackend::Server ? PgTestServer::Get()->FreshDatabase() : QString();
         QString Output;
-        ASSERT_TRUE(RunWorkers("SchemaWorker.DISABLED_OpensTheNewDatabase", 8, Shared.path(), &Output))
+        ASSERT_TRUE(Workers("SchemaWorker.DISABLED_OpensTheNewDatabase", 8, Shared, Location, &Output))
             << "round " << Round << ": " << Output.toStdString();
-        EXPECT_EQ(SqliteDirect(Shared.path() + "/data/database.sqlite").Scalar("select count(*) from SETTINGS"), "1");
+        EXPECT_EQ(DatabaseDirect(Location.isEmpty() ? Shared.path() + "/data/database.sqlite" : Location)
+                      .Scalar("select count(*) from SETTINGS"),
+                  "1");
     }
 }
+
+TEST_P(SharedDatabaseTest, ClientsKeepingTheSameReceiptAtOnceKeepItOnce)
+{
+    WriteFile(QStringLiteral("config/params.xml"), "<params><param name=\"software_revision\">2</param></params>");
+    ReleaseProcessObjects();
+    VerifyDatabase();
+    QTemporaryDir Shared;
+    QString Output;
+    ASSERT_TRUE(Workers("ReceiptWorker.DISABLED_KeepsTheSameReceipt", 6, Shared, GetDatabasePath(), &Output))
+        << Output.toStdString();
+    EXPECT_EQ(DatabaseDirect(GetDatabasePath()).Scalar("select count(*) from TICKET"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SharedDatabaseTest, ::testing::Values(TBackend::File, TBackend::Server),
+                         BackendName);
 
 TEST_F(QueryTest, EmptyPathMeansTheConfiguredDatabase)
 {
@@ -267,7 +321,7 @@ TEST_F(QueryTest, ValuesTravelVerbatimNeverSplicedIntoTheStatement)
     EXPECT_EQ(Row->GetValue(QStringLiteral("NAME")).ToString(), Tricky);
     EXPECT_EQ(Row->GetValue(QStringLiteral("CODE")).ToString(), WithZero);
     EXPECT_EQ(Row->GetValue(QStringLiteral("CATALOG_OUT_PFU")).ToString(), Cyrillic);
-    SqliteDirect Direct(Db());
+    DatabaseDirect Direct(Db());
     EXPECT_EQ(Direct.Scalar(QStringLiteral("select count(*) from sqlite_master where name='TICKET'")), "1");
     // Stored as UTF-8, as other installations read it.
     EXPECT_EQ(Direct.Scalar(QStringLiteral("select hex(CATALOG_OUT_PFU) from PROFILE")),
@@ -385,7 +439,7 @@ TEST_F(QueryTest, ReadOnlyFileRefusesWritesWithCode8)
                                                     "readonly database.\r\"delete from PROFILE\": attempt to write "
                                                     "a readonly database"),
                                      8));
-    EXPECT_EQ(SqliteDirect(Db()).Scalar(QStringLiteral("select count(*) from PROFILE")), "1");
+    EXPECT_EQ(DatabaseDirect(Db()).Scalar(QStringLiteral("select count(*) from PROFILE")), "1");
 }
 
 TEST_F(QueryTest, WriterWaitsForAnotherConnectionsLockThenReportsCode5)
@@ -396,7 +450,7 @@ TEST_F(QueryTest, WriterWaitsForAnotherConnectionsLockThenReportsCode5)
     std::promise<void> Locked;
     std::promise<void> Release;
     std::thread Holder([&, Path = Db()] {
-        SqliteDirect Other(Path);
+        DatabaseDirect Other(Path);
         Other.Exec(QStringLiteral("begin immediate; insert into TICKET(FILE_NAME) values ('theirs')"));
         Locked.set_value();
         Release.get_future().wait();
@@ -418,7 +472,7 @@ TEST_F(QueryTest, WriterWaitsForAnotherConnectionsLockThenReportsCode5)
                                      5));
     EXPECT_GE(Waited, 4500);
     EXPECT_LT(Waited, 9000);
-    EXPECT_THAT(SqliteDirect(Db()).Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("theirs"));
+    EXPECT_THAT(DatabaseDirect(Db()).Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("theirs"));
 }
 
 } // namespace

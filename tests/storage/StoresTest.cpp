@@ -1,4 +1,5 @@
-#include "SqliteDirect.h"
+#include "DatabaseDirect.h"
+#include "PgTestServer.h"
 #include "TestRoot.h"
 
 #include "uCorePath.h"
@@ -19,9 +20,15 @@ namespace {
 
 using ::testing::ElementsAre;
 
-class StoresTest : public FreshRoot {
+// Every store on the default file and on a server.
+class StoresTest : public FreshRoot, public ::testing::WithParamInterface<TBackend> {
 protected:
-    SqliteDirect Direct() const { return SqliteDirect(GetDatabasePath()); }
+    void SetUp() override
+    {
+        FreshRoot::SetUp();
+        UseBackend(GetParam(), Root());
+    }
+    DatabaseDirect Direct() const { return DatabaseDirect(GetDatabasePath()); }
 
     static TProfile Profile(const QString& Name, int32_t DefaultAccountId = 0)
     {
@@ -68,7 +75,7 @@ protected:
 
 // ---------------------------------------------------------------- profiles
 
-TEST_F(StoresTest, ProfilesRoundTripAndListByNameDescending)
+TEST_P(StoresTest, ProfilesRoundTripAndListByNameDescending)
 {
     TProfiles Listed{Profile(QStringLiteral("stale"))};
     EXPECT_FALSE(GetProfiles(Listed));
@@ -97,9 +104,21 @@ TEST_F(StoresTest, ProfilesRoundTripAndListByNameDescending)
     EXPECT_EQ(Listed[0], G);
     EXPECT_EQ(Listed[1], B);
     EXPECT_EQ(Listed[2], A);
+
+    // By the bytes of the names, as SQLite orders them, whatever a server's
+    // locale would say about case or alphabet.
+    for (const char* Name : {"Zeta", "alpha", "Ґрунт"}) {
+        TProfile More = Profile(QString::fromUtf8(Name));
+        AddProfile(More);
+    }
+    GetProfiles(Listed);
+    QStringList Order;
+    for (const TProfile& P : Listed)
+        Order << P.Name;
+    EXPECT_THAT(Order, ElementsAre("Ґрунт", "Гамма", "Бета", "Альфа", "alpha", "Zeta"));
 }
 
-TEST_F(StoresTest, UpdateWritesTheGivenRowAndOnlyAnExistingDefaultAccount)
+TEST_P(StoresTest, UpdateWritesTheGivenRowAndOnlyAnExistingDefaultAccount)
 {
     TEmailAccount Mail = Account(QStringLiteral("a@example.ua"));
     ASSERT_TRUE(AddEmailAccount(Mail));
@@ -121,12 +140,29 @@ TEST_F(StoresTest, UpdateWritesTheGivenRowAndOnlyAnExistingDefaultAccount)
     // An account that is gone is never written as the default.
     ASSERT_TRUE(DeleteEmailAccount(Mail.Id));
     ASSERT_TRUE(UpdateProfile(First.Id, First));
-    EXPECT_EQ(Direct().Scalar(QStringLiteral("select typeof(DEFAULT_ACCOUNT) from PROFILE where ID=1")), "null");
+    EXPECT_EQ(Direct().Scalar(
+                  QStringLiteral("select coalesce(cast(DEFAULT_ACCOUNT as text), 'null') from PROFILE where ID=1")),
+              "null");
     EXPECT_FALSE(GetDefaultAccount(First.Id, Default));
     EXPECT_FALSE(GetDefaultAccount(99, Default));
 }
 
-TEST_F(StoresTest, DeletingAProfileTakesItsReceiptsButNotAccountsOrOthers)
+TEST_P(StoresTest, SavingAProfileAnotherClientDeletedIsRefused)
+{
+    TProfile Edited = Profile(QStringLiteral("Спільний"));
+    ASSERT_TRUE(AddProfile(Edited));
+    ASSERT_TRUE(DeleteProfile(Edited.Id)); // by another accountant meanwhile
+    Edited.Name = QStringLiteral("Змінений");
+    try {
+        UpdateProfile(Edited.Id, Edited);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Профіль не знайдено.");
+    }
+    EXPECT_EQ(Direct().Scalar(QStringLiteral("select count(*) from PROFILE")), "0");
+}
+
+TEST_P(StoresTest, DeletingAProfileTakesItsReceiptsButNotAccountsOrOthers)
 {
     TEmailAccount Mail = Account(QStringLiteral("a@example.ua"));
     AddEmailAccount(Mail);
@@ -149,7 +185,7 @@ TEST_F(StoresTest, DeletingAProfileTakesItsReceiptsButNotAccountsOrOthers)
     EXPECT_TRUE(GetEmailAccounts(Accounts));
 }
 
-TEST_F(StoresTest, ProfileToStringNamesEnumerationsAndKeepsTextVerbatim)
+TEST_P(StoresTest, ProfileToStringNamesEnumerationsAndKeepsTextVerbatim)
 {
     TProfile P = Profile(QStringLiteral("ФОП %1 \"Коваль\""));
     P.Id = 12;
@@ -168,7 +204,7 @@ TEST_F(StoresTest, ProfileToStringNamesEnumerationsAndKeepsTextVerbatim)
 
 // ---------------------------------------------------------------- mail accounts
 
-TEST_F(StoresTest, AccountsRoundTripInTableOrderWithPlainTextPasswords)
+TEST_P(StoresTest, AccountsRoundTripInTableOrderWithPlainTextPasswords)
 {
     TEmailAccounts Accounts{Account(QStringLiteral("stale"))};
     EXPECT_FALSE(GetEmailAccounts(Accounts));
@@ -196,7 +232,7 @@ TEST_F(StoresTest, AccountsRoundTripInTableOrderWithPlainTextPasswords)
     EXPECT_EQ(Accounts[1], A);
 }
 
-TEST_F(StoresTest, DeletingAnAccountClearsItAsDefaultInEveryProfile)
+TEST_P(StoresTest, DeletingAnAccountClearsItAsDefaultInEveryProfile)
 {
     TEmailAccount Gone = Account(QStringLiteral("gone@example.ua")), Kept = Account(QStringLiteral("kept@example.ua"));
     AddEmailAccount(Gone);
@@ -221,7 +257,7 @@ TEST_F(StoresTest, DeletingAnAccountClearsItAsDefaultInEveryProfile)
 
 // ---------------------------------------------------------------- transactions
 
-TEST_F(StoresTest, AFailureHalfWayThroughAnOperationLeavesTheDatabaseAsItWas)
+TEST_P(StoresTest, AFailureHalfWayThroughAnOperationLeavesTheDatabaseAsItWas)
 {
     // Each operation's later statement is made to fail by a trigger, as a
     // full disk or a lost network folder would.
@@ -243,9 +279,12 @@ TEST_F(StoresTest, AFailureHalfWayThroughAnOperationLeavesTheDatabaseAsItWas)
         {"before delete on TICKET", [](int32_t Profile, int32_t) { DeleteProfile(Profile); }},
         {"before update on PROFILE", [](int32_t, int32_t Mail) { DeleteEmailAccount(Mail); }},
     };
-    const QString Snapshot = QStringLiteral("select (select group_concat(ID || NAME || ifnull(DEFAULT_ACCOUNT, '-')) "
-                                            "from PROFILE) || '|' || (select group_concat(ID || USER_EMAIL) from "
-                                            "EMAIL_ACCOUNT) || '|' || (select group_concat(ID_PROFILE) from TICKET)");
+    const auto Snapshot = [this] {
+        return Direct().Column(QStringLiteral("select ID || NAME || coalesce(cast(DEFAULT_ACCOUNT as text), '-') "
+                                              "from PROFILE order by ID")) +
+               Direct().Column(QStringLiteral("select ID || USER_EMAIL from EMAIL_ACCOUNT order by ID")) +
+               Direct().Column(QStringLiteral("select ID_PROFILE from TICKET order by ID"));
+    };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Trigger);
         Direct().Exec(QStringLiteral("drop table if exists PROFILE; drop table if exists EMAIL_ACCOUNT; "
@@ -256,18 +295,17 @@ TEST_F(StoresTest, AFailureHalfWayThroughAnOperationLeavesTheDatabaseAsItWas)
         ASSERT_TRUE(AddProfile(Owner));
         TTicket Receipt = Ticket(Owner.Id, QStringLiteral("r.xml"));
         ASSERT_TRUE(AddTicket(Receipt));
-        const QString Before = Direct().Scalar(Snapshot);
-        Direct().Exec(QStringLiteral("create trigger FAIL %1 begin select raise(abort, 'disk full'); end")
-                          .arg(QString::fromLatin1(Case.Trigger)));
+        const QStringList Before = Snapshot();
+        Direct().AddFailingTrigger(QString::fromLatin1(Case.Trigger));
         EXPECT_THROW(Case.Action(Owner.Id, Mail.Id), Exception);
-        Direct().Exec(QStringLiteral("drop trigger FAIL"));
-        EXPECT_EQ(Direct().Scalar(Snapshot), Before);
+        Direct().DropFailingTrigger(QString::fromLatin1(Case.Trigger));
+        EXPECT_EQ(Snapshot(), Before);
     }
 }
 
 // ---------------------------------------------------------------- receipts
 
-TEST_F(StoresTest, ReceiptsRoundTripPerProfileInTableOrder)
+TEST_P(StoresTest, ReceiptsRoundTripPerProfileInTableOrder)
 {
     TTicket First = Ticket(1, QStringLiteral("b.xml")), Other = Ticket(2, QStringLiteral("other.xml")),
             Second = Ticket(1, QStringLiteral("a.xml"));
@@ -301,7 +339,7 @@ TEST_F(StoresTest, ReceiptsRoundTripPerProfileInTableOrder)
     EXPECT_EQ(First, TTicket());
 }
 
-TEST_F(StoresTest, ReceiptWithoutProfileIsRefusedAndNothingIsWritten)
+TEST_P(StoresTest, ReceiptWithoutProfileIsRefusedAndNothingIsWritten)
 {
     TTicket Stored = Ticket(1, QStringLiteral("stored.xml"));
     AddTicket(Stored);
@@ -316,7 +354,7 @@ TEST_F(StoresTest, ReceiptWithoutProfileIsRefusedAndNothingIsWritten)
     EXPECT_THAT(Direct().Column(QStringLiteral("select FILE_NAME from TICKET")), ElementsAre("stored.xml"));
 }
 
-TEST_F(StoresTest, RevisionTwoKeepsWhatWasSentAndWhichReceiptFilesWereKept)
+TEST_P(StoresTest, RevisionTwoKeepsWhatWasSentAndWhichReceiptFilesWereKept)
 {
     // A revision-1 file with a receipt kept before hashes were recorded.
     TTicket Old = Ticket(1, QStringLiteral("old.xml"));
@@ -367,6 +405,8 @@ TEST_F(StoresTest, RevisionTwoKeepsWhatWasSentAndWhichReceiptFilesWereKept)
     TSentReports Left;
     EXPECT_FALSE(GetSentReports(Owner.Id, Left));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, StoresTest, ::testing::Values(TBackend::File, TBackend::Server), BackendName);
 
 } // namespace
 } // namespace kelvora::test
