@@ -2,7 +2,7 @@
 // once for the receipts of a file kept before), and the lists' reading that
 // leaves the receipts' texts on the disk.
 
-#include "SqliteDirect.h"
+#include "DatabaseDirect.h"
 #include "TestRoot.h"
 
 #include "uCorePath.h"
