@@ -85,7 +85,10 @@ void WriteTicketFile(const QString& Target, const IStreamPtr& Stream)
 {
     const QByteArray Content = StreamContent(Stream);
     QSaveFile File(Target);
-    if (File.open(QIODevice::WriteOnly) && File.write(Content) == Content.size() && File.commit())
+    // A small receipt sits in the write buffer until commit(), which does not
+    // report a failed flush: flushed here, a full disk fails before the rename
+    // instead of leaving an empty receipt behind.
+    if (File.open(QIODevice::WriteOnly) && File.write(Content) == Content.size() && File.flush() && File.commit())
         return;
     const QString Reason = File.errorString();
     File.cancelWriting();

@@ -331,23 +331,23 @@ int ReceiptNumber(const QByteArray& Data)
     return 0;
 }
 
-// ---------------------------------------------------------------- POP3 door
+// ---------------------------------------------------------------- mail door
 
-TPop3Door::TPop3Door(quint16 Target) : FTarget(Target)
+TMailDoor::TMailDoor(quint16 Target) : FTarget(Target)
 {
     QObject::connect(&FServer, &QTcpServer::newConnection, this, [this] { Accept(); });
     Open();
 }
 
-TPop3Door::~TPop3Door() { Close(); }
+TMailDoor::~TMailDoor() { Close(); }
 
-void TPop3Door::Open()
+void TMailDoor::Open()
 {
     EXPECT_TRUE(FServer.listen(QHostAddress::LocalHost, FPort)) << FServer.errorString().toStdString();
     FPort = FServer.serverPort();
 }
 
-void TPop3Door::Close()
+void TMailDoor::Close()
 {
     FServer.close();
     for (const QPointer<QTcpSocket>& Socket : FSockets)
@@ -358,17 +358,32 @@ void TPop3Door::Close()
     FSockets.clear();
 }
 
-void TPop3Door::Accept()
+void TMailDoor::Accept()
 {
     while (QTcpSocket* Client = FServer.nextPendingConnection()) {
         auto* Server = new QTcpSocket(this);
         Client->setParent(this);
         FSockets << Client << Server;
         Server->connectToHost(QHostAddress::LocalHost, FTarget);
-        QObject::connect(Server, &QTcpSocket::readyRead, Client,
-                         [Client, Server] { Client->write(Server->readAll()); });
+        QObject::connect(Server, &QTcpSocket::readyRead, Client, [this, Client, Server] {
+            const QByteArray Reply = Server->readAll();
+            Client->write(Reply);
+            if (FCloseAfterMail && FDataEnded && Reply.startsWith("250")) {
+                // The acceptance reaches the client before the end of the
+                // conversation does.
+                FCloseAfterMail = FDataEnded = false;
+                Client->flush();
+                FServer.close();
+                Server->abort();
+                Client->disconnectFromHost();
+            }
+        });
         QObject::connect(Client, &QTcpSocket::readyRead, Server, [this, Client, Server] {
             const QByteArray Data = Client->readAll();
+            if (FCloseAfterMail) {
+                FTail = (FTail + Data).right(5);
+                FDataEnded = FDataEnded || FTail == "\r\n.\r\n";
+            }
             if (FCutAtQuit && Data.trimmed().toUpper() == "QUIT") {
                 FCutAtQuit = false;
                 Server->abort();

@@ -154,23 +154,27 @@ QStringList PdfText(const QString& FileName);
 // What a receipt's transport header says (KVTNUM), or 0 without one.
 int ReceiptNumber(const QByteArray& Data);
 
-// Stands between the client and the POP3 server on a port of its own: what
-// the client sees when the server stops mid-receive and comes back on the
-// same port.
-class TPop3Door : public QObject {
+// Stands between the client and a mail server on a port of its own: what
+// the client sees when the server stops mid-conversation and comes back on
+// the same port.
+class TMailDoor : public QObject {
 public:
-    explicit TPop3Door(quint16 Target);
-    ~TPop3Door() override;
+    explicit TMailDoor(quint16 Target);
+    ~TMailDoor() override;
     quint16 Port() const { return FPort; }
     // Listens again (on the same port once it has one).
     void Open();
     // Stops listening and cuts every connection.
     void Close();
-    // Closes as soon as a client asks for a message after Count messages were retrieved.
+    // POP3: closes as soon as a client asks for a message after Count messages were retrieved.
     void CloseAfterRetrieving(int Count) { FCloseAfter = Count; }
-    // Cuts the next session when the client says QUIT, before the server
-    // hears it: the messages deleted in that session stay on the server.
+    // POP3: cuts the next session when the client says QUIT, before the
+    // server hears it: the messages deleted in that session stay on the server.
     void CutAtQuit() { FCutAtQuit = true; }
+    // SMTP: stops listening and ends the conversation as soon as the client
+    // has the server's acceptance of the next mail: the mail is delivered,
+    // nothing after it is.
+    void CloseAfterMail() { FCloseAfterMail = true; }
     int Retrieved() const { return FRetrieved; }
 
 private:
@@ -180,6 +184,9 @@ private:
     int FCloseAfter = -1;
     int FRetrieved = 0;
     bool FCutAtQuit = false;
+    bool FCloseAfterMail = false;
+    bool FDataEnded = false;
+    QByteArray FTail;
     QTcpServer FServer;
     QList<QPointer<QTcpSocket>> FSockets;
 };
