@@ -297,7 +297,7 @@ QByteArray TContractXml::Save() const
 void WriteContractFile(const QString& Path, const QByteArray& Content)
 {
     QSaveFile File(Path);
-    if (!File.open(QIODevice::WriteOnly) || File.write(Content) != Content.size() || !File.commit())
+    if (!File.open(QIODevice::WriteOnly) || File.write(Content) != Content.size() || !File.flush() || !File.commit())
         throw EInOutError(QStringLiteral("Не вдалося записати файл \"%1\": %2")
                               .arg(QDir::toNativeSeparators(Path), File.errorString()));
 }

@@ -341,7 +341,7 @@ bool TUpdater::Download(const QString& Url, const QString& FileName)
     const QByteArray Body = Reply->readAll();
     if (!Body.isEmpty()) {
         QSaveFile File(FileName);
-        if (!File.open(QIODevice::WriteOnly) || File.write(Body) != Body.size() || !File.commit())
+        if (!File.open(QIODevice::WriteOnly) || File.write(Body) != Body.size() || !File.flush() || !File.commit())
             throw EInOutError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, File.errorString()));
         UpdaterLog(QStringLiteral("файл успішно завантажено з %1 в %2, розмір %3")
                        .arg(Url, FileName, QString::number(Body.size())));

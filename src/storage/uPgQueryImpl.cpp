@@ -973,7 +973,7 @@ void StoreServerPassword(const QString& Location, const QString& Password)
     // Created owner-only before a byte is written; libpq ignores a password
     // file that others may read.
     if (!File.open(QIODevice::WriteOnly) || !File.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        File.write((Lines.join(u'\n') + u'\n').toUtf8()) < 0 || !File.commit())
+        File.write((Lines.join(u'\n') + u'\n').toUtf8()) < 0 || !File.flush() || !File.commit())
         throw EInOutError(QStringLiteral("Не вдалося записати файл паролів %1: %2").arg(Path, File.errorString()));
 }
 
