@@ -361,13 +361,20 @@ public:
                                   "options", "connect_timeout", nullptr};
         const char* Values[] = {Address.constData(), "UTF8", "kelvora", kSessionOptions, "10", nullptr};
         FConn = PQconnectdbParams(Keywords, Values, 1);
-        if (!FConn || PQstatus(FConn) != CONNECTION_OK)
-            FailConnect();
-        // The server's notices ("skipping", "cascades") are not the user's business.
-        PQsetNoticeProcessor(
-            FConn, [](void*, const char*) {}, nullptr);
-        if (Schema)
-            EnsureSchema();
+        // A constructor that raises runs no destructor: a refused connection
+        // is finished here.
+        try {
+            if (!FConn || PQstatus(FConn) != CONNECTION_OK)
+                FailConnect();
+            // The server's notices ("skipping", "cascades") are not the user's business.
+            PQsetNoticeProcessor(
+                FConn, [](void*, const char*) {}, nullptr);
+            if (Schema)
+                EnsureSchema();
+        } catch (...) {
+            PQfinish(FConn);
+            throw;
+        }
     }
     ~TPgConnection() { PQfinish(FConn); }
     TPgConnection(const TPgConnection&) = delete;
