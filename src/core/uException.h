@@ -37,4 +37,9 @@ public:
     using Exception::Exception;
 };
 
+// The message of any exception for a user or a log line: the system's own
+// text for its own errors, what() read as UTF-8 for any other, and a general
+// text when what() is empty.
+QString ExceptionText(const std::exception& E);
+
 } // namespace kelvora
