@@ -50,6 +50,7 @@ static_assert(EntryCount == 23 && sizeof(TCryptoLibrary) == EntryCount * sizeof(
 
 void* gHandle = nullptr;
 TCryptoLibrary gLibrary;
+TSupplyPrivateKey gSupply = nullptr;
 
 void* OpenLibrary(const QString& FileName)
 {
@@ -107,6 +108,7 @@ const TCryptoLibrary& LoadCryptoLibrary(const QString& Folder)
         }
     }
     std::memcpy(static_cast<void*>(&gLibrary), Entries, sizeof gLibrary);
+    gSupply = reinterpret_cast<TSupplyPrivateKey>(Entry(Handle, "PFSupplyPrivateKey"));
     gHandle = Handle;
     return gLibrary;
 }
@@ -115,6 +117,8 @@ bool IsCryptoLibraryLoaded() { return gHandle != nullptr; }
 
 const TCryptoLibrary& CryptoLibrary() { return gLibrary; }
 
+TSupplyPrivateKey CryptoKeySupply() { return gHandle ? gSupply : nullptr; }
+
 void UnloadCryptoLibrary()
 {
     if (!gHandle)
@@ -122,6 +126,7 @@ void UnloadCryptoLibrary()
     CloseLibrary(gHandle);
     gHandle = nullptr;
     gLibrary = TCryptoLibrary{};
+    gSupply = nullptr;
 }
 
 QString AreaText(const char* Area, int Size)

@@ -89,6 +89,12 @@ struct TCryptoLibrary {
     void* PFGetErrorDescr;
 };
 
+// The library's key-supply call: the next key read takes this key file and
+// password (both UTF-8) instead of the library's key dialog. Not one of the
+// 23 entry points, so a library without it still loads; only programs with
+// nobody at the screen need it.
+using TSupplyPrivateKey = int32_t(PFCALL*)(const char* KeyFile, const char* Password);
+
 // "PFCP2.dll" on Windows, "libPFCP2.so" elsewhere.
 QString CryptoLibraryFileName();
 
@@ -100,6 +106,8 @@ const TCryptoLibrary& LoadCryptoLibrary(const QString& Folder = QString());
 bool IsCryptoLibraryLoaded();
 // The loaded table; only while IsCryptoLibraryLoaded.
 const TCryptoLibrary& CryptoLibrary();
+// The loaded library's PFSupplyPrivateKey; null when it has none or no library is loaded.
+TSupplyPrivateKey CryptoKeySupply();
 void UnloadCryptoLibrary();
 
 // Text of a library area: up to its first zero byte, at most Size bytes.
