@@ -1,5 +1,6 @@
 #!/bin/sh
-# Kelvora @VERSION@ for Linux: a self-extracting installer. The program, its
+# Kelvora @VERSION@ for Linux: a self-extracting installer. The program (and
+# kelvora-cli, its companion without windows, when the release has it), its
 # crypto library, the help pages, the shipped configuration and the desktop
 # files (share/: the menu entry, the icons, the metainfo) follow this script
 # as a gzip-compressed tar archive. The installation keeps a copy of this
@@ -269,7 +270,7 @@ if [ "$UNINSTALL" = 1 ]; then
             rm -rf "${DIR:?}/$part" 2>>"${LOG:-/dev/null}" && log "вилучено $DIR/$part" || left="$left $DIR/$part"
         fi
     done
-    for file in "$DIR/bin/kelvora" "$DIR/bin/libPFCP2.so" "$DIR/bin/kelvora-uninstall"; do
+    for file in "$DIR/bin/kelvora" "$DIR/bin/kelvora-cli" "$DIR/bin/libPFCP2.so" "$DIR/bin/kelvora-uninstall"; do
         rm -f "$file" 2>>"${LOG:-/dev/null}" || left="$left $file"
     done
     if [ -d "$DIR/share" ]; then

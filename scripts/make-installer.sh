@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Linux release: the self-extracting installer
 # kelvora-setup-<version>.run (scripts/installer-header.sh followed by a
-# gzip-compressed tar archive of bin/kelvora, bin/libPFCP2.so, help/,
+# gzip-compressed tar archive of bin/kelvora, bin/kelvora-cli (when given),
+# bin/libPFCP2.so, help/,
 # config/ and share/, the desktop files as the build lays them out in
 # build/share) and the matching update.xml for an update server.
 #
 #   make-installer.sh --program <kelvora> --library <libPFCP2.so>
+#                     [--cli <kelvora-cli>]
 #                     --help <folder> --config <folder> --share <folder>
 #                     --out <folder>
 #                     [--version <x.y.z>] [--url <base URL of the release>]
@@ -20,10 +22,11 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-program= library= help= config= share= out= version= url= name= description= info_url=
+program= cli= library= help= config= share= out= version= url= name= description= info_url=
 while [ $# -gt 0 ]; do
     case $1 in
     --program) program=$2 ;;
+    --cli) cli=$2 ;;
     --library) library=$2 ;;
     --help) help=$2 ;;
     --config) config=$2 ;;
@@ -45,6 +48,7 @@ for required in program library help config share out; do
     fi
 done
 [ -x "$program" ] || { echo "make-installer.sh: no program at $program" >&2; exit 1; }
+[ -z "$cli" ] || [ -x "$cli" ] || { echo "make-installer.sh: no kelvora-cli at $cli" >&2; exit 1; }
 [ -f "$library" ] || { echo "make-installer.sh: no crypto library at $library" >&2; exit 1; }
 [ -f "$config/params.xml" ] || { echo "make-installer.sh: no params.xml in $config" >&2; exit 1; }
 [ -d "$share/applications" ] || { echo "make-installer.sh: no desktop entry in $share" >&2; exit 1; }
@@ -70,6 +74,10 @@ mkdir -p "$work/root/bin" "$work/root/help" "$work/root/config" "$work/root/shar
 cp "$program" "$work/root/bin/kelvora"
 cp "$library" "$work/root/bin/libPFCP2.so"
 chmod 755 "$work/root/bin/kelvora"
+if [ -n "$cli" ]; then
+    cp "$cli" "$work/root/bin/kelvora-cli"
+    chmod 755 "$work/root/bin/kelvora-cli"
+fi
 chmod 644 "$work/root/bin/libPFCP2.so"
 cp -R "$help/." "$work/root/help/"
 cp -R "$config/." "$work/root/config/"
