@@ -136,11 +136,13 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent)
     Layout->addLayout(Bottom);
 
     connect(FRun, &TTicketRun::Reread, this, &TFrameTickets::OnReread);
-    SetProfileId();
+    ApplyProfile();
 }
 
 TFrameTickets::~TFrameTickets()
 {
+    // The list goes before the run it shows: the children go in the order they were made.
+    delete FModel;
     try {
         GetConfiguration()->WriteSetting(QStringLiteral("reports_catalog"), FChosenFolder);
     } catch (...) {
@@ -152,7 +154,7 @@ bool TFrameTickets::CanClose() { return !FBusy.Busy(); }
 
 const TTicketDocuments& TFrameTickets::Documents() const { return FRun->Documents(); }
 
-void TFrameTickets::SetProfileId()
+void TFrameTickets::ApplyProfile()
 {
     // The run read the profile and the working folder.
     FActionReceive->setVisible(FRun->Profile().SignAfterAction == asSendWiaEmail);
@@ -301,11 +303,7 @@ void TFrameTickets::dropEvent(QDropEvent* Event)
     if (Paths.isEmpty() || FBusy.Busy() || !FToolBarShown)
         return;
     Event->acceptProposedAction();
-    try {
-        AddFiles(Paths);
-    } catch (const std::exception& Error) {
-        ReportFailure(Error);
-    }
+    RunPageAction(this, &FBusy, [&] { AddFiles(Paths); });
 }
 
 void TFrameTickets::ActionFileDelExecute()
@@ -421,11 +419,7 @@ void TFrameTickets::ViewRow(const QModelIndex& Index)
     const IDocumentPtr Document = Documents()[size_t(Index.row())];
     if (Document->GetStatus() != dsOpened)
         return;
-    try {
-        ShowTicket(TicketForViewing(Document));
-    } catch (const std::exception& Error) {
-        ReportFailure(Error);
-    }
+    RunPageAction(this, &FBusy, [&] { ShowTicket(TicketForViewing(Document)); });
 }
 
 TWorkPage* CreateFrameTickets(QWidget* Parent, int ProfileId) { return new TFrameTickets(ProfileId, Parent); }

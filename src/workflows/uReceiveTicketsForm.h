@@ -41,7 +41,7 @@ protected:
     void dropEvent(QDropEvent* Event) override;
 
 private:
-    void SetProfileId();
+    void ApplyProfile();
     void RefreshTickets();
     void OnReread();
     void UpdateActions();

@@ -129,10 +129,15 @@ bool TTicketRun::ReadKey(const TOpenEvents& Events, const ICryptoManagerPtr& Cry
         TryLog(QStringLiteral("ключ прочитано: %1").arg(Info.Client), ReceiveTicketsLog);
         if (FProfile.Code.compare(Info.ClientEDRPOUCode, Qt::CaseInsensitive) == 0)
             return true;
-        const QString Question = QStringLiteral("Код ЄДРПО профілю (%1) не співпадає з кодом ключа (%2). Наполягаєте "
-                                                "на використанні ключа?")
+        const QString Mismatch = QStringLiteral("Код ЄДРПО профілю (%1) не співпадає з кодом ключа (%2).")
                                      .arg(FProfile.Code, Info.ClientEDRPOUCode);
-        if (Events.UseForeignKey && Events.UseForeignKey(Question))
+        if (!Events.UseForeignKey) {
+            // Nobody to ask: reading the same key again would not end.
+            if (Events.Error)
+                Events.Error(Mismatch);
+            return false;
+        }
+        if (Events.UseForeignKey(Mismatch + QStringLiteral(" Наполягаєте на використанні ключа?")))
             return true;
     }
 }

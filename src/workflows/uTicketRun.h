@@ -30,7 +30,8 @@ public:
         // the library is asked directly.
         std::function<bool(const QString& Caption, TCertOwnerInfo& Info)> ReadKey;
         // The key names another enterprise (the question in Ukrainian): true
-        // uses it all the same, false reads another key. Empty: false.
+        // uses it all the same, false reads another key. Empty: the key is
+        // refused (Error tells it) and nothing is opened.
         std::function<bool(const QString& Question)> UseForeignKey;
         // An error for the user: a key that could not be read, receipts a
         // pass could not open.
@@ -74,7 +75,7 @@ public:
     // failed, else empty.
     QString MailError() const;
 
-    // Reads the key (asked again while the user refuses a key of another
+    // Reads the key (read again while the user refuses a key of another
     // enterprise), then opens the documents in three passes (signatures of
     // VEY and DKS removed; everything decrypted; the inner signatures
     // removed) and finishes them. After a pass that could not open some

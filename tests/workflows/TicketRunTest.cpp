@@ -86,20 +86,21 @@ TEST_F(TicketRun, ReceivesOpensWithTheRightKeyOnlyAndKeepsEachReceiptOnce)
         const char* What;
         QString Key;
         QByteArray Password;
-        bool UseForeign;
+        int UseForeign; // the answer to the question, -1: nobody to ask
         bool Opened;
         int Reads;     // the second read of a refused key is cancelled
         QString Told;  // the start of the first error told
         QString State; // of every document afterwards
     } Cases[] = {
-        {"wrong password", Stamp, "wrong password", false, false, 1, QStringLiteral("Помилка зчитування ключа: "),
+        {"wrong password", Stamp, "wrong password", 0, false, 1, QStringLiteral("Помилка зчитування ключа: "),
          QStringLiteral("Не відкритий")},
-        {"foreign key refused", Foreign, TestPki().Password, false, false, 2, QString(),
-         QStringLiteral("Не відкритий")},
-        {"foreign key used", Foreign, TestPki().Password, true, true, 1,
+        {"foreign key refused", Foreign, TestPki().Password, 0, false, 2, QString(), QStringLiteral("Не відкритий")},
+        {"foreign key, nobody to ask", Foreign, TestPki().Password, -1, false, 1,
+         QStringLiteral("Код ЄДРПО профілю (12345678) не співпадає з кодом ключа ()."), QStringLiteral("Не відкритий")},
+        {"foreign key used", Foreign, TestPki().Password, 1, true, 1,
          QStringLiteral("Відбулись помилки при розшифровці 3 квитанцій."),
          QStringLiteral("Дані зашифровано не для зчитаного особистого ключа.")},
-        {"right key", Stamp, TestPki().Password, false, true, 1, QString(), QStringLiteral("Відкритий")},
+        {"right key", Stamp, TestPki().Password, 0, true, 1, QString(), QStringLiteral("Відкритий")},
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.What);
@@ -115,14 +116,16 @@ TEST_F(TicketRun, ReceivesOpensWithTheRightKeyOnlyAndKeepsEachReceiptOnce)
                 SupplyCancel();
             return GetCryptoManager()->ReadPrivateKeyInfo(Info, Caption);
         };
-        Events.UseForeignKey = [&](const QString& Question) {
-            Questions << Question;
-            return Case.UseForeign;
-        };
+        if (Case.UseForeign >= 0)
+            Events.UseForeignKey = [&](const QString& Question) {
+                Questions << Question;
+                return Case.UseForeign == 1;
+            };
         Events.Error = [&](const QString& Text) { Told << Text; };
         EXPECT_EQ(Run.Open(Events), Case.Opened);
         EXPECT_EQ(Reads, Case.Reads);
-        EXPECT_EQ(Questions, Case.Key == Foreign ? QStringList{ForeignQuestion} : QStringList());
+        EXPECT_EQ(Questions,
+                  Case.Key == Foreign && Case.UseForeign >= 0 ? QStringList{ForeignQuestion} : QStringList());
         EXPECT_EQ(Told.isEmpty(), Case.Told.isEmpty()) << Told.join(u'\n').toStdString();
         EXPECT_TRUE(Told.value(0).startsWith(Case.Told)) << Told.join(u'\n').toStdString();
         EXPECT_EQ(States(Run), QStringList(3, Case.State));
