@@ -1,7 +1,5 @@
 #include "uTicketFiles.h"
 
-#include "uStateMarks.h"
-
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uException.h"
@@ -251,44 +249,5 @@ QString TicketStateText(const IDocumentPtr& Document)
         return QString();
     }
 }
-
-TTicketListModel::TTicketListModel(const TTicketDocuments& Documents, QObject* Parent)
-    : QAbstractTableModel(Parent), FDocuments(Documents)
-{
-}
-
-int TTicketListModel::rowCount(const QModelIndex& Parent) const
-{
-    return Parent.isValid() ? 0 : static_cast<int>(FDocuments.size());
-}
-
-int TTicketListModel::columnCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : 2; }
-
-QVariant TTicketListModel::data(const QModelIndex& Index, int Role) const
-{
-    if (!Index.isValid() || Index.row() >= rowCount())
-        return QVariant();
-    const IDocumentPtr& Document = FDocuments[static_cast<size_t>(Index.row())];
-    if (Role == Qt::DecorationRole && Index.column() == 1)
-        return StateLook(DocumentStateMark(Document->GetStatus()), Role);
-    if (Role != Qt::DisplayRole)
-        return QVariant();
-    return Index.column() == 0 ? ExtractFileName(Document->GetName()->GetFileName()) : TicketStateText(Document);
-}
-
-QVariant TTicketListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
-{
-    if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
-        return QVariant();
-    return Section == 0 ? QStringLiteral("Файл") : QStringLiteral("Стан");
-}
-
-void TTicketListModel::Reload()
-{
-    beginResetModel();
-    endResetModel();
-}
-
-void TTicketListModel::RowChanged(int Row) { Q_EMIT dataChanged(index(Row, 0), index(Row, 1)); }
 
 } // namespace kelvora
