@@ -116,7 +116,10 @@ public:
     // profile's order: key 1, (separate signing stops here), key 2 of three,
     // (separate signing stops here), the last key, encryption, outer
     // signature; then writes the protected reports (SaveProtected). Raises
-    // when a step or a file fails; reports protected so far keep their state.
+    // when a step or a file fails; reports protected so far keep their state
+    // in memory and nothing is written. Reports that break their forms'
+    // schemas are signed unless the caller left them out before
+    // (LeaveOutOfSigning).
     TEnd Protect();
     // Writes every report not failed into the profile's output folder of its
     // agency and period.
