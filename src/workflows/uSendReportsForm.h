@@ -38,8 +38,6 @@ public:
 
     // The reports of the working folder, in list order.
     const std::vector<IDocumentPtr>& Documents() const { return FRun->Documents(); }
-    // The work of this visit, which the page drives.
-    TReportRun& Run() const { return *FRun; }
     // False until the profile's reports were read for the first time.
     bool IsOpened() const { return FOpened; }
     int HelpContext() const { return FHelpContext; }
