@@ -12,6 +12,7 @@
 
 #include "MailServers.h"
 #include "TestPki.h"
+#include "uDataVerify.h"
 #include "uDialogs.h"
 #include "uEmailAccount.h"
 #include "uFactories.h"
@@ -376,10 +377,14 @@ void Prepare()
     Write(gBench->Path(QStringLiteral("config/params.xml")),
           QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><params>"
                          "<param name=\"software_name\">Kelvora</param><param name=\"software_version\">1.0.0</param>"
-                         "<param name=\"cert_code_vey\">%1</param><param name=\"email_vey\">vey@example.test</param>"
+                         "<param name=\"software_revision\">2</param><param name=\"cert_code_vey\">%1</param><param "
+                         "name=\"email_vey\">vey@example.test</param>"
                          "</params>")
               .arg(TTestPki::VeyCode)
               .toUtf8());
+    // The tables of this revision, the record of sent reports among them: a
+    // sending records each report the server took.
+    VerifyDatabase();
     TEmailAccount Account;
     Account.Email = QStringLiteral("buh@example.test");
     Account.SMTPHost = QStringLiteral("127.0.0.1");
