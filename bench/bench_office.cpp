@@ -1,7 +1,8 @@
 // An office on one database. First, each store operation on a PostgreSQL
 // server beside psql running the same statements (one psql process per
-// operation, as the layer opens one connection per operation; and one psql
-// session for all of them, the server's own floor). Then 20 client processes
+// operation: a connection per operation; and one psql session for all of
+// them, the server's own floor, which the layer's kept connection is
+// measured against). Then 20 client processes
 // doing an accountant's day (add receipts, list them, edit profiles) for a
 // bounded time against one server and against one SQLite file: errors, lost
 // rows, throughput and p99 latency per operation.

@@ -1,18 +1,22 @@
 #include "uPgQueryImpl.h"
 
 #include "uException.h"
+#include "uFactories.h"
 #include "uQueryImpl.h"
 #include "uStreamImpl.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sqlite3.h>
 
 namespace kelvora {
@@ -465,28 +469,28 @@ public:
                                kSqlError);
     }
 
-private:
-    [[noreturn]] void FailConnect()
-    {
-        const QString Name = ServerDisplayName(FLocation);
-        const TConnInfo Info = ParseLocation(FLocation);
-        const QString Text = FConn ? ErrorText() : QStringLiteral("unknown error");
-        if (FConn && PQconnectionNeedsPassword(FConn))
-            throw ESQLiteException(
-                QStringLiteral("Для користувача %1 сервера бази даних %2 не збережено пароль.").arg(Info.User, Name),
-                kAccessDenied);
-        if (FConn && PQconnectionUsedPassword(FConn) && Text.contains(QStringLiteral("password")))
-            throw ESQLiteException(
-                QStringLiteral("Сервер бази даних %1 не прийняв пароль користувача %2.").arg(Name, Info.User),
-                kAccessDenied);
-        throw ESQLiteException(QStringLiteral("Не вдалося з'єднатися з сервером бази даних %1: %2").arg(Name, Text),
-                               kCantOpen);
-    }
+    const QString& Location() const { return FLocation; }
 
+    // Whether the connection may serve another operation: open, outside any
+    // transaction, and nothing arrived from the server since its last
+    // answer. A server that stopped, restarted or ended the session has
+    // closed the socket, which reads as input; so would anything else it
+    // says unasked, and such a connection is not worth keeping either.
+    bool Idle() const
+    {
+        if (PQstatus(FConn) != CONNECTION_OK || PQtransactionStatus(FConn) != PQTRANS_IDLE)
+            return false;
+        pollfd Socket{PQsocket(FConn), POLLIN, 0};
+        return poll(&Socket, 1, 0) == 0;
+    }
+    bool Lost() const { return PQstatus(FConn) != CONNECTION_OK; }
+
+    // Makes the program's tables the database lacks (all four when it has
+    // none, as the first client of a new file does).
     void EnsureSchema()
     {
         if (Tables().All())
-            return; // every connection but the first ones: no lock taken
+            return; // every operation but the first ones: no lock taken
         Run("begin");
         try {
             Run(kWriteLock);
@@ -507,6 +511,25 @@ private:
             throw;
         }
     }
+
+private:
+    [[noreturn]] void FailConnect()
+    {
+        const QString Name = ServerDisplayName(FLocation);
+        const TConnInfo Info = ParseLocation(FLocation);
+        const QString Text = FConn ? ErrorText() : QStringLiteral("unknown error");
+        if (FConn && PQconnectionNeedsPassword(FConn))
+            throw ESQLiteException(
+                QStringLiteral("Для користувача %1 сервера бази даних %2 не збережено пароль.").arg(Info.User, Name),
+                kAccessDenied);
+        if (FConn && PQconnectionUsedPassword(FConn) && Text.contains(QStringLiteral("password")))
+            throw ESQLiteException(
+                QStringLiteral("Сервер бази даних %1 не прийняв пароль користувача %2.").arg(Name, Info.User),
+                kAccessDenied);
+        throw ESQLiteException(QStringLiteral("Не вдалося з'єднатися з сервером бази даних %1: %2").arg(Name, Text),
+                               kCantOpen);
+    }
+
     static QString OwnTableDefinition(size_t Index);
 
     QString FLocation;
@@ -576,16 +599,83 @@ private:
 
 } // namespace
 
+// ---------------------------------------------------------------- kept connection
+
+namespace {
+
+// Opening a connection costs the server a process and both sides the
+// password exchange: tens of milliseconds, against a fraction of one for a
+// statement. So each thread keeps the connection of its last operation for
+// its next one; an operation has it to itself while it runs (a nested one
+// opens its own). Every operation still checks the tables first, as it does
+// on a file; on a kept connection that check also finds out whether the
+// server is still there, and being read-only it is asked again on a new
+// connection when not: a server restarted between two operations costs the
+// second one a new connection, not an error.
+thread_local std::unique_ptr<TPgConnection> gKept;
+
+std::unique_ptr<TPgConnection> TakeConnection(const QString& Location)
+{
+    std::unique_ptr<TPgConnection> Connection = std::move(gKept);
+    if (Connection && Connection->Location() == Location && Connection->Idle()) {
+        try {
+            Connection->EnsureSchema();
+            return Connection;
+        } catch (const ESQLiteException&) {
+            if (!Connection->Lost())
+                throw;
+        }
+    }
+    Connection.reset(); // finished before the new one opens: never two per thread
+    return std::make_unique<TPgConnection>(Location);
+}
+
+// Keeps Connection for the thread's next operation when it is fit for one;
+// finishes it otherwise.
+void ReturnConnection(std::unique_ptr<TPgConnection> Connection) noexcept
+{
+    if (!Connection || gKept || !Connection->Idle())
+        return;
+    gKept = std::move(Connection);
+    // The main thread's connection goes with the process objects (a new
+    // root, a test's new database, the program's end); other threads' end
+    // with the thread.
+    static bool Registered = false;
+    const QCoreApplication* Application = QCoreApplication::instance();
+    if (!Registered && Application && Application->thread() == QThread::currentThread()) {
+        Registered = true;
+        RegisterProcessObject([] {
+            Registered = false;
+            gKept.reset();
+        });
+    }
+}
+
+// A connection taken for one operation and given back when it ends.
+class TLease {
+public:
+    explicit TLease(const QString& Location) : FConnection(TakeConnection(Location)) {}
+    ~TLease() { ReturnConnection(std::move(FConnection)); }
+    TLease(const TLease&) = delete;
+    TLease& operator=(const TLease&) = delete;
+    TPgConnection& operator*() const { return *FConnection; }
+
+private:
+    std::unique_ptr<TPgConnection> FConnection;
+};
+
+} // namespace
+
 // ---------------------------------------------------------------- TPgQuery
 
 TPgQuery::TPgQuery(const QString& Location) : FLocation(Location) {}
 
-TPgQuery::~TPgQuery() = default;
+TPgQuery::~TPgQuery() { ReturnConnection(std::move(FConnection)); }
 
 TPgConnection& TPgQuery::Connection()
 {
     if (!FConnection)
-        FConnection = std::make_unique<TPgConnection>(FLocation);
+        FConnection = TakeConnection(FLocation);
     return *FConnection;
 }
 
@@ -606,9 +696,9 @@ IQueryResultsPtr TPgQuery::Select(const QString& SQL, const QueryParams& Params)
 
 void RunInServerTransaction(const QString& Location, const std::function<void(IQuery& Query)>& Work)
 {
-    TPgConnection Connection(Location);
-    TPgTransaction Transaction(Connection);
-    TPgConnectionQuery Query(Connection);
+    const TLease Connection(Location);
+    TPgTransaction Transaction(*Connection); // rolled back before the lease ends when Work raises
+    TPgConnectionQuery Query(*Connection);
     Work(Query);
     Transaction.Commit();
 }

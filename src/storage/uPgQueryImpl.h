@@ -5,7 +5,9 @@
 // translates what differs (placeholders, the new row's id, column types, the
 // two catalog lookups) so that every caller keeps its statements and gets the
 // same results. One connection serves one query object (one store
-// operation); it is opened on the first statement and closed with the object.
+// operation) from its first statement to its end; the thread then keeps it
+// for its next operation, which uses it again when the server is still there
+// (and opens a new one when not).
 
 #include "uInterfaces.h"
 
