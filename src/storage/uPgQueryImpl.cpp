@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <cmath>
 #include <libpq-fe.h>
+#include <optional>
 #include <poll.h>
 #include <sqlite3.h>
+#include <utility>
 
 namespace kelvora {
 
@@ -36,6 +38,16 @@ constexpr int kSqlError = 1, kAccessDenied = 3, kBusy = 5, kReadOnly = 8, kIoErr
               kConstraint = 19;
 
 const char* const kOwnTables[] = {"email_account", "profile", "ticket", "settings"};
+// The tables (and other relations) of the database, as one plain scan of the
+// catalog: it sees what another client committed while this one waited for
+// the lock (the server's name cache may not).
+const char* const kTablesQuery = "select lower(relname::text) from pg_class where "
+                                 "relnamespace=current_schema()::regnamespace and relkind in ('r','p','v','m','f')";
+// An operation's transaction starts in one round trip: the write lock taken
+// and the tables looked at under it.
+const char* const kBeginChecked = "begin; select pg_advisory_xact_lock(1262836854); select lower(relname::text) from "
+                                  "pg_class where relnamespace=current_schema()::regnamespace and relkind in "
+                                  "('r','p','v','m','f')";
 
 // ---------------------------------------------------------------- translation
 
@@ -69,9 +81,11 @@ QString TranslateCatalog(QString SQL)
     SQL.replace(Master, QStringLiteral("(select 'table'::text as type, upper(table_name::text) as name from "
                                        "information_schema.tables where table_schema=current_schema()) as "
                                        "sqlite_master"));
-    SQL.replace(TableInfo, QStringLiteral("(select upper(column_name::text) as name from information_schema.columns "
-                                          "where table_schema=current_schema() and table_name=lower('\\1')) as "
-                                          "pragma_table_info"));
+    // The catalog itself: information_schema's views cost milliseconds a
+    // look, and a receipt's insert looks once.
+    SQL.replace(TableInfo, QStringLiteral("(select upper(attname::text) as name from pg_attribute where "
+                                          "attrelid=to_regclass(quote_ident(current_schema()) || '.' || lower('\\1')) "
+                                          "and attnum > 0 and not attisdropped) as pragma_table_info"));
     return SQL;
 }
 
@@ -414,6 +428,7 @@ public:
     [[noreturn]] void Fail(const PGresult* Result, QString Operation, const QString& SQL)
     {
         const QByteArray State = Result ? QByteArray(PQresultErrorField(Result, PG_DIAG_SQLSTATE)) : QByteArray();
+        FLastState = State;
         if (PQstatus(FConn) != CONNECTION_OK)
             throw ESQLiteException(QStringLiteral("З'єднання з сервером бази даних %1 втрачено: %2")
                                        .arg(ServerDisplayName(FLocation), ErrorText()),
@@ -426,6 +441,22 @@ public:
     }
 
     QString ErrorText() const { return QString::fromUtf8(PQerrorMessage(FConn)).trimmed(); }
+
+    // Whether the last statement failed for want of a table, outside any
+    // transaction: nothing of it happened, and it may run again once the
+    // tables are made.
+    bool MissedTable() const { return FLastState == "42P01" && PQtransactionStatus(FConn) == PQTRANS_IDLE; }
+
+    // Several statements without parameters in one round trip; the last one's
+    // result. Raises Operation with Original as the statement on failure.
+    TResultPtr RunScript(const char* Script, const QString& Original)
+    {
+        TResultPtr Result(PQexec(FConn, Script), &PQclear);
+        const ExecStatusType Status = Result ? PQresultStatus(Result.get()) : PGRES_FATAL_ERROR;
+        if (Status != PGRES_COMMAND_OK && Status != PGRES_TUPLES_OK)
+            Fail(Result.get(), QStringLiteral("Error executing SQL statement"), Original);
+        return Result;
+    }
 
     // Which of the program's tables the database has.
     // Which of the program's tables the database has, and whether it has
@@ -447,14 +478,15 @@ public:
     {
         // A plain scan of the catalog: it sees what another client committed
         // while this one waited for the lock (the server's name cache may not).
-        const TResultPtr Result = Run("select lower(relname::text) from pg_class where "
-                                      "relnamespace=current_schema()::regnamespace and relkind in "
-                                      "('r','p','v','m','f')");
+        return TablesOf(Run(kTablesQuery).get());
+    }
+    static TTables TablesOf(const PGresult* Result)
+    {
         TTables Found;
-        for (int Row = 0; Row < PQntuples(Result.get()); ++Row) {
+        for (int Row = 0; Row < PQntuples(Result); ++Row) {
             bool Own = false;
             for (size_t I = 0; I < 4; ++I)
-                if (qstrcmp(PQgetvalue(Result.get(), Row, 0), kOwnTables[I]) == 0)
+                if (qstrcmp(PQgetvalue(Result, Row, 0), kOwnTables[I]) == 0)
                     Found.Own[I] = Own = true;
             Found.Other = Found.Other || !Own;
         }
@@ -495,20 +527,24 @@ public:
         try {
             Run(kWriteLock);
             // Another client may have made them while this one waited.
-            const TTables Now = Tables();
-            if (Now.None() && Now.Other)
-                RefuseOtherProgram();
-            for (size_t I = 0; I < Now.Own.size(); ++I) {
-                if (Now.Own[I])
-                    continue;
-                Run(TranslateStatement(OwnTableDefinition(I)).toUtf8().constData());
-                if (I == 3)
-                    Run("insert into SETTINGS (PARAM, VALUE) values ('revision', '1')");
-            }
+            MakeMissingTables(Tables());
             Run("commit");
         } catch (...) {
             PQclear(PQexec(FConn, "rollback"));
             throw;
+        }
+    }
+    // Inside a transaction that holds the write lock, Now being what it sees.
+    void MakeMissingTables(const TTables& Now)
+    {
+        if (Now.None() && Now.Other)
+            RefuseOtherProgram();
+        for (size_t I = 0; I < Now.Own.size(); ++I) {
+            if (Now.Own[I])
+                continue;
+            Run(TranslateStatement(OwnTableDefinition(I)).toUtf8().constData());
+            if (I == 3)
+                Run("insert into SETTINGS (PARAM, VALUE) values ('revision', '1')");
         }
     }
 
@@ -534,6 +570,7 @@ private:
 
     QString FLocation;
     PGconn* FConn = nullptr;
+    QByteArray FLastState;
 };
 
 QString TPgConnection::OwnTableDefinition(size_t Index) { return OwnTableStatement(kOwnTables[Index]); }
@@ -573,17 +610,22 @@ private:
 // unless committed.
 class TPgTransaction {
 public:
+    // The tables the program lacks are made inside it (as the first
+    // client of a new database does, or after someone dropped one).
     explicit TPgTransaction(TPgConnection& Connection) : FConnection(Connection)
     {
-        FConnection.Run("begin");
         FOpen = true;
-        FConnection.Run(kWriteLock);
+        try {
+            const TResultPtr Tables = FConnection.RunScript(kBeginChecked, QString::fromLatin1(kWriteLock));
+            const TPgConnection::TTables Now = TPgConnection::TablesOf(Tables.get());
+            if (!Now.All())
+                FConnection.MakeMissingTables(Now);
+        } catch (...) {
+            Rollback();
+            throw;
+        }
     }
-    ~TPgTransaction()
-    {
-        if (FOpen)
-            PQclear(PQexec(FConnection.Conn(), "rollback"));
-    }
+    ~TPgTransaction() { Rollback(); }
     TPgTransaction(const TPgTransaction&) = delete;
     TPgTransaction& operator=(const TPgTransaction&) = delete;
     void Commit()
@@ -593,6 +635,12 @@ public:
     }
 
 private:
+    void Rollback()
+    {
+        if (FOpen && PQtransactionStatus(FConnection.Conn()) != PQTRANS_IDLE)
+            PQclear(PQexec(FConnection.Conn(), "rollback"));
+        FOpen = false;
+    }
     TPgConnection& FConnection;
     bool FOpen = false;
 };
@@ -607,25 +655,22 @@ namespace {
 // password exchange: tens of milliseconds, against a fraction of one for a
 // statement. So each thread keeps the connection of its last operation for
 // its next one; an operation has it to itself while it runs (a nested one
-// opens its own). Every operation still checks the tables first, as it does
-// on a file; on a kept connection that check also finds out whether the
-// server is still there, and being read-only it is asked again on a new
-// connection when not: a server restarted between two operations costs the
-// second one a new connection, not an error.
+// opens its own). A new connection makes the tables the database lacks; on a
+// kept one, an operation's transaction looks at them in its first round
+// trip, and a statement outside one that misses a table has them made and
+// runs again. A kept connection whose server went away meanwhile has been
+// closed by it (Idle says so) and is replaced before the operation starts.
 thread_local std::unique_ptr<TPgConnection> gKept;
 
-std::unique_ptr<TPgConnection> TakeConnection(const QString& Location)
+// Kept: whether the connection is the thread's kept one.
+std::unique_ptr<TPgConnection> TakeConnection(const QString& Location, bool* Kept = nullptr)
 {
     std::unique_ptr<TPgConnection> Connection = std::move(gKept);
-    if (Connection && Connection->Location() == Location && Connection->Idle()) {
-        try {
-            Connection->EnsureSchema();
-            return Connection;
-        } catch (const ESQLiteException&) {
-            if (!Connection->Lost())
-                throw;
-        }
-    }
+    const bool Fit = Connection && Connection->Location() == Location && Connection->Idle();
+    if (Kept)
+        *Kept = Fit;
+    if (Fit)
+        return Connection;
     Connection.reset(); // finished before the new one opens: never two per thread
     return std::make_unique<TPgConnection>(Location);
 }
@@ -654,13 +699,23 @@ void ReturnConnection(std::unique_ptr<TPgConnection> Connection) noexcept
 // A connection taken for one operation and given back when it ends.
 class TLease {
 public:
-    explicit TLease(const QString& Location) : FConnection(TakeConnection(Location)) {}
+    explicit TLease(const QString& Location) : FLocation(Location) { FConnection = TakeConnection(Location, &FKept); }
     ~TLease() { ReturnConnection(std::move(FConnection)); }
     TLease(const TLease&) = delete;
     TLease& operator=(const TLease&) = delete;
     TPgConnection& operator*() const { return *FConnection; }
+    bool Kept() const { return FKept; }
+    // A new connection in place of a kept one the server dropped.
+    void Renew()
+    {
+        FConnection.reset();
+        FConnection = std::make_unique<TPgConnection>(FLocation);
+        FKept = false;
+    }
 
 private:
+    QString FLocation;
+    bool FKept = false;
     std::unique_ptr<TPgConnection> FConnection;
 };
 
@@ -675,32 +730,69 @@ TPgQuery::~TPgQuery() { ReturnConnection(std::move(FConnection)); }
 TPgConnection& TPgQuery::Connection()
 {
     if (!FConnection)
-        FConnection = TakeConnection(FLocation);
+        FConnection = TakeConnection(FLocation, &FUnproven);
     return *FConnection;
+}
+
+IQueryResultsPtr TPgQuery::Run(const std::function<IQueryResultsPtr(IQuery& Query)>& Statement, bool Reads)
+{
+    Connection();
+    const bool Unproven = std::exchange(FUnproven, false);
+    try {
+        TPgConnectionQuery Query(*FConnection);
+        return Statement(Query);
+    } catch (const ESQLiteException&) {
+        // The server may drop a kept connection just before it is used
+        // (a restart, an administrator) without the socket showing it yet.
+        // A read is asked again on a new connection; a write may have been
+        // done before the connection went, so it is told instead, and the
+        // next operation connects afresh.
+        if (Unproven && Reads && FConnection->Lost()) {
+            FConnection.reset();
+            FConnection = std::make_unique<TPgConnection>(FLocation);
+        } else if (FConnection->MissedTable()) {
+            FConnection->EnsureSchema();
+        } else {
+            throw;
+        }
+    }
+    TPgConnectionQuery Query(*FConnection);
+    return Statement(Query);
 }
 
 IQueryResultsPtr TPgQuery::Exec(const QString& SQL, const QueryParams& Params)
 {
-    return TPgConnectionQuery(Connection()).Exec(SQL, Params);
+    return Run([&](IQuery& Query) { return Query.Exec(SQL, Params); }, false);
 }
 
 IQueryResultsPtr TPgQuery::Insert(const QString& SQL, const QueryParams& Params)
 {
-    return TPgConnectionQuery(Connection()).Insert(SQL, Params);
+    return Run([&](IQuery& Query) { return Query.Insert(SQL, Params); }, false);
 }
 
 IQueryResultsPtr TPgQuery::Select(const QString& SQL, const QueryParams& Params)
 {
-    return TPgConnectionQuery(Connection()).Select(SQL, Params);
+    return Run([&](IQuery& Query) { return Query.Select(SQL, Params); }, true);
 }
 
 void RunInServerTransaction(const QString& Location, const std::function<void(IQuery& Query)>& Work)
 {
-    const TLease Connection(Location);
-    TPgTransaction Transaction(*Connection); // rolled back before the lease ends when Work raises
+    TLease Connection(Location);
+    std::optional<TPgTransaction> Transaction;
+    try {
+        Transaction.emplace(*Connection);
+    } catch (const ESQLiteException&) {
+        // Nothing was done yet: a kept connection the server dropped
+        // unnoticed is replaced and the start tried once more.
+        if (!Connection.Kept() || !(*Connection).Lost())
+            throw;
+        Connection.Renew();
+        Transaction.emplace(*Connection);
+    }
     TPgConnectionQuery Query(*Connection);
     Work(Query);
-    Transaction.Commit();
+    Transaction->Commit();
+    Transaction.reset(); // before the lease gives the connection back
 }
 
 TServerProbe ProbeServer(const QString& Location)

@@ -44,9 +44,14 @@ public:
 
 private:
     TPgConnection& Connection();
+    // Runs Statement; once more when it failed for want of a table (after
+    // the tables are made), or when it Reads and found the kept connection
+    // gone (on a new one).
+    IQueryResultsPtr Run(const std::function<IQueryResultsPtr(IQuery& Query)>& Statement, bool Reads);
 
     QString FLocation;
     std::unique_ptr<TPgConnection> FConnection;
+    bool FUnproven = false; // the thread's kept connection, no statement run on it yet
 };
 
 // As RunInTransaction for a file: Work's statements share one connection and
