@@ -403,6 +403,7 @@ public:
     // Runs SQL (already translated) with Params; raises Operation on failure.
     TResultPtr Run(const QString& Original, const QString& SQL, const QueryParams& Params, const QString& Operation)
     {
+        FLastState.clear();
         const TBound B = Bind(Params);
         const int Count = int(B.Values.size());
         std::vector<const char*> Values(static_cast<size_t>(Count));
