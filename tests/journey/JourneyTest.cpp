@@ -211,7 +211,14 @@ protected:
 
 // The first day once with the root's database file and once with the
 // office's server.
-class FirstDay : public Journey, public ::testing::WithParamInterface<TBackend> {};
+class FirstDay : public Journey, public ::testing::WithParamInterface<TBackend> {
+protected:
+    // The server's screenshots beside the file's, not over them.
+    void Shot(QWidget* Widget, const QString& Name) const
+    {
+        test::Shot(Widget, GetParam() == TBackend::Server ? Name + U("_server") : Name);
+    }
+};
 
 TEST_P(FirstDay, FromAnEmptyRootToReceiptsRestoredElsewhere)
 {
