@@ -1,5 +1,6 @@
 #include "uContract1391001.h"
 
+#include "uContractForm.h"
 #include "uDialogs.h"
 #include "uException.h"
 
@@ -111,7 +112,10 @@ QLineEdit* Repeat(const char* Name, QLineEdit* Source, QWidget* Parent)
 
 } // namespace
 
-TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
+TFormReport1391001::TFormReport1391001(QWidget* Owner)
+    : TContractForm(Owner, kCategory1391001,
+                    QStringLiteral("Договір про визнання електронних документів для юридичних осіб"),
+                    QStringLiteral("Договір про визнання електронних документів для фізичних осіб"))
 {
     setObjectName(QStringLiteral("TFormReport1391001"));
     resize(860, 720);
@@ -251,19 +255,7 @@ QDateEdit* TFormReport1391001::AddDate(const char* Name)
     return Edit;
 }
 
-void TFormReport1391001::SetProfileId(int Value) { FProfile = ReadContractProfile(Value, kCategory1391001); }
-
-void TFormReport1391001::showEvent(QShowEvent* Event)
-{
-    if (!FShown) {
-        FShown = true;
-        Fill(Initial1391001(FProfile, FIndividualPerson));
-        setWindowTitle(FIndividualPerson
-                           ? QStringLiteral("Договір про визнання електронних документів для фізичних осіб")
-                           : QStringLiteral("Договір про визнання електронних документів для юридичних осіб"));
-    }
-    QDialog::showEvent(Event);
-}
+void TFormReport1391001::FillInitial() { Fill(Initial1391001(FProfile, FIndividualPerson)); }
 
 void TFormReport1391001::Fill(const TData1391001& Data)
 {
@@ -307,33 +299,12 @@ void TFormReport1391001::ActionSaveExecute()
 {
     const TData1391001 Values = Data();
     const TContractCheck Check = Check1391001(Values);
-    if (!Check.Passed()) {
-        ShowWarning(Check.Message, this);
-        if (const char* Control = FieldControl(Check.Field))
-            if (auto* Edit = findChild<QWidget*>(QString::fromLatin1(Control)))
-                Edit->setFocus();
-        return;
-    }
-    try {
-        FDocumentPath = Save1391001(FProfile, FIndividualPerson, Values);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
-        return;
-    }
-    accept();
+    SaveChecked(Check, FieldControl(Check.Field), [&] { return Save1391001(FProfile, FIndividualPerson, Values); });
 }
 
 bool ShowContract1391001(int ProfileId, bool PrivatePerson, QWidget* Owner)
 {
-    TFormReport1391001 Form(Owner ? Owner : ApplicationMainWindow());
-    try {
-        Form.SetProfileId(ProfileId);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), Owner);
-        return false;
-    }
-    Form.SetIndividualPerson(PrivatePerson);
-    return Form.exec() == QDialog::Accepted;
+    return ShowContractForm<TFormReport1391001>(ProfileId, PrivatePerson, Owner);
 }
 
 } // namespace kelvora

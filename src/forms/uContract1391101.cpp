@@ -1,5 +1,6 @@
 #include "uContract1391101.h"
 
+#include "uContractForm.h"
 #include "uDialogs.h"
 #include "uException.h"
 
@@ -45,7 +46,10 @@ QLabel* Caption(const QString& Text, QWidget* Parent)
 
 } // namespace
 
-TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
+TFormReport1391101::TFormReport1391101(QWidget* Owner)
+    : TContractForm(Owner, kCategory1391101,
+                    QStringLiteral("Заява про реєстрацію електронного цифрового підпису для юридичних осіб."),
+                    QStringLiteral("Заява про реєстрацію електронного цифрового підпису для фізичних осіб."))
 {
     setObjectName(QStringLiteral("TFormReport1391101"));
 
@@ -190,19 +194,7 @@ QLineEdit* TFormReport1391101::AddEdit(const QString& Name)
     return Edit;
 }
 
-void TFormReport1391101::SetProfileId(int Value) { FProfile = ReadContractProfile(Value, kCategory1391101); }
-
-void TFormReport1391101::showEvent(QShowEvent* Event)
-{
-    if (!FShown) {
-        FShown = true;
-        Fill(Initial1391101(FProfile, FIndividualPerson));
-        setWindowTitle(FIndividualPerson
-                           ? QStringLiteral("Заява про реєстрацію електронного цифрового підпису для фізичних осіб.")
-                           : QStringLiteral("Заява про реєстрацію електронного цифрового підпису для юридичних осіб."));
-    }
-    QDialog::showEvent(Event);
-}
+void TFormReport1391101::FillInitial() { Fill(Initial1391101(FProfile, FIndividualPerson)); }
 
 void TFormReport1391101::Fill(const TData1391101& Data)
 {
@@ -252,33 +244,12 @@ void TFormReport1391101::ActionSaveExecute()
 {
     const TData1391101 Values = Data();
     const TContractCheck Check = Check1391101(Values);
-    if (!Check.Passed()) {
-        ShowWarning(Check.Message, this);
-        if (const char* Control = FieldControl(Check.Field))
-            if (auto* Edit = findChild<QWidget*>(QString::fromLatin1(Control)))
-                Edit->setFocus();
-        return;
-    }
-    try {
-        FDocumentPath = Save1391101(FProfile, FIndividualPerson, Values);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
-        return;
-    }
-    accept();
+    SaveChecked(Check, FieldControl(Check.Field), [&] { return Save1391101(FProfile, FIndividualPerson, Values); });
 }
 
 bool ShowContract1391101(int ProfileId, bool PrivatePerson, QWidget* Owner)
 {
-    TFormReport1391101 Form(Owner ? Owner : ApplicationMainWindow());
-    try {
-        Form.SetProfileId(ProfileId);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), Owner);
-        return false;
-    }
-    Form.SetIndividualPerson(PrivatePerson);
-    return Form.exec() == QDialog::Accepted;
+    return ShowContractForm<TFormReport1391101>(ProfileId, PrivatePerson, Owner);
 }
 
 } // namespace kelvora
