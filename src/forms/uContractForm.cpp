@@ -1,6 +1,23 @@
 #include "uContractForm.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+
 namespace kelvora {
+
+void DigitsOnly(QLineEdit* Edit, int MaxLength)
+{
+    Edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), Edit));
+    Edit->setMaxLength(MaxLength);
+}
+
+QLabel* WrappedLabel(const QString& Text, QWidget* Parent)
+{
+    auto* Label = new QLabel(Text, Parent);
+    Label->setWordWrap(true);
+    return Label;
+}
 
 TContractForm::TContractForm(QWidget* Owner, const QString& Category, const QString& EntityTitle,
                              const QString& PersonTitle)
@@ -20,13 +37,15 @@ void TContractForm::showEvent(QShowEvent* Event)
     QDialog::showEvent(Event);
 }
 
-void TContractForm::SaveChecked(const TContractCheck& Check, const char* Control, const std::function<QString()>& Write)
+void TContractForm::SaveChecked(const TContractCheck& Check, std::span<const TFieldControl> Controls,
+                                const std::function<QString()>& Write)
 {
     if (!Check.Passed()) {
         ShowWarning(Check.Message, this);
-        if (Control)
-            if (auto* Edit = findChild<QWidget*>(QString::fromLatin1(Control)))
-                Edit->setFocus();
+        for (const TFieldControl& Control : Controls)
+            if (Check.Field == QLatin1String(Control.Field))
+                if (auto* Edit = findChild<QWidget*>(QString::fromLatin1(Control.Control)))
+                    Edit->setFocus();
         return;
     }
     try {

@@ -13,8 +13,24 @@
 
 #include <exception>
 #include <functional>
+#include <span>
+
+class QLabel;
+class QLineEdit;
 
 namespace kelvora {
+
+// A data field's name and the control that takes the focus when the field
+// fails its check.
+struct TFieldControl {
+    const char* Field;
+    const char* Control;
+};
+
+// Edit takes at most MaxLength digits and nothing else.
+void DigitsOnly(QLineEdit* Edit, int MaxLength);
+// A label of Parent whose text wraps.
+QLabel* WrappedLabel(const QString& Text, QWidget* Parent);
 
 class TContractForm : public QDialog {
 public:
@@ -33,11 +49,12 @@ protected:
     // Fills the fields with what is proposed for the profile and person
     // kind; called when the dialog is first shown.
     virtual void FillInitial() = 0;
-    // "Зберегти": a failed Check is warned of and the control named Control
-    // (when given and found) gets the focus; otherwise Write writes the
-    // document and the dialog closes with OK. A failure of Write is shown,
-    // and the dialog stays open with its fields as typed.
-    void SaveChecked(const TContractCheck& Check, const char* Control, const std::function<QString()>& Write);
+    // "Зберегти": a failed Check is warned of and the control Controls gives
+    // its field (when there is one) gets the focus; otherwise Write writes
+    // the document and the dialog closes with OK. A failure of Write is
+    // shown, and the dialog stays open with its fields as typed.
+    void SaveChecked(const TContractCheck& Check, std::span<const TFieldControl> Controls,
+                     const std::function<QString()>& Write);
     void showEvent(QShowEvent* Event) override;
 
     TProfile FProfile;
