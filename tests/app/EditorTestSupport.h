@@ -5,10 +5,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
-#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
