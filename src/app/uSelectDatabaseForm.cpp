@@ -4,6 +4,7 @@
 #include "uDatabaseProbe.h"
 #include "uDialogs.h"
 #include "uDisplayPath.h"
+#include "uException.h"
 #include "uFactories.h"
 
 #include <QDialogButtonBox>
@@ -219,7 +220,7 @@ void TFormDatabaseSelect::ShowDatabaseOrError()
     } catch (const std::exception& E) {
         LabelProfilesCount->hide();
         LabelTicketsCount->hide();
-        LabelError->setText(QStringLiteral("Не вдалося прочитати базу даних: %1").arg(QString::fromUtf8(E.what())));
+        LabelError->setText(QStringLiteral("Не вдалося прочитати базу даних: %1").arg(ExceptionText(E)));
         LabelError->show();
     }
 }
@@ -237,7 +238,7 @@ void TFormDatabaseSelect::ButtonChangeClick()
     try {
         ShowDatabase();
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         FDatabasePath = Previous;
         ShowDatabaseOrError();
     }
@@ -259,7 +260,7 @@ void TFormDatabaseSelect::ButtonCheckClick()
         ShowDatabase();
         ButtonMove->setEnabled(!IsServerDatabase(GetDatabasePath()));
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         FDatabasePath = Previous;
         FServerPassword = PreviousPassword;
         ButtonMove->setEnabled(false);
@@ -277,7 +278,7 @@ void TFormDatabaseSelect::ButtonMoveClick()
         TTypedPassword Password(FServerPassword);
         MoveDatabaseToServer(File, FDatabasePath);
     } catch (const std::exception& E) {
-        ShowError(QStringLiteral("Дані не перенесено: %1").arg(QString::fromUtf8(E.what())), this);
+        ShowError(QStringLiteral("Дані не перенесено: %1").arg(ExceptionText(E)), this);
         return;
     }
     ShowDatabaseOrError();
@@ -298,7 +299,7 @@ void TFormDatabaseSelect::accept()
         TTypedPassword Password(IsServerDatabase(FDatabasePath) ? FServerPassword : QString());
         Probe = ProbeDatabase(FDatabasePath);
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         return;
     }
     if (!Probe.OwnTables && !Probe.Empty) {
@@ -316,7 +317,7 @@ void TFormDatabaseSelect::accept()
         if (IsServerDatabase(FDatabasePath) && !FServerPassword.isEmpty())
             SaveServerPassword(FDatabasePath, FServerPassword);
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         return;
     }
     SetDatabasePath(FDatabasePath);

@@ -220,8 +220,7 @@ std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBe
             for (const TSentReport& Record : Records)
                 SentByHash.insert(Record.ReportHash, Record);
         } catch (const std::exception& E) {
-            TryLog(QStringLiteral("помилка пошуку відправлених звітів: %1").arg(QString::fromUtf8(E.what())),
-                   ReportsLog);
+            TryLog(QStringLiteral("помилка пошуку відправлених звітів: %1").arg(ExceptionText(E)), ReportsLog);
         }
     }
     for (const QString& Path : Files) {
@@ -273,7 +272,7 @@ std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBe
                    ReportsLog);
             Result.push_back(std::move(Report));
         } catch (const std::exception& E) {
-            TryLog(QStringLiteral("помилка зчитування звітів: %1").arg(QString::fromUtf8(E.what())), ReportsLog);
+            TryLog(QStringLiteral("помилка зчитування звітів: %1").arg(ExceptionText(E)), ReportsLog);
         }
     }
     return Result;

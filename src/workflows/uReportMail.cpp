@@ -68,7 +68,7 @@ void RememberMailSizeLimit(const QString& Host, const QString& Port, qint64 Limi
         Configuration->WriteSetting(SizeLimitSetting, Entries.join(u';'));
     } catch (const std::exception& E) {
         // Only a hint for later mails: the next conversation learns it again.
-        TryLog(QStringLiteral("помилка збереження налаштувань: ") + QString::fromUtf8(E.what()), ReportsLog);
+        TryLog(QStringLiteral("помилка збереження налаштувань: ") + ExceptionText(E), ReportsLog);
     }
 }
 

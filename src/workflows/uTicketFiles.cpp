@@ -7,6 +7,7 @@
 #include "uProfile.h"
 #include "uSentReport.h"
 #include "uStorageFailure.h"
+#include "uStreamImpl.h"
 #include "uTicket.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
@@ -58,30 +59,19 @@ QString TicketStoredName(const QString& FileName, const IStreamPtr& Stream)
 
 namespace {
 
-QByteArray StreamContent(const IStreamPtr& Stream)
-{
-    QByteArray Content(static_cast<qsizetype>(Stream->GetSize()), Qt::Uninitialized);
-    const int64_t Position = Stream->GetPosition();
-    Stream->SetPosition(0);
-    const int32_t Read = Content.isEmpty() ? 0 : Stream->Read(Content.data(), static_cast<int32_t>(Content.size()));
-    Stream->SetPosition(Position);
-    Content.truncate(Read);
-    return Content;
-}
-
 bool SameContent(const IStreamPtr& Stream, const QString& FileName)
 {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly) || File.size() != Stream->GetSize())
         return false;
-    return File.readAll() == StreamContent(Stream);
+    return File.readAll() == StreamBytes(Stream);
 }
 
 } // namespace
 
 void WriteTicketFile(const QString& Target, const IStreamPtr& Stream)
 {
-    const QByteArray Content = StreamContent(Stream);
+    const QByteArray Content = StreamBytes(Stream);
     QSaveFile File(Target);
     // A small receipt sits in the write buffer until commit(), which does not
     // report a failed flush: flushed here, a full disk fails before the rename
@@ -96,7 +86,7 @@ void WriteTicketFile(const QString& Target, const IStreamPtr& Stream)
     throw EInOutError(FileWriteFailureText(Target, Reason, Full));
 }
 
-QString TicketFileHash(const IStreamPtr& Stream) { return ContentHash(StreamContent(Stream)); }
+QString TicketFileHash(const IStreamPtr& Stream) { return ContentHash(StreamBytes(Stream)); }
 
 bool IsTicketKept(const QString& FileName, const IStreamPtr& Stream)
 {

@@ -1,6 +1,5 @@
 #include "uViewTicketsForm.h"
 
-#include "uBugReportForm.h"
 #include "uDialogs.h"
 #include "uViewTicketForm.h"
 
@@ -22,16 +21,6 @@
 namespace kelvora {
 
 namespace {
-
-// Runs an action's work; an error no step expects goes to the program's handler.
-template <class F> void Guarded(F&& Work)
-{
-    try {
-        Work();
-    } catch (const std::exception& Error) {
-        HandleUncaughtException(Error);
-    }
-}
 
 // The clickable period label opens its menu.
 class TPeriodClick : public QObject {
@@ -76,8 +65,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
         Views->addWidget(Button);
     }
     FButtonList->setChecked(true);
-    connect(FButtonList, &QPushButton::clicked, this, [this] { Guarded([this] { ShowJournal(false); }); });
-    connect(FButtonJournal, &QPushButton::clicked, this, [this] { Guarded([this] { ShowJournal(true); }); });
+    connect(FButtonList, &QPushButton::clicked, this,
+            [this] { RunPageAction(this, &FBusy, [this] { ShowJournal(false); }); });
+    connect(FButtonJournal, &QPushButton::clicked, this,
+            [this] { RunPageAction(this, &FBusy, [this] { ShowJournal(true); }); });
     Views->addStretch(1);
     auto* LabelSearch = new QLabel(QStringLiteral("Пошук:"), this);
     Views->addWidget(LabelSearch);
@@ -88,7 +79,7 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     FEditSearch->setMinimumWidth(260);
     LabelSearch->setBuddy(FEditSearch);
     connect(FEditSearch, &QLineEdit::textChanged, this,
-            [this](const QString& Text) { Guarded([&] { SetSearch(Text); }); });
+            [this](const QString& Text) { RunPageAction(this, nullptr, [&] { SetSearch(Text); }); });
     Views->addWidget(FEditSearch);
     Layout->addLayout(Views);
 
@@ -108,10 +99,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     FList->header()->resizeSection(0, 380);
     FList->header()->resizeSection(1, 130);
     connect(FList->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        if (FBusy.Busy())
-            return;
-        FModel->ClickColumn(Column);
-        UpdateSortIndicator();
+        RunPageAction(this, &FBusy, [&] {
+            FModel->ClickColumn(Column);
+            UpdateSortIndicator();
+        });
     });
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameSavedTickets::ShowListMenu);
     connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewRow);
@@ -135,10 +126,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     for (int Column = 0; Column < TReportJournalModel::ColumnCount; ++Column)
         FJournal->header()->resizeSection(Column, Widths[Column]);
     connect(FJournal->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        if (FBusy.Busy())
-            return;
-        FJournalModel->ClickColumn(Column);
-        UpdateSortIndicator();
+        RunPageAction(this, &FBusy, [&] {
+            FJournalModel->ClickColumn(Column);
+            UpdateSortIndicator();
+        });
     });
     connect(FJournal, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewJournalCell);
     FJournal->setVisible(false);
@@ -150,16 +141,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     FLabelEmpty->setVisible(false);
     Layout->addWidget(FLabelEmpty, 1);
 
-    FActionSelectAll = new QAction(QStringLiteral("Виділити всі"), this);
-    FActionSelectAll->setObjectName(QStringLiteral("ActionSelectAll"));
-    FActionDelete = new QAction(QStringLiteral("Видалити"), this);
-    FActionDelete->setObjectName(QStringLiteral("ActionDelete"));
-    addActions({FActionSelectAll, FActionDelete});
-    connect(FActionSelectAll, &QAction::triggered, this, [this] {
-        if (!FBusy.Busy())
-            FList->selectAll();
-    });
-    connect(FActionDelete, &QAction::triggered, this, [this] { Guarded([this] { DeleteSelected(); }); });
+    FActionSelectAll = MakePageAction(this, &FBusy, QStringLiteral("ActionSelectAll"), QStringLiteral("Виділити всі"),
+                                      [this] { FList->selectAll(); });
+    FActionDelete = MakePageAction(this, &FBusy, QStringLiteral("ActionDelete"), QStringLiteral("Видалити"),
+                                   [this] { DeleteSelected(); });
     FListMenu = new QMenu(this);
     FListMenu->setObjectName(QStringLiteral("PopupMenu"));
     FListMenu->addAction(FActionSelectAll);
@@ -173,7 +158,8 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
         const auto Period = static_cast<TFilterPeriod>(I);
         QAction* Action = FPeriodMenu->addAction(FilterPeriodCaption(Period));
         Action->setObjectName(QString::fromLatin1(PeriodNames[I]));
-        connect(Action, &QAction::triggered, this, [this, Period] { Guarded([&] { SetFilterPeriod(Period); }); });
+        connect(Action, &QAction::triggered, this,
+                [this, Period] { RunPageAction(this, &FBusy, [&] { SetFilterPeriod(Period); }); });
     }
 
     auto* Footer = new QHBoxLayout;
@@ -336,7 +322,7 @@ void TFrameSavedTickets::ViewJournalCell(const QModelIndex& Index)
 
 void TFrameSavedTickets::ViewTicket(int32_t Id)
 {
-    Guarded([&] {
+    RunPageAction(this, &FBusy, [&] {
         TTicket Ticket;
         // Gone meanwhile (deleted from another page): the page shows what is there.
         if (!GetTicket(Id, Ticket) || ShowTicket(Ticket))

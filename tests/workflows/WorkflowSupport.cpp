@@ -1,5 +1,6 @@
 #include "WorkflowSupport.h"
 
+#include "GuiTest.h"
 #include "TestPki.h"
 #include "uEmailAccount.h"
 #include "uFactories.h"
@@ -270,21 +271,7 @@ void DoubleClick(QWidget* Widget, const QPoint& At)
     QTest::mouseRelease(Widget, Qt::LeftButton, {}, At);
 }
 
-void OnModal(const std::function<void(QWidget*)>& Action)
-{
-    auto* Timer = new QTimer;
-    auto Deadline = std::make_shared<int>(500);
-    QObject::connect(Timer, &QTimer::timeout, [Timer, Deadline, Action] {
-        QWidget* Modal = QApplication::activeModalWidget();
-        if (!Modal && --*Deadline > 0)
-            return;
-        Timer->stop();
-        Timer->deleteLater();
-        if (Modal)
-            Action(Modal);
-    });
-    Timer->start(20);
-}
+void OnModal(const std::function<void(QWidget*)>& Action) { AnswerModal(Action); }
 
 QStringList PdfText(const QString& FileName)
 {
