@@ -75,35 +75,6 @@ bool AskAboutSchemaFailures(const std::vector<IDocumentPtr>& Documents, QWidget*
     return true;
 }
 
-// A push button that shows an action: its text, enabled state and trigger.
-class TActionButton : public QPushButton {
-public:
-    explicit TActionButton(QWidget* Parent) : QPushButton(Parent)
-    {
-        connect(this, &QPushButton::clicked, this, [this] {
-            if (FAction)
-                FAction->trigger();
-        });
-    }
-    void SetAction(QAction* Action)
-    {
-        if (FAction)
-            disconnect(FAction, nullptr, this, nullptr);
-        FAction = Action;
-        connect(Action, &QAction::changed, this, [this] { Update(); });
-        Update();
-    }
-    QAction* Action() const { return FAction; }
-
-private:
-    void Update()
-    {
-        setText(FAction->text());
-        setEnabled(FAction->isEnabled());
-    }
-    QAction* FAction = nullptr;
-};
-
 } // namespace
 
 // The two columns of the report list over the page's documents.

@@ -114,7 +114,8 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
         UpdateSortIndicator();
     });
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameSavedTickets::ShowListMenu);
-    connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewRow);
+    // A row opens with a double click or, from the keyboard, Enter.
+    connect(FList, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewRow);
     Layout->addWidget(FList, 1);
 
     FJournalModel = new TReportJournalModel(this);
@@ -140,7 +141,7 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
         FJournalModel->ClickColumn(Column);
         UpdateSortIndicator();
     });
-    connect(FJournal, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewJournalCell);
+    connect(FJournal, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewJournalCell);
     FJournal->setVisible(false);
     Layout->addWidget(FJournal, 1);
 
