@@ -290,6 +290,9 @@ TEST_F(KeyboardJourney, FirstDayWithTheKeyboardAlone)
     EXPECT_EQ(FAsked, QStringList(FKeys.keys()));
     EXPECT_EQ(ReadMails(Mail().Messages(U("vey"))).value(0).Names, Reports);
     Shot(&Window, U("kb_05_reports_sent"));
+    // The focus is back on the button that started the work, now "Завершити".
+    ActivateTopWindow();
+    EXPECT_TRUE(Is(Focused(), U("ButtonMain"))) << Describe(Focused());
     TabTo(U("ButtonMain"));
     Press(Qt::Key_Space);
     ASSERT_TRUE(WaitFor([&] { return Window.PageIndex() == TqorMainForm::PageStart; }));
@@ -315,6 +318,8 @@ TEST_F(KeyboardJourney, FirstDayWithTheKeyboardAlone)
                            [](const IDocumentPtr& Document) { return TicketStateText(Document) == U("Відкритий"); });
     }));
     Shot(&Window, U("kb_07_receipts_opened"));
+    ActivateTopWindow();
+    EXPECT_TRUE(Is(Focused(), U("ButtonMain"))) << Describe(Focused());
     const QString Report = QFileInfo(Reports[0]).completeBaseName();
     TabTo(U("ListTickets"));
     ArrowTo(Child<QTreeView>(Tickets, "ListTickets"), Report + U("-2.xml"));
