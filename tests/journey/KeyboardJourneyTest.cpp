@@ -13,6 +13,7 @@
 #include "uPreloaderForm.h"
 #include "uProfileEditForm.h"
 #include "uReceiveTicketsForm.h"
+#include "uSavedTickets.h"
 #include "uSendReportsForm.h"
 #include "uTicketFiles.h"
 #include "uViewTicketForm.h"
@@ -81,7 +82,12 @@ void Press(int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier)
     Modifiers |= Qt::KeyboardModifiers(Key & Qt::KeyboardModifierMask);
     Key &= ~Qt::KeyboardModifierMask;
     ActivateTopWindow();
-    QWidget* Target = Focused();
+    // An open menu takes the keys, as the platform hands them to it.
+    QWidget* Target = QApplication::activePopupWidget();
+    if (!Target)
+        Target = Focused();
+    else if (Target->focusWidget())
+        Target = Target->focusWidget();
     ASSERT_NE(Target, nullptr) << "no control has the focus for "
                                << QKeySequence(Key | Modifiers).toString().toStdString();
     if (Key <= 0xff) {
@@ -354,6 +360,16 @@ TEST_F(KeyboardJourney, FirstDayWithTheKeyboardAlone)
     ArrowTo(Child<QTreeView>(Saved, "ListTickets"), Report + U("-2"));
     Shot(&Window, U("kb_09_saved"));
     ViewReceiptTwo(U("kb_10_saved_receipt"));
+    // The period: its menu opens from the keyboard; today's receipts are all of them.
+    TabTo(U("LabelPeriod"));
+    Press(Qt::Key_Return);
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr) << "Enter opens no period menu";
+    Press(Qt::Key_Down);
+    Press(Qt::Key_Down);
+    Shot(QApplication::activePopupWidget(), U("kb_11_period_menu"));
+    Press(Qt::Key_Return);
+    EXPECT_EQ(Child<QLabel>(Saved, "LabelPeriod")->text(), FilterPeriodCaption(fpToday));
+    EXPECT_EQ(Child<QLabel>(Saved, "LabelCount")->text(), U("Всього квитанцій: %1").arg(Reports.size() * 3));
     TabTo(U("ButtonBack"));
     Press(Qt::Key_Space);
     EXPECT_TRUE(WaitFor([&] { return Window.PageIndex() == TqorMainForm::PageStart; }));
