@@ -26,7 +26,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
