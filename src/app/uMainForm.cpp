@@ -276,7 +276,9 @@ void TqorMainForm::CreateMenus()
     MenuHelp->addSeparator();
     MenuHelp->addAction(ActionFeedback);
 
-    // The tool bar's menus open with Alt and the underlined letter too.
+    // The tool bar's menus open with Alt and the underlined letter too, and
+    // so does the first day's only item, the new enterprise.
+    ActionProfileAdd->setIconText(QStringLiteral("&Нове підприємство"));
     ActionProfileChange->setIconText(QStringLiteral("&Підприємство"));
     MenuContracts->menuAction()->setIconText(QStringLiteral("&Договори та заяви"));
     MenuCrypto->menuAction()->setIconText(QStringLiteral("&Криптобібліотека"));

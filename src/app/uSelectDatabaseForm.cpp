@@ -154,7 +154,6 @@ TFormDatabaseSelect::TFormDatabaseSelect(QWidget* Owner) : QDialog(Owner)
     auto* Buttons = new QDialogButtonBox;
     auto* ButtonOK = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
-    ButtonOK->setDefault(true);
     auto* ButtonCancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
 
@@ -170,6 +169,9 @@ TFormDatabaseSelect::TFormDatabaseSelect(QWidget* Owner) : QDialog(Owner)
     Layout->addLayout(Server);
     Layout->addStretch(1);
     Layout->addWidget(Buttons);
+    // Made default once it is inside the dialog, so that the dialog keeps it
+    // as its own when another button has the focus for a while.
+    ButtonOK->setDefault(true);
 
     connect(ButtonChange, &QPushButton::clicked, this, [this] { ButtonChangeClick(); });
     connect(ButtonCheck, &QPushButton::clicked, this, [this] { ButtonCheckClick(); });

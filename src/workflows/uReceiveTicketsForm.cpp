@@ -103,7 +103,7 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent)
     FList->header()->resizeSection(0, 420);
     FList->setAcceptDrops(false);
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameTickets::ShowListMenu);
-    connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameTickets::ViewRow);
+    connect(FList, &QAbstractItemView::activated, this, &TFrameTickets::ViewRow); // double click or Enter
     connect(FList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (FBusy.Busy())
             return;

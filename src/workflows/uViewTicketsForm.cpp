@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -22,7 +23,8 @@ namespace kelvora {
 
 namespace {
 
-// The clickable period label opens its menu.
+// The period label opens its menu on a click, or from the keyboard (it is in
+// the Tab order) on Enter, Space or Down.
 class TPeriodClick : public QObject {
 public:
     TPeriodClick(QObject* Parent, std::function<void()> OnClick) : QObject(Parent), FOnClick(std::move(OnClick)) {}
@@ -34,6 +36,13 @@ protected:
             static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
             FOnClick();
             return true;
+        }
+        if (Event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(Event)->modifiers() == Qt::NoModifier) {
+            const int Key = static_cast<QKeyEvent*>(Event)->key();
+            if (Key == Qt::Key_Return || Key == Qt::Key_Enter || Key == Qt::Key_Space || Key == Qt::Key_Down) {
+                FOnClick();
+                return true;
+            }
         }
         return QObject::eventFilter(Watched, Event);
     }
@@ -105,7 +114,8 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
         });
     });
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameSavedTickets::ShowListMenu);
-    connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewRow);
+    // A row opens with a double click or, from the keyboard, Enter.
+    connect(FList, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewRow);
     Layout->addWidget(FList, 1);
 
     FJournalModel = new TReportJournalModel(this);
@@ -131,7 +141,7 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
             UpdateSortIndicator();
         });
     });
-    connect(FJournal, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewJournalCell);
+    connect(FJournal, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewJournalCell);
     FJournal->setVisible(false);
     Layout->addWidget(FJournal, 1);
 
@@ -176,6 +186,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     QPalette LinkPalette = FLabelPeriod->palette();
     LinkPalette.setColor(QPalette::WindowText, LinkPalette.color(QPalette::Link));
     FLabelPeriod->setPalette(LinkPalette);
+    // Reached with Tab like a link; a dotted frame shows the focus.
+    FLabelPeriod->setFocusPolicy(Qt::StrongFocus);
+    FLabelPeriod->setStyleSheet(
+        QStringLiteral("QLabel { border: 1px solid transparent; } QLabel:focus { border: 1px dotted palette(text); }"));
     FLabelPeriod->installEventFilter(new TPeriodClick(FLabelPeriod, [this] { ShowPeriodMenu(); }));
     auto* ButtonBack = new QPushButton(QStringLiteral("Назад"), this);
     ButtonBack->setObjectName(QStringLiteral("ButtonBack"));
