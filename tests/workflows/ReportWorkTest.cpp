@@ -608,5 +608,35 @@ TEST_F(ReportPeerSendingTest, ARefusedMailMarksItsReportsAndTheOthersStillGo)
     }
 }
 
+// A mail whose reports cannot be recorded stops the sending before the next
+// mail, with an error naming them; none of them is half-recorded.
+TEST_F(ReportPeerSendingTest, AMailWhoseReportsCannotBeRecordedStopsTheSending)
+{
+    const QString Second = VeyName(Code, "J0100108", 2);
+    CreateQuery(QString())->Exec("create trigger FULL_DISK before insert on SENT_REPORT when new.FILE_NAME = '" +
+                                 Second + "' begin select raise(abort, 'database or disk is full'); end");
+    TSmtpPeer Peer;
+    const std::vector<IDocumentPtr> Documents = {Protected(VeyName(Code, "J0100108", 1)), Protected(Second),
+                                                 Protected(DksName(Code, 1))};
+    TReportSending Sending(Sender(Peer), "buh@example.test", Profile.Id);
+    try {
+        Sending.Run(Documents, {});
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& E) {
+        // The store's own words for the reason, whatever they add.
+        const QString Text = E.Message();
+        EXPECT_TRUE(Text.startsWith(SentNotRecordedText({}, QString()).section(':', 0, 0) + ": ") &&
+                    Text.contains("database or disk is full") &&
+                    Text.contains(VeyName(Code, "J0100108", 1) + "\r\n" + Second + "\r\n"))
+            << Text.toStdString();
+    }
+    EXPECT_EQ(Peer.Mails, 1);
+    EXPECT_EQ(Sending.SentCount(), 2);
+    EXPECT_EQ(Documents[1]->GetStatus(), dsSended); // the server took it: never offered again in this visit
+    EXPECT_EQ(Documents[2]->GetStatus(), dsProtected);
+    TSentReports Records;
+    EXPECT_FALSE(GetSentReports(Profile.Id, Records));
+}
+
 } // namespace
 } // namespace kelvora
