@@ -7,6 +7,7 @@
 #include "uInterfaces.h"
 #include "uReportFiles.h"
 
+#include <QHash>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -61,8 +62,16 @@ inline const QString ReportSentAttribute = QStringLiteral("SENT");
 // it was saved in. A report whose content the profile (ProfileId, 0 for
 // none) already sent is "sent", with the date. A file that cannot be read
 // is logged and left out.
+// Hashes (Hashes, kept by the caller between listings) are taken again only
+// for files whose path, size or time of change differ from the listing
+// before; the entries of files no longer listed are dropped.
+struct TContentHash {
+    TFileStamp Stamp; // the file when it was hashed
+    QString Hash;
+};
+using TContentHashes = QHash<QString, TContentHash>;
 std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBetweenFiles& Between = {},
-                                            int ProfileId = 0);
+                                            int ProfileId = 0, TContentHashes* Hashes = nullptr);
 // The SHA-256 of a file, read piece by piece; empty when it cannot be read.
 QString FileContentHash(const QString& Path);
 

@@ -275,15 +275,34 @@ TEST_F(ReportWorkTest, ListingReadsNoReportAndKnowsTheSentOnes)
         return Statm.readAll().split(' ').value(1).toLongLong() * 4096;
     };
     const qint64 Before = Resident();
-    const std::vector<TLoadedReport> Loaded = LoadReportFolder(Work, {}, Profile.Id);
+    TContentHashes Hashes;
+    std::vector<TLoadedReport> Loaded = LoadReportFolder(Work, {}, Profile.Id, &Hashes);
     EXPECT_LT(Resident() - Before, qint64(64) << 20);
     ASSERT_EQ(Loaded.size(), 3u);
-    std::map<QString, TDocumentStatus> States;
-    for (const TLoadedReport& Report : Loaded)
-        States[ExtractFileName(Report.Document->GetName()->GetFileName())] = Report.Document->GetStatus();
-    EXPECT_EQ(States[VeyName(Code, "J0100108", 1)], dsSended);
-    EXPECT_EQ(States[VeyName(Code, "J0100108", 2)], dsReaded);
-    EXPECT_EQ(States[VeyName(Code, "J0100108", 3)], dsReaded);
+    const auto States = [&] {
+        std::map<QString, TDocumentStatus> Result;
+        for (const TLoadedReport& Report : Loaded)
+            Result[ExtractFileName(Report.Document->GetName()->GetFileName())] = Report.Document->GetStatus();
+        return Result;
+    };
+    EXPECT_EQ(States(), (std::map<QString, TDocumentStatus>{{VeyName(Code, "J0100108", 1), dsSended},
+                                                            {VeyName(Code, "J0100108", 2), dsReaded},
+                                                            {VeyName(Code, "J0100108", 3), dsReaded}}));
+
+    // Listed again with the hashes of the listing before: an unchanged copy
+    // keeps its hash, a changed one is hashed again (here: replaced by the
+    // sent content, so it shows as sent), a copy gone leaves the hashes.
+    ASSERT_EQ(Hashes.size(), 3);
+    Hashes[Large].Hash = "kept";
+    WriteFile("data/reports/" + Code + "/" + VeyName(Code, "J0100108", 2), Content);
+    QFile::remove(Work + VeyName(Code, "J0100108", 1));
+    Loaded = LoadReportFolder(Work, {}, Profile.Id, &Hashes);
+    EXPECT_EQ(States(), (std::map<QString, TDocumentStatus>{{VeyName(Code, "J0100108", 2), dsSended},
+                                                            {VeyName(Code, "J0100108", 3), dsReaded}}));
+    EXPECT_EQ(Loaded[1].Document->GetAttributes()->GetValue(ReportHashAttribute).ToString(), "kept");
+    QStringList Paths = Hashes.keys();
+    Paths.sort();
+    EXPECT_EQ(Paths, (QStringList{Work + VeyName(Code, "J0100108", 2), Large}));
 }
 
 TEST_F(ReportWorkTest, LoadingRestoresSavedStates)
