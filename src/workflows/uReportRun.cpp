@@ -92,6 +92,7 @@ void TReportRun::Reset(const TProfile& Profile)
     FDocuments.clear();
     FStamps.clear();
     FModel->endResetModel();
+    FHashes.clear();
     FProtection = TProtection();
     FKey = TCertOwnerInfo();
     FSignatures.clear();
@@ -180,7 +181,7 @@ void TReportRun::LoadWorkFolder()
             std::vector<TLoadedReport> Loaded;
             InBusy(QStringLiteral("Зчитування звітів. Зачекайте..."), [&] {
                 Loaded = LoadReportFolder(
-                    Folder, [this] { Between(); }, FProfile.Id);
+                    Folder, [this] { Between(); }, FProfile.Id, &FHashes);
             });
             for (TLoadedReport& Report : Loaded) {
                 Documents.push_back(std::move(Report.Document));

@@ -184,6 +184,7 @@ private:
     TReportRunHost FHost;
     std::vector<IDocumentPtr> FDocuments;
     std::vector<TFileStamp> FStamps; // the working copies as read, by row
+    TContentHashes FHashes;          // of the working copies, for the next listing of this visit
     std::unique_ptr<TReportListModel> FModel;
     TProtection FProtection;
     TCertOwnerInfo FKey; // the key read last

@@ -459,8 +459,15 @@ void TFrameReports::TimerAfterSignExecute()
     const QStringList& Signatures = FRun->Signatures();
     for (int I = 0; I < Signatures.size(); ++I)
         Keys += QStringLiteral("\r\n%1. %2").arg(QString::number(I + 1), Signatures[I]);
-    const QString Count = QString::number(FRun->Documents().size());
+    // The reports the answer acts on: those a sending would mail now (not
+    // the ones sent before or left out of signing), or those saved (all but
+    // the ones left out).
     const TAfterSignAction After = FRun->Profile().SignAfterAction;
+    const std::vector<IDocumentPtr>& Documents = FRun->Documents();
+    const QString Count =
+        QString::number(std::count_if(Documents.begin(), Documents.end(), [After](const IDocumentPtr& Document) {
+            return After == asSendWiaEmail ? Document->GetStatus() == dsProtected : Document->GetStatus() != dsError;
+        }));
     if (After == asSaveToFile) {
         if (AskYesNo(QStringLiteral("Звіти підписані такими ключами: \r\n%1\r\n\r\nЗберегти всі звіти (%2) на жорсткий "
                                     "диск?")
