@@ -1,8 +1,9 @@
 // The receipt workflows at volume, each beside a baseline measured in the
 // same run:
-//  - opening 1,000 receipts through the receipt page's passes (strip the
-//    layers, verify, decrypt, verify) against the same CMS work done directly
-//    with OpenSSL, with the longest stretch between two served event loops;
+//  - opening 1,000 receipts through the receipt page's run (its passes strip
+//    the layers, verify, decrypt, verify) against the same CMS work done
+//    directly with OpenSSL, with the longest stretch between two served event
+//    loops;
 //  - the saved-receipts page over 100,000 stored receipts of 4 KB: opening it
 //    (read, filter, fill, sort) against GetTickets alone on the same file,
 //    then changing the period and the sort column; peak memory.
@@ -12,8 +13,9 @@
 #include "uCorePath.h"
 #include "uDateTime.h"
 #include "uFactories.h"
+#include "uProfile.h"
 #include "uTicket.h"
-#include "uTicketOpening.h"
+#include "uTicketRun.h"
 #include "uTransportContainer.h"
 #include "uViewTicketsForm.h"
 
@@ -176,8 +178,12 @@ int gOpened = 0;
 
 void BM_OpenReceipts(benchmark::State& State)
 {
-    QTemporaryDir Folder;
-    const QStringList Files = MakeReceipts(Folder.path());
+    TProfile Profile;
+    Profile.Name = QStringLiteral("ТОВ \"Демо 12345678\"");
+    Profile.Code = QStringLiteral("12345678");
+    Profile.SignType = stSignTwo;
+    AddProfile(Profile);
+    const QStringList Files = MakeReceipts(GetTicketsFolder(Profile.Code).chopped(1));
     QList<QByteArray> Bytes;
     for (const QString& File : Files) {
         QFile In(File);
@@ -194,16 +200,24 @@ void BM_OpenReceipts(benchmark::State& State)
             DirectOpened += Direct.OpenReceipt(Receipt).isEmpty() ? 0 : 1;
         BestDirect = std::min(BestDirect, CpuSeconds() - T0);
 
-        TTicketDocuments Documents;
-        for (const QString& File : Files)
-            Documents.push_back(CreateDocument(File));
-        const ICryptoManagerPtr Crypto = WithKey(QStringLiteral("12345678-stamp"));
+        TTicketRun Run(Profile.Id); // reads the working folder
         QElapsedTimer Gap;
-        Gap.start();
         double Longest = 0;
         int Served = 0;
-        double StretchCpu = CpuSeconds();
-        const TServeMessages Serve = [&] {
+        double StretchCpu = 0;
+        TTicketRun::TOpenEvents Events;
+        // The clocks start once the key is read.
+        Events.ReadKey = [&](const QString& Caption, TCertOwnerInfo& Info) {
+            test::SupplyKey(QStringLiteral("12345678-stamp"));
+            const bool Read = GetCryptoManager()->ReadPrivateKeyInfo(Info, Caption);
+            if (!Read)
+                std::fprintf(stderr, "key: %s\n", qPrintable(GetCryptoManager()->GetLastError()));
+            T0 = StretchCpu = CpuSeconds();
+            Gap.start();
+            return Read;
+        };
+        Events.Error = [](const QString& Text) { std::fprintf(stderr, "%s\n", qPrintable(Text)); };
+        Events.Serve = [&] {
             const double Stretch = double(Gap.nsecsElapsed()) / 1e6;
             const double Cpu = (CpuSeconds() - StretchCpu) * 1000;
             if (Stretch > Longest) {
@@ -217,18 +231,13 @@ void BM_OpenReceipts(benchmark::State& State)
             Gap.restart();
             StretchCpu = CpuSeconds();
         };
-        int Errors = 0;
-        T0 = CpuSeconds();
-        OpenTicketsPass(Documents, {daVEY, daDKS}, false, Crypto, Errors, {}, Serve);
-        OpenTicketsPass(Documents, {daPFU, daVEY, daDKS}, true, Crypto, Errors, {}, Serve);
-        OpenTicketsPass(Documents, {daPFU, daVEY, daDKS}, false, Crypto, Errors, {}, Serve);
-        FinishOpenedTickets(Documents, Crypto);
+        const bool Opened = Run.Open(Events);
         BestPasses = std::min(BestPasses, CpuSeconds() - T0);
         gLongestGapMs = std::max(gLongestGapMs, std::max(Longest, double(Gap.nsecsElapsed()) / 1e6));
         gOpened = 0;
-        for (const IDocumentPtr& Document : Documents)
+        for (const IDocumentPtr& Document : Run.Documents())
             gOpened += Document->GetStatus() == dsOpened ? 1 : 0;
-        if (gOpened != Receipts || DirectOpened != Receipts)
+        if (!Opened || gOpened != Receipts || DirectOpened != Receipts)
             State.SkipWithError("opening failed");
     }
     gPassesCpu = BestPasses;

@@ -20,6 +20,12 @@ namespace kelvora {
 
 using TExceptionHandler = std::function<void(const std::exception&)>;
 
+// The program-wide handler of an exception that no action caught: logs it to
+// the exception log, opens the problem report, and thanks the user when the
+// report was sent. Never raises. An exception that escapes while the problem
+// report is open is only logged. (Defined beside the problem report.)
+void HandleUncaughtException(const std::exception& E);
+
 // The handler of exceptions that no action caught; HandleUncaughtException
 // (exception log and problem report) unless replaced. An empty handler puts
 // the default back; the previous one is returned.

@@ -1,5 +1,7 @@
 #include "uBusyGuard.h"
 
+#include <QApplication>
+
 namespace kelvora {
 
 namespace {
@@ -24,8 +26,15 @@ ISplashPtr TBusyCounter::Splash()
 void TBusyCounter::Enter(const QString& Message)
 {
     ++gOpenSections;
-    if (FCount++ == 0 && OnBlockChanged)
-        OnBlockChanged(true);
+    if (FCount++ == 0) {
+        // The owner's window remembers its focus while another window (a
+        // key dialog that just closed) is still active.
+        FFocus = QApplication::focusWidget();
+        if (!FFocus && FOwner)
+            FFocus = FOwner->window()->focusWidget();
+        if (OnBlockChanged)
+            OnBlockChanged(true);
+    }
     if (!Message.isEmpty())
         Splash()->ShowMessage(Message);
 }
@@ -41,6 +50,9 @@ void TBusyCounter::Leave()
         FSplash->Hide();
     if (OnBlockChanged)
         OnBlockChanged(false);
+    if (FFocus && FFocus != QApplication::focusWidget() && FFocus->isEnabled() && FFocus->isVisible())
+        FFocus->setFocus(Qt::OtherFocusReason);
+    FFocus = nullptr;
 }
 
 TBusySection::TBusySection(TBusyCounter& Counter, const QString& Message) : FCounter(Counter)

@@ -15,11 +15,11 @@
 
 #include "uSplashForm.h"
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
-
-class QWidget;
 
 namespace kelvora {
 
@@ -44,6 +44,7 @@ private:
     void Leave();
     QWidget* FOwner;
     ISplashPtr FSplash;
+    QPointer<QWidget> FFocus; // the control that had the focus when the work began
     int FCount = 0;
 };
 

@@ -9,6 +9,7 @@
 #include "uCrypto.h"
 #include "uDataVerify.h"
 #include "uDialogs.h"
+#include "uException.h"
 #include "uFactories.h"
 #include "uProfile.h"
 #include "uProfileEditForm.h"
@@ -18,9 +19,9 @@
 #include "uSelectInputFolderForm.h"
 #include "uSendReportsForm.h"
 #include "uShellTools.h"
-#include "uUpdaterImpl.h"
 #include "uUtils.h"
 #include "uViewTicketsForm.h"
+#include "uWorkPage.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -58,8 +59,6 @@ QIcon Icon(const QString& Name)
     return *Found;
 }
 
-QString Message(const std::exception& E) { return QString::fromUtf8(E.what()); }
-
 // Menu captions show "&" as a mnemonic marker; a profile's name is shown as typed.
 QString MenuText(const QString& Text)
 {
@@ -74,7 +73,7 @@ ICryptoManagerPtr CryptoManager(QWidget* Owner)
     try {
         return GetCryptoManager();
     } catch (const std::exception& E) {
-        ShowError(Message(E), Owner);
+        ShowError(ExceptionText(E), Owner);
         return nullptr;
     }
 }
@@ -148,7 +147,7 @@ QAction* TqorMainForm::MakeAction(const char* Name, const QString& Caption, cons
                 return;
             if ((Guards & gProfile) && FCurrentProfileId <= 0)
                 return;
-            RunGuarded([this, Handler] { (this->*Handler)(); });
+            RunPageAction(this, nullptr, [this, Handler] { (this->*Handler)(); });
         });
     return Action;
 }
@@ -277,7 +276,9 @@ void TqorMainForm::CreateMenus()
     MenuHelp->addSeparator();
     MenuHelp->addAction(ActionFeedback);
 
-    // The tool bar's menus open with Alt and the underlined letter too.
+    // The tool bar's menus open with Alt and the underlined letter too, and
+    // so does the first day's only item, the new enterprise.
+    ActionProfileAdd->setIconText(QStringLiteral("&Нове підприємство"));
     ActionProfileChange->setIconText(QStringLiteral("&Підприємство"));
     MenuContracts->menuAction()->setIconText(QStringLiteral("&Договори та заяви"));
     MenuCrypto->menuAction()->setIconText(QStringLiteral("&Криптобібліотека"));
@@ -547,7 +548,7 @@ bool TqorMainForm::TrySaveSetting(const QString& Name, const QString& Value)
         FSettingsFailureShown = true;
         ShowError(QStringLiteral("Не вдалося зберегти налаштування програми: %1\r\n\r\nЗміни налаштувань не буде "
                                  "збережено до наступного запуску.")
-                      .arg(Message(E)),
+                      .arg(ExceptionText(E)),
                   this);
         return false;
     }
@@ -566,7 +567,7 @@ void TqorMainForm::ReloadProfiles()
         ShowProfileState(-1);
         RebuildProfileMenu();
         BlockGUI(false);
-        ShowError(QStringLiteral("Не вдалося прочитати профілі підприємств: %1").arg(Message(E)), this);
+        ShowError(QStringLiteral("Не вдалося прочитати профілі підприємств: %1").arg(ExceptionText(E)), this);
         return;
     }
     for (const TProfile& Profile : Stored)
@@ -647,8 +648,9 @@ void TqorMainForm::RebuildProfileMenu()
             Entry->setCheckable(true);
             Entry->setChecked(Profile.second == FCurrentProfileId);
             FProfileGroup->addAction(Entry);
-            QObject::connect(Entry, &QAction::triggered, this,
-                             [this, Entry] { RunGuarded([this, Entry] { ProfileEntryExecute(Entry); }); });
+            QObject::connect(Entry, &QAction::triggered, this, [this, Entry] {
+                RunPageAction(this, nullptr, [this, Entry] { ProfileEntryExecute(Entry); });
+            });
             const QList<QAction*> Existing = FProfileMenu->actions();
             FProfileMenu->insertAction(Existing.isEmpty() ? nullptr : Existing.first(), Entry);
             FProfileEntries.append(Entry);
@@ -885,7 +887,7 @@ void TqorMainForm::CheckDatabaseAndReload()
         VerifyDatabase();
     } catch (const std::exception& E) {
         GetSplash()->Hide();
-        ShowError(VerifyFailed.arg(Message(E)), this);
+        ShowError(VerifyFailed.arg(ExceptionText(E)), this);
     }
     ReloadProfiles();
 }

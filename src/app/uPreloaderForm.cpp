@@ -25,7 +25,7 @@ void CheckDatabase()
     try {
         GetConfiguration();
     } catch (const std::exception& E) {
-        throw Exception(QStringLiteral("не вдалося прочитати параметри програми: ") + QString::fromUtf8(E.what()));
+        throw Exception(QStringLiteral("не вдалося прочитати параметри програми: ") + ExceptionText(E));
     }
     VerifyDatabase();
 }
@@ -118,7 +118,7 @@ void TPreloaderForm::TimerTick()
     try {
         CheckDatabase();
     } catch (const std::exception& E) {
-        ShowError(QStringLiteral("Помилка перевірки цілісності даних: %1").arg(QString::fromUtf8(E.what())), this);
+        ShowError(QStringLiteral("Помилка перевірки цілісності даних: %1").arg(ExceptionText(E)), this);
     }
 
     try {
@@ -127,7 +127,7 @@ void TPreloaderForm::TimerTick()
         repaint();
         QCoreApplication::processEvents();
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
     }
 }
 

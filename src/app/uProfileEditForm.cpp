@@ -3,6 +3,7 @@
 #include "uCorePath.h"
 #include "uDialogs.h"
 #include "uEditorIcons.h"
+#include "uException.h"
 #include "uFactories.h"
 #include "uMailAccountEditForm.h"
 #include "uProfileRules.h"
@@ -414,7 +415,7 @@ bool TProfileEditForm::Save()
     } catch (const std::exception& E) {
         // Another client sharing the database deleted the profile, or the
         // database cannot be reached: told, and the editor stays open.
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         return false;
     }
     FProfile = Profile;

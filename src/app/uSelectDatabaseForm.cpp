@@ -4,6 +4,7 @@
 #include "uDatabaseProbe.h"
 #include "uDialogs.h"
 #include "uDisplayPath.h"
+#include "uException.h"
 #include "uFactories.h"
 
 #include <QDialogButtonBox>
@@ -153,7 +154,6 @@ TFormDatabaseSelect::TFormDatabaseSelect(QWidget* Owner) : QDialog(Owner)
     auto* Buttons = new QDialogButtonBox;
     auto* ButtonOK = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
-    ButtonOK->setDefault(true);
     auto* ButtonCancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
 
@@ -169,6 +169,9 @@ TFormDatabaseSelect::TFormDatabaseSelect(QWidget* Owner) : QDialog(Owner)
     Layout->addLayout(Server);
     Layout->addStretch(1);
     Layout->addWidget(Buttons);
+    // Made default once it is inside the dialog, so that the dialog keeps it
+    // as its own when another button has the focus for a while.
+    ButtonOK->setDefault(true);
 
     connect(ButtonChange, &QPushButton::clicked, this, [this] { ButtonChangeClick(); });
     connect(ButtonCheck, &QPushButton::clicked, this, [this] { ButtonCheckClick(); });
@@ -219,7 +222,7 @@ void TFormDatabaseSelect::ShowDatabaseOrError()
     } catch (const std::exception& E) {
         LabelProfilesCount->hide();
         LabelTicketsCount->hide();
-        LabelError->setText(QStringLiteral("Не вдалося прочитати базу даних: %1").arg(QString::fromUtf8(E.what())));
+        LabelError->setText(QStringLiteral("Не вдалося прочитати базу даних: %1").arg(ExceptionText(E)));
         LabelError->show();
     }
 }
@@ -237,7 +240,7 @@ void TFormDatabaseSelect::ButtonChangeClick()
     try {
         ShowDatabase();
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         FDatabasePath = Previous;
         ShowDatabaseOrError();
     }
@@ -259,7 +262,7 @@ void TFormDatabaseSelect::ButtonCheckClick()
         ShowDatabase();
         ButtonMove->setEnabled(!IsServerDatabase(GetDatabasePath()));
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         FDatabasePath = Previous;
         FServerPassword = PreviousPassword;
         ButtonMove->setEnabled(false);
@@ -277,7 +280,7 @@ void TFormDatabaseSelect::ButtonMoveClick()
         TTypedPassword Password(FServerPassword);
         MoveDatabaseToServer(File, FDatabasePath);
     } catch (const std::exception& E) {
-        ShowError(QStringLiteral("Дані не перенесено: %1").arg(QString::fromUtf8(E.what())), this);
+        ShowError(QStringLiteral("Дані не перенесено: %1").arg(ExceptionText(E)), this);
         return;
     }
     ShowDatabaseOrError();
@@ -298,7 +301,7 @@ void TFormDatabaseSelect::accept()
         TTypedPassword Password(IsServerDatabase(FDatabasePath) ? FServerPassword : QString());
         Probe = ProbeDatabase(FDatabasePath);
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         return;
     }
     if (!Probe.OwnTables && !Probe.Empty) {
@@ -316,7 +319,7 @@ void TFormDatabaseSelect::accept()
         if (IsServerDatabase(FDatabasePath) && !FServerPassword.isEmpty())
             SaveServerPassword(FDatabasePath, FServerPassword);
     } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
+        ShowError(ExceptionText(E), this);
         return;
     }
     SetDatabasePath(FDatabasePath);

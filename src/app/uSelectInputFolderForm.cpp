@@ -53,7 +53,6 @@ TFormInputFolder::TFormInputFolder(QWidget* Owner) : QDialog(Owner)
     auto* Buttons = new QDialogButtonBox;
     auto* ButtonOK = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
-    ButtonOK->setDefault(true);
     auto* ButtonCancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
 
@@ -64,6 +63,9 @@ TFormInputFolder::TFormInputFolder(QWidget* Owner) : QDialog(Owner)
     Layout->addWidget(Note);
     Layout->addStretch(1);
     Layout->addWidget(Buttons);
+    // Made default once it is inside the dialog, so that the dialog keeps it
+    // as its own when another button has the focus for a while.
+    ButtonOK->setDefault(true);
 
     connect(ButtonChangeFolder, &QToolButton::clicked, this, [this] { ButtonChangeFolderClick(); });
     connect(Buttons, &QDialogButtonBox::accepted, this, &TFormInputFolder::accept);

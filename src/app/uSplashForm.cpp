@@ -15,52 +15,44 @@
 
 namespace kelvora {
 
-namespace {
+// ---------------------------------------------------------------- TBusyAnimation
 
-// A painted spinner: twelve spokes whose brightness runs round.
-class TBusyAnimation : public QWidget {
-public:
-    explicit TBusyAnimation(QWidget* Parent) : QWidget(Parent)
-    {
-        setObjectName(QStringLiteral("Animate"));
-        setFixedSize(48, 48);
-        setCursor(Qt::WaitCursor);
-        FTimer.setInterval(80);
-        QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
-            FStep = (FStep + 1) % 12;
-            update();
-        });
+TBusyAnimation::TBusyAnimation(QWidget* Parent) : QWidget(Parent)
+{
+    setObjectName(QStringLiteral("Animate"));
+    setFixedSize(48, 48);
+    setCursor(Qt::WaitCursor);
+    FTimer.setInterval(80);
+    QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
+        FStep = (FStep + 1) % 12;
+        update();
+    });
+}
+
+void TBusyAnimation::Start() { FTimer.start(); }
+
+void TBusyAnimation::Stop() { FTimer.stop(); }
+
+bool TBusyAnimation::Running() const { return FTimer.isActive(); }
+
+void TBusyAnimation::paintEvent(QPaintEvent*)
+{
+    QPainter Painter(this);
+    Painter.setRenderHint(QPainter::Antialiasing);
+    Painter.translate(width() / 2.0, height() / 2.0);
+    const qreal Radius = qMin(width(), height()) / 2.0;
+    QColor Color = palette().color(QPalette::Highlight);
+    for (int I = 0; I < 12; ++I) {
+        const int Age = (FStep - I + 12) % 12;
+        Color.setAlphaF(1.0 - Age / 13.0);
+        QPen Pen(Color, Radius / 5.0, Qt::SolidLine, Qt::RoundCap);
+        Painter.setPen(Pen);
+        Painter.save();
+        Painter.rotate(I * 30.0);
+        Painter.drawLine(QPointF(0, -Radius * 0.45), QPointF(0, -Radius * 0.85));
+        Painter.restore();
     }
-    void Start() { FTimer.start(); }
-    void Stop() { FTimer.stop(); }
-    bool Running() const { return FTimer.isActive(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter Painter(this);
-        Painter.setRenderHint(QPainter::Antialiasing);
-        Painter.translate(width() / 2.0, height() / 2.0);
-        const qreal Radius = qMin(width(), height()) / 2.0;
-        QColor Color = palette().color(QPalette::Highlight);
-        for (int I = 0; I < 12; ++I) {
-            const int Age = (FStep - I + 12) % 12;
-            Color.setAlphaF(1.0 - Age / 13.0);
-            QPen Pen(Color, Radius / 5.0, Qt::SolidLine, Qt::RoundCap);
-            Painter.setPen(Pen);
-            Painter.save();
-            Painter.rotate(I * 30.0);
-            Painter.drawLine(QPointF(0, -Radius * 0.45), QPointF(0, -Radius * 0.85));
-            Painter.restore();
-        }
-    }
-
-private:
-    QTimer FTimer;
-    int FStep = 0;
-};
-
-} // namespace
+}
 
 // The indicator window: a framed child of its owner, kept centred in it.
 class TFormSplash : public QFrame {

@@ -5,13 +5,31 @@
 // nested event loops on the one thread while it is shown.
 
 #include <QString>
+#include <QTimer>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
 
-class QWidget;
-
 namespace kelvora {
+
+// A painted spinner (objectName "Animate"): twelve spokes whose brightness
+// runs round while it is started. The indicator shows it, and so does any
+// window that waits for work of its own (the problem report while sending).
+class TBusyAnimation : public QWidget {
+public:
+    explicit TBusyAnimation(QWidget* Parent);
+    void Start();
+    void Stop();
+    bool Running() const;
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+
+private:
+    QTimer FTimer;
+    int FStep = 0;
+};
 
 using TCancelHandler = std::function<void()>;
 

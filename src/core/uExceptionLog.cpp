@@ -114,13 +114,6 @@ QString ClassName(const std::exception& E)
     return Name;
 }
 
-QString MessageOf(const std::exception& E)
-{
-    if (auto Own = dynamic_cast<const Exception*>(&E))
-        return Own->Message();
-    return QString::fromUtf8(E.what());
-}
-
 // The system's short date and long time, without a time zone.
 QString LogDate()
 {
@@ -254,7 +247,7 @@ void TExceptionLogger::LogException(const std::exception& E)
     FException = &E;
     xmlNode* Node = AddChild(xmlDocGetRootElement(FXmlDoc.get()), "Exception");
     SetAttribute(Node, "Class", ClassName(E));
-    SetAttribute(Node, "Message", MessageOf(E));
+    SetAttribute(Node, "Message", ExceptionText(E));
     SetAttribute(Node, "Date", LogDate());
     AddProgram(Node);
     AddSystem(Node);
@@ -302,7 +295,7 @@ QString GetExceptionLogPath()
 void LogExceptionToFile(const std::exception& E)
 {
     try {
-        if (MessageOf(E).compare(QStringLiteral("External exception 406D1388"), Qt::CaseInsensitive) == 0)
+        if (ExceptionText(E).compare(QStringLiteral("External exception 406D1388"), Qt::CaseInsensitive) == 0)
             return;
         const std::lock_guard<std::mutex> Guard(gLogLock);
         TExceptionLogger Logger(GetExceptionLogPath());

@@ -49,6 +49,10 @@ IArchiveItemPtr CreateArchiveItem(const QString& FileName = QString());
 IBackupPtr CreateBackup();
 // The process-wide updater.
 IUpdaterPtr GetUpdater();
+// What the updater's InstallUpdate calls, after starting the installer, to
+// end the program. The window code sets it; until then the application's
+// event loop is ended.
+void SetQuitApplicationHook(std::function<void()> Hook);
 
 // ---------------------------------------------------------------- process-wide
 // Parse errors of an existing params.xml propagate; nothing is kept then.

@@ -1,5 +1,6 @@
 #include "uContract1391001.h"
 
+#include "uContractForm.h"
 #include "uDialogs.h"
 #include "uException.h"
 
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -72,29 +72,9 @@ const char* const kAgreementText = R"(
 )";
 
 // Which control takes the focus when a field fails its check.
-const char* FieldControl(const QString& Field)
-{
-    static const std::pair<const char*, const char*> Controls[] = {
-        {"HQEM", "EditHQEM"},   {"C_QEM_ORIG", "EditQEMORIG"}, {"HTIN", "EditHTIN"}, {"HBOS", "EditHBOS"},
-        {"HNAME", "EditHNAME"}, {"HTINQEM", "EditHTINQEM"},    {"HLOC", "EditHLOC"}};
-    for (const auto& [Name, Control] : Controls)
-        if (Field == QLatin1String(Name))
-            return Control;
-    return nullptr;
-}
-
-void Digits(QLineEdit* Edit, int MaxLength)
-{
-    Edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), Edit));
-    Edit->setMaxLength(MaxLength);
-}
-
-QLabel* Caption(const QString& Text, QWidget* Parent)
-{
-    auto* Label = new QLabel(Text, Parent);
-    Label->setWordWrap(true);
-    return Label;
-}
+const TFieldControl kFieldControls[] = {{"HQEM", "EditHQEM"}, {"C_QEM_ORIG", "EditQEMORIG"}, {"HTIN", "EditHTIN"},
+                                        {"HBOS", "EditHBOS"}, {"HNAME", "EditHNAME"},        {"HTINQEM", "EditHTINQEM"},
+                                        {"HLOC", "EditHLOC"}};
 
 QLineEdit* Repeat(const char* Name, QLineEdit* Source, QWidget* Parent)
 {
@@ -111,26 +91,29 @@ QLineEdit* Repeat(const char* Name, QLineEdit* Source, QWidget* Parent)
 
 } // namespace
 
-TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
+TFormReport1391001::TFormReport1391001(QWidget* Owner)
+    : TContractForm(Owner, kCategory1391001,
+                    QStringLiteral("Договір про визнання електронних документів для юридичних осіб"),
+                    QStringLiteral("Договір про визнання електронних документів для фізичних осіб"))
 {
     setObjectName(QStringLiteral("TFormReport1391001"));
     resize(860, 720);
 
     EditHNUM = AddEdit("EditHNUM");
-    Digits(EditHNUM, 7); // more digits would not fit the report's name
+    DigitsOnly(EditHNUM, 7); // more digits would not fit the report's name
     DateTimePicker1 = AddDate("DateTimePicker1");
     EditHQEM = AddEdit("EditHQEM", QStringLiteral("Назва органу Ostrevi України"));
     EditQEMORIG = AddEdit("EditQEMORIG", QStringLiteral("Код Ostrevi в яку подається документ"));
-    Digits(EditQEMORIG, 4);
+    DigitsOnly(EditQEMORIG, 4);
     EditQEMORIG->setMaximumWidth(70);
     EditHBOSQEM = AddEdit("EditHBOSQEM", QStringLiteral("Ініціали, прізвище"));
     EditHTIN = AddEdit("EditHTIN");
-    Digits(EditHTIN, 10);
+    DigitsOnly(EditHTIN, 10);
     EditHBOS = AddEdit("EditHBOS");
     EditH01G1S1 = AddEdit("EditH01G1S1");
     EditHNAME = AddEdit("EditHNAME", QStringLiteral("Назва організації"));
     EditHTINQEM = AddEdit("EditHTINQEM", QStringLiteral("Код за ЄДРПОУ"));
-    Digits(EditHTINQEM, 10);
+    DigitsOnly(EditHTINQEM, 10);
     EditHLOCQEM = AddEdit("EditHLOCQEM");
     EditHLOC = AddEdit("EditHLOC");
     DateTimePicker2 = AddDate("DateTimePicker2");
@@ -164,7 +147,7 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
     Parties->setColumnStretch(1, 1);
     int Row = 0;
     auto AddParty = [&](const QString& Text, QWidget* Field) {
-        Parties->addWidget(Caption(Text, this), Row, 0);
+        Parties->addWidget(WrappedLabel(Text, this), Row, 0);
         Parties->addWidget(Field, Row++, 1);
     };
     AddParty(QStringLiteral("Орган Ostrevi (назва органу)"), EditHQEM);
@@ -176,7 +159,7 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
     Parties->setColumnMinimumWidth(0, 340);
     Main->addLayout(Parties);
     Main->addWidget(
-        Caption(QStringLiteral("(далі - платник податків), разом - сторони, уклали цей договір про таке:"), this));
+        WrappedLabel(QStringLiteral("(далі - платник податків), разом - сторони, уклали цей договір про таке:"), this));
 
     // The agreement's sections.
     auto* Text = new QTextBrowser(this);
@@ -195,7 +178,7 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner) : QDialog(Owner)
     Sign->setColumnStretch(4, 1);
     Sign->setColumnMinimumWidth(2, 16);
     auto AddSide = [&](int Column, int At, const QString& Text, QWidget* Field) {
-        Sign->addWidget(Caption(Text, this), At, Column);
+        Sign->addWidget(WrappedLabel(Text, this), At, Column);
         Sign->addWidget(Field, At, Column + 1);
     };
     AddSide(0, 0, QStringLiteral("Орган Ostrevi:"), Repeat("EditSignHQEM", EditHQEM, this));
@@ -251,19 +234,7 @@ QDateEdit* TFormReport1391001::AddDate(const char* Name)
     return Edit;
 }
 
-void TFormReport1391001::SetProfileId(int Value) { FProfile = ReadContractProfile(Value, kCategory1391001); }
-
-void TFormReport1391001::showEvent(QShowEvent* Event)
-{
-    if (!FShown) {
-        FShown = true;
-        Fill(Initial1391001(FProfile, FIndividualPerson));
-        setWindowTitle(FIndividualPerson
-                           ? QStringLiteral("Договір про визнання електронних документів для фізичних осіб")
-                           : QStringLiteral("Договір про визнання електронних документів для юридичних осіб"));
-    }
-    QDialog::showEvent(Event);
-}
+void TFormReport1391001::FillInitial() { Fill(Initial1391001(FProfile, FIndividualPerson)); }
 
 void TFormReport1391001::Fill(const TData1391001& Data)
 {
@@ -307,33 +278,12 @@ void TFormReport1391001::ActionSaveExecute()
 {
     const TData1391001 Values = Data();
     const TContractCheck Check = Check1391001(Values);
-    if (!Check.Passed()) {
-        ShowWarning(Check.Message, this);
-        if (const char* Control = FieldControl(Check.Field))
-            if (auto* Edit = findChild<QWidget*>(QString::fromLatin1(Control)))
-                Edit->setFocus();
-        return;
-    }
-    try {
-        FDocumentPath = Save1391001(FProfile, FIndividualPerson, Values);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
-        return;
-    }
-    accept();
+    SaveChecked(Check, kFieldControls, [&] { return Save1391001(FProfile, FIndividualPerson, Values); });
 }
 
 bool ShowContract1391001(int ProfileId, bool PrivatePerson, QWidget* Owner)
 {
-    TFormReport1391001 Form(Owner ? Owner : ApplicationMainWindow());
-    try {
-        Form.SetProfileId(ProfileId);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), Owner);
-        return false;
-    }
-    Form.SetIndividualPerson(PrivatePerson);
-    return Form.exec() == QDialog::Accepted;
+    return ShowContractForm<TFormReport1391001>(ProfileId, PrivatePerson, Owner);
 }
 
 } // namespace kelvora

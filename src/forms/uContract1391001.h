@@ -4,7 +4,7 @@
 
 #include "uDocument1391001.h"
 
-#include <QDialog>
+#include "uContractForm.h"
 
 class QDateEdit;
 class QLineEdit;
@@ -14,34 +14,22 @@ namespace kelvora {
 // The agreement dialog: the parties, the agreement's text and the signature
 // block; "Зберегти" writes the document into the report page's working
 // folder of the profile.
-class TFormReport1391001 : public QDialog {
+class TFormReport1391001 : public TContractForm {
     Q_OBJECT
 public:
     explicit TFormReport1391001(QWidget* Owner = nullptr);
 
-    // Reads the profile; Exception when there is none.
-    void SetProfileId(int Value);
-    // True: the form of a private person; set before the dialog is shown.
-    void SetIndividualPerson(bool Value) { FIndividualPerson = Value; }
-
     // The fields as typed.
     TData1391001 Data() const;
-    // Where the last save wrote the document.
-    QString DocumentPath() const { return FDocumentPath; }
 
 protected:
-    void showEvent(QShowEvent* Event) override;
+    void FillInitial() override;
 
 private:
     void ActionSaveExecute();
     void Fill(const TData1391001& Data);
     QLineEdit* AddEdit(const char* Name, const QString& Hint = QString());
     QDateEdit* AddDate(const char* Name);
-
-    bool FIndividualPerson = false;
-    TProfile FProfile;
-    bool FShown = false;
-    QString FDocumentPath;
 
     QLineEdit* EditHNUM;
     QDateEdit* DateTimePicker1;

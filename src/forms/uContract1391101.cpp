@@ -1,5 +1,6 @@
 #include "uContract1391101.h"
 
+#include "uContractForm.h"
 #include "uDialogs.h"
 #include "uException.h"
 
@@ -11,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace kelvora {
@@ -19,33 +19,15 @@ namespace kelvora {
 namespace {
 
 // Which control takes the focus when a field fails its check.
-const char* FieldControl(const QString& Field)
-{
-    static const std::pair<const char*, const char*> Controls[] = {
-        {"HQEM", "EditHQEM"}, {"C_QEM_ORIG", "EditQEMORIG"}, {"HNAME", "EditHNAME"},
-        {"HTIN", "EditHTIN"}, {"HBOS", "EditHBOS"},          {"HTEL", "EditHTEL"}};
-    for (const auto& [Name, Control] : Controls)
-        if (Field == QLatin1String(Name))
-            return Control;
-    return nullptr;
-}
-
-void Digits(QLineEdit* Edit, int MaxLength)
-{
-    Edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), Edit));
-    Edit->setMaxLength(MaxLength);
-}
-
-QLabel* Caption(const QString& Text, QWidget* Parent)
-{
-    auto* Label = new QLabel(Text, Parent);
-    Label->setWordWrap(true);
-    return Label;
-}
+const TFieldControl kFieldControls[] = {{"HQEM", "EditHQEM"}, {"C_QEM_ORIG", "EditQEMORIG"}, {"HNAME", "EditHNAME"},
+                                        {"HTIN", "EditHTIN"}, {"HBOS", "EditHBOS"},          {"HTEL", "EditHTEL"}};
 
 } // namespace
 
-TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
+TFormReport1391101::TFormReport1391101(QWidget* Owner)
+    : TContractForm(Owner, kCategory1391101,
+                    QStringLiteral("Заява про реєстрацію електронного цифрового підпису для юридичних осіб."),
+                    QStringLiteral("Заява про реєстрацію електронного цифрового підпису для фізичних осіб."))
 {
     setObjectName(QStringLiteral("TFormReport1391101"));
 
@@ -55,15 +37,15 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
     DateTimePickerHFILL->setCalendarPopup(true);
     DateTimePickerHFILL->setAccessibleName(QStringLiteral("Дата заповнення"));
     EditHNUM = AddEdit(QStringLiteral("EditHNUM"));
-    Digits(EditHNUM, 7); // more digits would not fit the report's name
+    DigitsOnly(EditHNUM, 7); // more digits would not fit the report's name
     EditHNUM->setMaximumWidth(90);
     EditHQEM = AddEdit(QStringLiteral("EditHQEM"));
     EditQEMORIG = AddEdit(QStringLiteral("EditQEMORIG"));
-    Digits(EditQEMORIG, 4);
+    DigitsOnly(EditQEMORIG, 4);
     EditQEMORIG->setMaximumWidth(70);
     EditHNAME = AddEdit(QStringLiteral("EditHNAME"));
     EditHTIN = AddEdit(QStringLiteral("EditHTIN"));
-    Digits(EditHTIN, 10);
+    DigitsOnly(EditHTIN, 10);
     EditHTIN->setMaximumWidth(160);
 
     auto* Main = new QVBoxLayout(this);
@@ -84,13 +66,14 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
     Main->addLayout(Top);
 
     // The taxpayer.
-    Main->addWidget(Caption(QStringLiteral("Найменування - для юридичної особи, прізвище, ім'я, по батькові - для "
-                                           "фізичної особи"),
-                            this));
+    Main->addWidget(WrappedLabel(QStringLiteral("Найменування - для юридичної особи, прізвище, ім'я, по батькові - для "
+                                                "фізичної особи"),
+                                 this));
     Main->addWidget(EditHNAME);
-    Main->addWidget(Caption(QStringLiteral("Код за ЄДРПОУ та реєстраційний номер облікової картки платника податків "
-                                           "або серія та номер паспорту"),
-                            this));
+    Main->addWidget(
+        WrappedLabel(QStringLiteral("Код за ЄДРПОУ та реєстраційний номер облікової картки платника податків "
+                                    "або серія та номер паспорту"),
+                     this));
     Main->addWidget(EditHTIN);
 
     auto* Heading = new QLabel(QStringLiteral("Про реєстрація електронного цифрового підпису"), this);
@@ -100,9 +83,9 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
     Heading->setAlignment(Qt::AlignCenter);
     Main->addSpacing(6);
     Main->addWidget(Heading);
-    Main->addWidget(Caption(QStringLiteral("Прошу зареєструвати в інформаційному порталі податкової служби "
-                                           "сертифікати відповідальних осіб:"),
-                            this));
+    Main->addWidget(WrappedLabel(QStringLiteral("Прошу зареєструвати в інформаційному порталі податкової служби "
+                                                "сертифікати відповідальних осіб:"),
+                                 this));
 
     // The responsible persons.
     auto* Table = new QGridLayout;
@@ -118,7 +101,7 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner) : QDialog(Owner)
         TRowControls& Controls = FRows[Row];
         Controls.Name = AddEdit(QStringLiteral("EditT%1RG1").arg(N));
         Controls.Code = AddEdit(QStringLiteral("EditT%1RG2").arg(N));
-        Digits(Controls.Code, 10);
+        DigitsOnly(Controls.Code, 10);
         Controls.Position = AddEdit(QStringLiteral("EditT%1RG3").arg(N));
         Controls.Type = new QComboBox(this);
         Controls.Type->setObjectName(QStringLiteral("ComboBoxT%1RG4").arg(N));
@@ -190,19 +173,7 @@ QLineEdit* TFormReport1391101::AddEdit(const QString& Name)
     return Edit;
 }
 
-void TFormReport1391101::SetProfileId(int Value) { FProfile = ReadContractProfile(Value, kCategory1391101); }
-
-void TFormReport1391101::showEvent(QShowEvent* Event)
-{
-    if (!FShown) {
-        FShown = true;
-        Fill(Initial1391101(FProfile, FIndividualPerson));
-        setWindowTitle(FIndividualPerson
-                           ? QStringLiteral("Заява про реєстрацію електронного цифрового підпису для фізичних осіб.")
-                           : QStringLiteral("Заява про реєстрацію електронного цифрового підпису для юридичних осіб."));
-    }
-    QDialog::showEvent(Event);
-}
+void TFormReport1391101::FillInitial() { Fill(Initial1391101(FProfile, FIndividualPerson)); }
 
 void TFormReport1391101::Fill(const TData1391101& Data)
 {
@@ -252,33 +223,12 @@ void TFormReport1391101::ActionSaveExecute()
 {
     const TData1391101 Values = Data();
     const TContractCheck Check = Check1391101(Values);
-    if (!Check.Passed()) {
-        ShowWarning(Check.Message, this);
-        if (const char* Control = FieldControl(Check.Field))
-            if (auto* Edit = findChild<QWidget*>(QString::fromLatin1(Control)))
-                Edit->setFocus();
-        return;
-    }
-    try {
-        FDocumentPath = Save1391101(FProfile, FIndividualPerson, Values);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), this);
-        return;
-    }
-    accept();
+    SaveChecked(Check, kFieldControls, [&] { return Save1391101(FProfile, FIndividualPerson, Values); });
 }
 
 bool ShowContract1391101(int ProfileId, bool PrivatePerson, QWidget* Owner)
 {
-    TFormReport1391101 Form(Owner ? Owner : ApplicationMainWindow());
-    try {
-        Form.SetProfileId(ProfileId);
-    } catch (const std::exception& E) {
-        ShowError(QString::fromUtf8(E.what()), Owner);
-        return false;
-    }
-    Form.SetIndividualPerson(PrivatePerson);
-    return Form.exec() == QDialog::Accepted;
+    return ShowContractForm<TFormReport1391101>(ProfileId, PrivatePerson, Owner);
 }
 
 } // namespace kelvora

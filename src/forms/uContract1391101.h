@@ -4,7 +4,7 @@
 
 #include "uDocument1391101.h"
 
-#include <QDialog>
+#include "uContractForm.h"
 
 class QComboBox;
 class QDateEdit;
@@ -15,23 +15,16 @@ namespace kelvora {
 // The application dialog: the taxpayer, up to three responsible persons with
 // their signature types, the head, the executor and a telephone; "Зберегти"
 // writes the document into the report page's working folder of the profile.
-class TFormReport1391101 : public QDialog {
+class TFormReport1391101 : public TContractForm {
     Q_OBJECT
 public:
     explicit TFormReport1391101(QWidget* Owner = nullptr);
 
-    // Reads the profile; Exception when there is none.
-    void SetProfileId(int Value);
-    // True: the form of a private person; set before the dialog is shown.
-    void SetIndividualPerson(bool Value) { FIndividualPerson = Value; }
-
     // The fields as typed, the signature types as the texts shown.
     TData1391101 Data() const;
-    // Where the last save wrote the document.
-    QString DocumentPath() const { return FDocumentPath; }
 
 protected:
-    void showEvent(QShowEvent* Event) override;
+    void FillInitial() override;
 
 private:
     struct TRowControls {
@@ -44,11 +37,6 @@ private:
     void ActionSaveExecute();
     void Fill(const TData1391101& Data);
     QLineEdit* AddEdit(const QString& Name);
-
-    bool FIndividualPerson = false;
-    TProfile FProfile;
-    bool FShown = false;
-    QString FDocumentPath;
 
     QDateEdit* DateTimePickerHFILL;
     QLineEdit* EditHNUM;

@@ -1,14 +1,13 @@
 #include "uMailConnection.h"
 
+#include "uCaFile.h"
 #include "uCorePath.h"
 #include "uException.h"
 #include "uFactories.h"
 #include "uMailTools.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QNetworkProxy>
 #include <QSslConfiguration>
 #include <QTimer>
@@ -245,24 +244,12 @@ QSslConfiguration MailSslConfiguration(const QList<QSslCertificate>& ExtraCertif
 
 QList<QSslCertificate> MailCaCertificates()
 {
-    QString Path;
+    // A configuration that cannot be read leaves the system's certificates alone.
     try {
-        Path = GetConfiguration()->GetParam(QStringLiteral("mail_ca_file"), QString()).trimmed();
+        return ReadCaFile(QStringLiteral("mail_ca_file")).Certificates;
     } catch (const Exception&) {
         return {};
     }
-    if (Path.isEmpty())
-        return {};
-    if (QDir::isRelativePath(Path))
-        Path = GetConfigFolder() + Path;
-    QFile File(Path);
-    if (!File.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray Content = File.readAll();
-    QList<QSslCertificate> Result = QSslCertificate::fromData(Content, QSsl::Pem);
-    if (Result.isEmpty())
-        Result = QSslCertificate::fromData(Content, QSsl::Der);
-    return Result;
 }
 
 } // namespace kelvora

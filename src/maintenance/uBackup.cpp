@@ -55,13 +55,6 @@ constexpr qint64 kTextEntryLimit = 64 * 1024 * 1024;
 // stop a backup or a restore half-way.
 void BackupLog(const QString& Text) { TryLog(Text, QStringLiteral("backup")); }
 
-QString MessageOf(const std::exception& E)
-{
-    if (auto Own = dynamic_cast<const Exception*>(&E))
-        return Own->Message();
-    return QString::fromUtf8(E.what());
-}
-
 int NumberOr(const QString& Text, int Default)
 {
     bool Ok = false;
@@ -324,7 +317,7 @@ bool TDatabaseBackup::Backup(const QString& FileName, const QString& Comment, bo
                          .arg(QStringLiteral("\r\n") + FSkippedFiles.join(QStringLiteral("\r\n")));
         return true;
     } catch (const std::exception& E) {
-        FError = MessageOf(E);
+        FError = ExceptionText(E);
         BackupLog(QStringLiteral("помилка створення бекапу %1: %2").arg(FileName, FError));
         return false;
     }
@@ -630,7 +623,7 @@ void ReplaceDatabase(QTemporaryFile& Restored, const QString& DatabasePath)
         PutBack();
         throw Exception(QStringLiteral("Базу даних з резервної копії не прийнято (%1). Поточну базу даних залишено "
                                        "без змін.")
-                            .arg(MessageOf(E)));
+                            .arg(ExceptionText(E)));
     }
     ::unlink(Kept.constData());
     ::unlink(KeptJournal.constData());
@@ -657,8 +650,8 @@ void RestoreFiles(TZipReader& Archive, const TRestorePlan& Plan, QString& Error,
                 BackupLog(QStringLiteral("файл відновлено %1").arg(Path));
             }
         } catch (const std::exception& E) {
-            BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(Path, MessageOf(E)));
-            Failed << FailedLine(Path, MessageOf(E));
+            BackupLog(QStringLiteral("файл не відновлено %1 через помилку %2").arg(Path, ExceptionText(E)));
+            Failed << FailedLine(Path, ExceptionText(E));
         }
         Breathe();
     }
@@ -719,7 +712,7 @@ bool TDatabaseBackup::Restore(const QString& FileName)
         BackupLog(QStringLiteral("архів успішно відновлено: ") + FileName);
         return true;
     } catch (const std::exception& E) {
-        FError = MessageOf(E);
+        FError = ExceptionText(E);
         BackupLog(QStringLiteral("помилка відновлення файлу %1: %2").arg(FileName, FError));
         return false;
     }
@@ -784,7 +777,7 @@ TRestorePreview PreviewRestore(const QString& FileName)
         TWritePlaces Places(ProfileOutputFolders(GetDatabasePath()));
         Preview.Folders = CheckPlan(Archive, Plan, Copy.fileName(), Places).Folders;
     } catch (const std::exception& E) {
-        Preview.Problem = MessageOf(E);
+        Preview.Problem = ExceptionText(E);
     }
     return Preview;
 }

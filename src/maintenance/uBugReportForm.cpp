@@ -1,12 +1,13 @@
 #include "uBugReportForm.h"
 
+#include "uApplication.h"
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uDialogs.h"
 #include "uException.h"
 #include "uExceptionLog.h"
 #include "uFactories.h"
-#include "uProcesses.h"
+#include "uSplashForm.h"
 #include "uUtils.h"
 
 #include <QApplication>
@@ -16,7 +17,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -34,66 +34,6 @@ namespace {
 
 const QString kCategory = QStringLiteral("bugreport");
 
-QString MessageOf(const std::exception& E)
-{
-    if (auto Own = dynamic_cast<const Exception*>(&E))
-        return Own->Message();
-    return QString::fromUtf8(E.what());
-}
-
-QString Param(const QString& Name, const QString& Default = QString())
-{
-    const QString Value = GetConfiguration()->GetParam(Name, QString()).trimmed();
-    return Value.isEmpty() ? Default : Value;
-}
-
-// The busy picture shown in place of the error picture while sending.
-class TSpinner : public QWidget {
-public:
-    explicit TSpinner(QWidget* Parent) : QWidget(Parent)
-    {
-        setObjectName(QStringLiteral("Animate"));
-        setFixedSize(48, 48);
-        FTimer.setInterval(80);
-        QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
-            FStep = (FStep + 1) % 12;
-            update();
-        });
-    }
-    void Start()
-    {
-        FTimer.start();
-        show();
-    }
-    void Stop()
-    {
-        FTimer.stop();
-        hide();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter Painter(this);
-        Painter.setRenderHint(QPainter::Antialiasing);
-        Painter.translate(width() / 2.0, height() / 2.0);
-        const qreal Radius = qMin(width(), height()) / 2.0;
-        QColor Colour = palette().color(QPalette::Highlight);
-        for (int I = 0; I < 12; ++I) {
-            Colour.setAlphaF(1.0 - ((FStep - I + 12) % 12) / 13.0);
-            Painter.setPen(QPen(Colour, Radius / 5.0, Qt::SolidLine, Qt::RoundCap));
-            Painter.save();
-            Painter.rotate(I * 30.0);
-            Painter.drawLine(QPointF(0, -Radius * 0.45), QPointF(0, -Radius * 0.85));
-            Painter.restore();
-        }
-    }
-
-private:
-    QTimer FTimer;
-    int FStep = 0;
-};
-
 QLabel* NewLabel(const QString& Name, const QString& Text)
 {
     auto* Label = new QLabel(Text);
@@ -105,51 +45,7 @@ QLabel* NewLabel(const QString& Name, const QString& Text)
 
 } // namespace
 
-// ---------------------------------------------------------------- parameters and helpers
-
-QString BugReportSmtpHost() { return Param(QStringLiteral("bugreport_smtp_host")); }
-QString BugReportSmtpPort() { return Param(QStringLiteral("bugreport_smtp_port"), QStringLiteral("25")); }
-QString BugReportMailTo() { return Param(QStringLiteral("bugreport_mail_to")); }
-QString InformationMail() { return Param(QStringLiteral("info_mail")); }
-
-QString BugReportSubject()
-{
-    return QStringLiteral("Помилка програми Kelvora %1 від %2")
-        .arg(GetFileVersion(GetProgramFilePath()), GetUserName() + u'@' + GetComputerName());
-}
-
-QString BugReportMailto(const QString& Address, const QString& Subject, const QString& Body)
-{
-    QString Encoded;
-    for (const char Byte : Body.toUtf8()) {
-        const auto Ch = static_cast<unsigned char>(Byte);
-        if ((Ch >= '0' && Ch <= '9') || (Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z'))
-            Encoded += QChar(Ch);
-        else
-            Encoded += QStringLiteral("%%1").arg(Ch, 2, 16, QChar(u'0')).toUpper();
-    }
-    return QStringLiteral("mailto:") + Address + QStringLiteral("?subject=") + Subject + QStringLiteral("&body=") +
-           Encoded;
-}
-
-IZipArchivePtr CreateDebugPack()
-{
-    IZipArchivePtr Pack = CreateZipArchive();
-    const QFileInfoList Files =
-        QDir(GetDebugFolder()).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& File : Files)
-        Pack->AddFile(File.absoluteFilePath());
-    return Pack;
-}
-
-QString DebugPackTarget()
-{
-    const QString Target = GetTempFolder() + QStringLiteral("debug.zip");
-    const QFileInfo Info(Target);
-    if ((Info.exists() || Info.isSymLink()) && !DeleteFileForce(Target))
-        return UniqueFileName(Target);
-    return Target;
-}
+// ---------------------------------------------------------------- display facts
 
 void InstallDisplayInfoHook()
 {
@@ -195,10 +91,9 @@ TBugReportForm::TBugReportForm(const QString& Message, bool NotError, QWidget* O
                           .pixmap(48, 48));
     FImage->setFixedSize(48, 48);
     Pictures->addWidget(FImage);
-    auto* Spinner = new TSpinner(this);
-    Spinner->hide();
-    FAnimate = Spinner;
-    Pictures->addWidget(Spinner);
+    FAnimate = new TBusyAnimation(this);
+    FAnimate->hide();
+    Pictures->addWidget(FAnimate);
     Pictures->addStretch(1);
     Top->addLayout(Pictures);
 
@@ -275,11 +170,7 @@ TBugReportForm::TBugReportForm(const QString& Message, bool NotError, QWidget* O
 
 QString TBugReportForm::ReportText() const
 {
-    QString Text = FMemoMessage->toPlainText();
-    const QString Contacts = FMemoContacts->toPlainText().trimmed();
-    if (!Contacts.isEmpty())
-        Text += QStringLiteral("\n\n") + Contacts;
-    return Text.replace(u'\n', QStringLiteral("\r\n"));
+    return BugReportText(FMemoMessage->toPlainText(), FMemoContacts->toPlainText());
 }
 
 IZipArchivePtr TBugReportForm::DebugPack()
@@ -292,11 +183,11 @@ IZipArchivePtr TBugReportForm::DebugPack()
 void TBugReportForm::SetBlocked(bool Value)
 {
     FBlocked = Value;
-    auto* Spinner = static_cast<TSpinner*>(FAnimate);
     if (Value)
-        Spinner->Start();
+        FAnimate->Start();
     else
-        Spinner->Stop();
+        FAnimate->Stop();
+    FAnimate->setVisible(Value);
     FImage->setVisible(!Value);
     FButtonSave->setEnabled(!Value);
     FButtonSend->setEnabled(!Value);
@@ -318,7 +209,7 @@ void TBugReportForm::ActionSaveExecute()
         DebugPack()->SaveToFile(FileName);
     } catch (const std::exception& E) {
         // This dialog is where uncaught errors end up: it reports its own.
-        ShowError(QStringLiteral("Не вдалося зберегти файл %1:\r\n%2").arg(FileName, MessageOf(E)), this);
+        ShowError(QStringLiteral("Не вдалося зберегти файл %1:\r\n%2").arg(FileName, ExceptionText(E)), this);
     }
 }
 
@@ -351,7 +242,7 @@ void TBugReportForm::ActionSendExecute()
     } catch (const std::exception& E) {
         // The pack could not be written: as good as a failed send.
         ErrorCode = -1;
-        Session = MessageOf(E);
+        Session = ExceptionText(E);
     }
     SetBlocked(false);
     if (!Target.isEmpty() && QFileInfo::exists(Target))
@@ -425,7 +316,7 @@ void HandleUncaughtException(const std::exception& E)
         struct TReset {
             ~TReset() { Reporting = false; }
         } Reset;
-        if (ShowBugReport(MessageOf(E), false))
+        if (ShowBugReport(ExceptionText(E), false))
             ShowInfo(QStringLiteral("Дякуємо за інформацію. Ваша проблема буде розглянута в найближчий час."));
     } catch (...) {
         // The handler of last resort never raises.

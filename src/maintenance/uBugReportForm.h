@@ -3,6 +3,7 @@
 // The problem-report dialog: the error, and the whole debug folder packed as
 // debug.zip, sent to the developers by mail or saved to a file.
 
+#include "uBugReport.h"
 #include "uInterfaces.h"
 
 #include <QDialog>
@@ -14,6 +15,10 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
+
+namespace kelvora {
+class TBusyAnimation;
+}
 
 namespace kelvora {
 
@@ -57,7 +62,7 @@ private:
     bool FBlocked = false;
     bool FNotError = false;
     QLabel* FImage = nullptr;
-    QWidget* FAnimate = nullptr;
+    TBusyAnimation* FAnimate = nullptr;
     QPlainTextEdit* FMemoMessage = nullptr;
     QLabel* FLabelContacts = nullptr;
     QPlainTextEdit* FMemoContacts = nullptr;
@@ -69,23 +74,6 @@ private:
     QPushButton* FButtonOK = nullptr;
 };
 
-// "Помилка програми Kelvora <file version> від <user>@<computer>".
-QString BugReportSubject();
-// "mailto:" + Address + "?subject=" + Subject as given + "&body=" + Body's
-// UTF-8 bytes, ASCII letters and digits kept and every other byte as "%XX".
-QString BugReportMailto(const QString& Address, const QString& Subject, const QString& Body);
-// The debug folder's own files (no subfolders), each under its file name.
-IZipArchivePtr CreateDebugPack();
-// Where the pack goes before sending: debug.zip in the temporary folder, or
-// debug(N).zip when a debug.zip is there and cannot be deleted.
-QString DebugPackTarget();
-
-// The installation parameters of the problem report.
-QString BugReportSmtpHost(); // "bugreport_smtp_host"
-QString BugReportSmtpPort(); // "bugreport_smtp_port", "25" when unset
-QString BugReportMailTo();   // "bugreport_mail_to"
-QString InformationMail();   // "info_mail"
-
 // The help page of the problem report (F1): what the debug pack holds.
 constexpr int kBugReportHelpContext = 1043;
 
@@ -95,11 +83,5 @@ void InstallDisplayInfoHook();
 // Opens the dialog modally with Message; true when the report was sent.
 // False also when the dialog could not be opened.
 bool ShowBugReport(const QString& Message, bool NotError, QWidget* Owner = nullptr);
-
-// The program-wide handler of an exception that no action caught: logs it to
-// the exception log, opens the problem report, and thanks the user when the
-// report was sent. Never raises. An exception that escapes while the problem
-// report is open is only logged.
-void HandleUncaughtException(const std::exception& E);
 
 } // namespace kelvora

@@ -1,5 +1,6 @@
 #include "uUpdaterImpl.h"
 
+#include "uCaFile.h"
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uException.h"
@@ -55,21 +56,10 @@ private:
 // The CA certificates of "update_ca_file"; none when unset or unreadable.
 QList<QSslCertificate> UpdateCaCertificates()
 {
-    QString Path = GetConfiguration()->GetParam(QStringLiteral("update_ca_file"), QString()).trimmed();
-    if (Path.isEmpty())
-        return {};
-    if (QDir::isRelativePath(Path))
-        Path = GetConfigFolder() + Path;
-    QFile File(Path);
-    if (!File.open(QIODevice::ReadOnly)) {
-        UpdaterLog(QStringLiteral("не вдалося прочитати сертифікати з ") + Path);
-        return {};
-    }
-    const QByteArray Content = File.readAll();
-    QList<QSslCertificate> Result = QSslCertificate::fromData(Content, QSsl::Pem);
-    if (Result.isEmpty())
-        Result = QSslCertificate::fromData(Content, QSsl::Der);
-    return Result;
+    const TCaFile File = ReadCaFile(QStringLiteral("update_ca_file"));
+    if (!File.Path.isEmpty() && !File.Readable)
+        UpdaterLog(QStringLiteral("не вдалося прочитати сертифікати з ") + File.Path);
+    return File.Certificates;
 }
 
 bool IsHttps(const QUrl& Url) { return Url.scheme().compare(QStringLiteral("https"), Qt::CaseInsensitive) == 0; }

@@ -53,8 +53,4 @@ QString InstallerCommandLine();
 // "update_allow_http" is set: updates fetched over plain HTTP may be installed.
 bool UpdatesOverHttpAllowed();
 
-// What InstallUpdate calls, after starting the installer, to end the program.
-// The window code sets it; until then the application's event loop is ended.
-void SetQuitApplicationHook(std::function<void()> Hook);
-
 } // namespace kelvora

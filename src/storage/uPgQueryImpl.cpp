@@ -1,19 +1,25 @@
 #include "uPgQueryImpl.h"
 
 #include "uException.h"
+#include "uFactories.h"
 #include "uQueryImpl.h"
 #include "uStreamImpl.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <libpq-fe.h>
+#include <optional>
+#include <poll.h>
 #include <sqlite3.h>
+#include <utility>
 
 namespace kelvora {
 
@@ -32,6 +38,16 @@ constexpr int kSqlError = 1, kAccessDenied = 3, kBusy = 5, kReadOnly = 8, kIoErr
               kConstraint = 19;
 
 const char* const kOwnTables[] = {"email_account", "profile", "ticket", "settings"};
+// The tables (and other relations) of the database, as one plain scan of the
+// catalog: it sees what another client committed while this one waited for
+// the lock (the server's name cache may not).
+const char* const kTablesQuery = "select lower(relname::text) from pg_class where "
+                                 "relnamespace=current_schema()::regnamespace and relkind in ('r','p','v','m','f')";
+// An operation's transaction starts in one round trip: the write lock taken
+// and the tables looked at under it.
+const char* const kBeginChecked = "begin; select pg_advisory_xact_lock(1262836854); select lower(relname::text) from "
+                                  "pg_class where relnamespace=current_schema()::regnamespace and relkind in "
+                                  "('r','p','v','m','f')";
 
 // ---------------------------------------------------------------- translation
 
@@ -65,9 +81,11 @@ QString TranslateCatalog(QString SQL)
     SQL.replace(Master, QStringLiteral("(select 'table'::text as type, upper(table_name::text) as name from "
                                        "information_schema.tables where table_schema=current_schema()) as "
                                        "sqlite_master"));
-    SQL.replace(TableInfo, QStringLiteral("(select upper(column_name::text) as name from information_schema.columns "
-                                          "where table_schema=current_schema() and table_name=lower('\\1')) as "
-                                          "pragma_table_info"));
+    // The catalog itself: information_schema's views cost milliseconds a
+    // look, and a receipt's insert looks once.
+    SQL.replace(TableInfo, QStringLiteral("(select upper(attname::text) as name from pg_attribute where "
+                                          "attrelid=to_regclass(quote_ident(current_schema()) || '.' || lower('\\1')) "
+                                          "and attnum > 0 and not attisdropped) as pragma_table_info"));
     return SQL;
 }
 
@@ -385,6 +403,7 @@ public:
     // Runs SQL (already translated) with Params; raises Operation on failure.
     TResultPtr Run(const QString& Original, const QString& SQL, const QueryParams& Params, const QString& Operation)
     {
+        FLastState.clear();
         const TBound B = Bind(Params);
         const int Count = int(B.Values.size());
         std::vector<const char*> Values(static_cast<size_t>(Count));
@@ -410,6 +429,7 @@ public:
     [[noreturn]] void Fail(const PGresult* Result, QString Operation, const QString& SQL)
     {
         const QByteArray State = Result ? QByteArray(PQresultErrorField(Result, PG_DIAG_SQLSTATE)) : QByteArray();
+        FLastState = State;
         if (PQstatus(FConn) != CONNECTION_OK)
             throw ESQLiteException(QStringLiteral("З'єднання з сервером бази даних %1 втрачено: %2")
                                        .arg(ServerDisplayName(FLocation), ErrorText()),
@@ -422,6 +442,22 @@ public:
     }
 
     QString ErrorText() const { return QString::fromUtf8(PQerrorMessage(FConn)).trimmed(); }
+
+    // Whether the last statement failed for want of a table, outside any
+    // transaction: nothing of it happened, and it may run again once the
+    // tables are made.
+    bool MissedTable() const { return FLastState == "42P01" && PQtransactionStatus(FConn) == PQTRANS_IDLE; }
+
+    // Several statements without parameters in one round trip; the last one's
+    // result. Raises Operation with Original as the statement on failure.
+    TResultPtr RunScript(const char* Script, const QString& Original)
+    {
+        TResultPtr Result(PQexec(FConn, Script), &PQclear);
+        const ExecStatusType Status = Result ? PQresultStatus(Result.get()) : PGRES_FATAL_ERROR;
+        if (Status != PGRES_COMMAND_OK && Status != PGRES_TUPLES_OK)
+            Fail(Result.get(), QStringLiteral("Error executing SQL statement"), Original);
+        return Result;
+    }
 
     // Which of the program's tables the database has.
     // Which of the program's tables the database has, and whether it has
@@ -443,14 +479,15 @@ public:
     {
         // A plain scan of the catalog: it sees what another client committed
         // while this one waited for the lock (the server's name cache may not).
-        const TResultPtr Result = Run("select lower(relname::text) from pg_class where "
-                                      "relnamespace=current_schema()::regnamespace and relkind in "
-                                      "('r','p','v','m','f')");
+        return TablesOf(Run(kTablesQuery).get());
+    }
+    static TTables TablesOf(const PGresult* Result)
+    {
         TTables Found;
-        for (int Row = 0; Row < PQntuples(Result.get()); ++Row) {
+        for (int Row = 0; Row < PQntuples(Result); ++Row) {
             bool Own = false;
             for (size_t I = 0; I < 4; ++I)
-                if (qstrcmp(PQgetvalue(Result.get(), Row, 0), kOwnTables[I]) == 0)
+                if (qstrcmp(PQgetvalue(Result, Row, 0), kOwnTables[I]) == 0)
                     Found.Own[I] = Own = true;
             Found.Other = Found.Other || !Own;
         }
@@ -463,6 +500,53 @@ public:
                                               "цієї програми. Вкажіть порожню базу даних або базу даних цієї програми.")
                                    .arg(ServerDisplayName(FLocation)),
                                kSqlError);
+    }
+
+    const QString& Location() const { return FLocation; }
+
+    // Whether the connection may serve another operation: open, outside any
+    // transaction, and nothing arrived from the server since its last
+    // answer. A server that stopped, restarted or ended the session has
+    // closed the socket, which reads as input; so would anything else it
+    // says unasked, and such a connection is not worth keeping either.
+    bool Idle() const
+    {
+        if (PQstatus(FConn) != CONNECTION_OK || PQtransactionStatus(FConn) != PQTRANS_IDLE)
+            return false;
+        pollfd Socket{PQsocket(FConn), POLLIN, 0};
+        return poll(&Socket, 1, 0) == 0;
+    }
+    bool Lost() const { return PQstatus(FConn) != CONNECTION_OK; }
+
+    // Makes the program's tables the database lacks (all four when it has
+    // none, as the first client of a new file does).
+    void EnsureSchema()
+    {
+        if (Tables().All())
+            return; // every operation but the first ones: no lock taken
+        Run("begin");
+        try {
+            Run(kWriteLock);
+            // Another client may have made them while this one waited.
+            MakeMissingTables(Tables());
+            Run("commit");
+        } catch (...) {
+            PQclear(PQexec(FConn, "rollback"));
+            throw;
+        }
+    }
+    // Inside a transaction that holds the write lock, Now being what it sees.
+    void MakeMissingTables(const TTables& Now)
+    {
+        if (Now.None() && Now.Other)
+            RefuseOtherProgram();
+        for (size_t I = 0; I < Now.Own.size(); ++I) {
+            if (Now.Own[I])
+                continue;
+            Run(TranslateStatement(OwnTableDefinition(I)).toUtf8().constData());
+            if (I == 3)
+                Run("insert into SETTINGS (PARAM, VALUE) values ('revision', '1')");
+        }
     }
 
 private:
@@ -483,34 +567,11 @@ private:
                                kCantOpen);
     }
 
-    void EnsureSchema()
-    {
-        if (Tables().All())
-            return; // every connection but the first ones: no lock taken
-        Run("begin");
-        try {
-            Run(kWriteLock);
-            // Another client may have made them while this one waited.
-            const TTables Now = Tables();
-            if (Now.None() && Now.Other)
-                RefuseOtherProgram();
-            for (size_t I = 0; I < Now.Own.size(); ++I) {
-                if (Now.Own[I])
-                    continue;
-                Run(TranslateStatement(OwnTableDefinition(I)).toUtf8().constData());
-                if (I == 3)
-                    Run("insert into SETTINGS (PARAM, VALUE) values ('revision', '1')");
-            }
-            Run("commit");
-        } catch (...) {
-            PQclear(PQexec(FConn, "rollback"));
-            throw;
-        }
-    }
     static QString OwnTableDefinition(size_t Index);
 
     QString FLocation;
     PGconn* FConn = nullptr;
+    QByteArray FLastState;
 };
 
 QString TPgConnection::OwnTableDefinition(size_t Index) { return OwnTableStatement(kOwnTables[Index]); }
@@ -550,17 +611,22 @@ private:
 // unless committed.
 class TPgTransaction {
 public:
+    // The tables the program lacks are made inside it (as the first
+    // client of a new database does, or after someone dropped one).
     explicit TPgTransaction(TPgConnection& Connection) : FConnection(Connection)
     {
-        FConnection.Run("begin");
         FOpen = true;
-        FConnection.Run(kWriteLock);
+        try {
+            const TResultPtr Tables = FConnection.RunScript(kBeginChecked, QString::fromLatin1(kWriteLock));
+            const TPgConnection::TTables Now = TPgConnection::TablesOf(Tables.get());
+            if (!Now.All())
+                FConnection.MakeMissingTables(Now);
+        } catch (...) {
+            Rollback();
+            throw;
+        }
     }
-    ~TPgTransaction()
-    {
-        if (FOpen)
-            PQclear(PQexec(FConnection.Conn(), "rollback"));
-    }
+    ~TPgTransaction() { Rollback(); }
     TPgTransaction(const TPgTransaction&) = delete;
     TPgTransaction& operator=(const TPgTransaction&) = delete;
     void Commit()
@@ -570,8 +636,88 @@ public:
     }
 
 private:
+    void Rollback()
+    {
+        if (FOpen && PQtransactionStatus(FConnection.Conn()) != PQTRANS_IDLE)
+            PQclear(PQexec(FConnection.Conn(), "rollback"));
+        FOpen = false;
+    }
     TPgConnection& FConnection;
     bool FOpen = false;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- kept connection
+
+namespace {
+
+// Opening a connection costs the server a process and both sides the
+// password exchange: tens of milliseconds, against a fraction of one for a
+// statement. So each thread keeps the connection of its last operation for
+// its next one; an operation has it to itself while it runs (a nested one
+// opens its own). A new connection makes the tables the database lacks; on a
+// kept one, an operation's transaction looks at them in its first round
+// trip, and a statement outside one that misses a table has them made and
+// runs again. A kept connection whose server went away meanwhile has been
+// closed by it (Idle says so) and is replaced before the operation starts.
+thread_local std::unique_ptr<TPgConnection> gKept;
+
+// Kept: whether the connection is the thread's kept one.
+std::unique_ptr<TPgConnection> TakeConnection(const QString& Location, bool* Kept = nullptr)
+{
+    std::unique_ptr<TPgConnection> Connection = std::move(gKept);
+    const bool Fit = Connection && Connection->Location() == Location && Connection->Idle();
+    if (Kept)
+        *Kept = Fit;
+    if (Fit)
+        return Connection;
+    Connection.reset(); // finished before the new one opens: never two per thread
+    return std::make_unique<TPgConnection>(Location);
+}
+
+// Keeps Connection for the thread's next operation when it is fit for one;
+// finishes it otherwise.
+void ReturnConnection(std::unique_ptr<TPgConnection> Connection) noexcept
+{
+    if (!Connection || gKept || !Connection->Idle())
+        return;
+    gKept = std::move(Connection);
+    // The main thread's connection goes with the process objects (a new
+    // root, a test's new database, the program's end); other threads' end
+    // with the thread.
+    static bool Registered = false;
+    const QCoreApplication* Application = QCoreApplication::instance();
+    if (!Registered && Application && Application->thread() == QThread::currentThread()) {
+        Registered = true;
+        RegisterProcessObject([] {
+            Registered = false;
+            gKept.reset();
+        });
+    }
+}
+
+// A connection taken for one operation and given back when it ends.
+class TLease {
+public:
+    explicit TLease(const QString& Location) : FLocation(Location) { FConnection = TakeConnection(Location, &FKept); }
+    ~TLease() { ReturnConnection(std::move(FConnection)); }
+    TLease(const TLease&) = delete;
+    TLease& operator=(const TLease&) = delete;
+    TPgConnection& operator*() const { return *FConnection; }
+    bool Kept() const { return FKept; }
+    // A new connection in place of a kept one the server dropped.
+    void Renew()
+    {
+        FConnection.reset();
+        FConnection = std::make_unique<TPgConnection>(FLocation);
+        FKept = false;
+    }
+
+private:
+    QString FLocation;
+    bool FKept = false;
+    std::unique_ptr<TPgConnection> FConnection;
 };
 
 } // namespace
@@ -580,37 +726,74 @@ private:
 
 TPgQuery::TPgQuery(const QString& Location) : FLocation(Location) {}
 
-TPgQuery::~TPgQuery() = default;
+TPgQuery::~TPgQuery() { ReturnConnection(std::move(FConnection)); }
 
 TPgConnection& TPgQuery::Connection()
 {
     if (!FConnection)
-        FConnection = std::make_unique<TPgConnection>(FLocation);
+        FConnection = TakeConnection(FLocation, &FUnproven);
     return *FConnection;
+}
+
+IQueryResultsPtr TPgQuery::Run(const std::function<IQueryResultsPtr(IQuery& Query)>& Statement, bool Reads)
+{
+    Connection();
+    const bool Unproven = std::exchange(FUnproven, false);
+    try {
+        TPgConnectionQuery Query(*FConnection);
+        return Statement(Query);
+    } catch (const ESQLiteException&) {
+        // The server may drop a kept connection just before it is used
+        // (a restart, an administrator) without the socket showing it yet.
+        // A read is asked again on a new connection; a write may have been
+        // done before the connection went, so it is told instead, and the
+        // next operation connects afresh.
+        if (Unproven && Reads && FConnection->Lost()) {
+            FConnection.reset();
+            FConnection = std::make_unique<TPgConnection>(FLocation);
+        } else if (FConnection->MissedTable()) {
+            FConnection->EnsureSchema();
+        } else {
+            throw;
+        }
+    }
+    TPgConnectionQuery Query(*FConnection);
+    return Statement(Query);
 }
 
 IQueryResultsPtr TPgQuery::Exec(const QString& SQL, const QueryParams& Params)
 {
-    return TPgConnectionQuery(Connection()).Exec(SQL, Params);
+    return Run([&](IQuery& Query) { return Query.Exec(SQL, Params); }, false);
 }
 
 IQueryResultsPtr TPgQuery::Insert(const QString& SQL, const QueryParams& Params)
 {
-    return TPgConnectionQuery(Connection()).Insert(SQL, Params);
+    return Run([&](IQuery& Query) { return Query.Insert(SQL, Params); }, false);
 }
 
 IQueryResultsPtr TPgQuery::Select(const QString& SQL, const QueryParams& Params)
 {
-    return TPgConnectionQuery(Connection()).Select(SQL, Params);
+    return Run([&](IQuery& Query) { return Query.Select(SQL, Params); }, true);
 }
 
 void RunInServerTransaction(const QString& Location, const std::function<void(IQuery& Query)>& Work)
 {
-    TPgConnection Connection(Location);
-    TPgTransaction Transaction(Connection);
-    TPgConnectionQuery Query(Connection);
+    TLease Connection(Location);
+    std::optional<TPgTransaction> Transaction;
+    try {
+        Transaction.emplace(*Connection);
+    } catch (const ESQLiteException&) {
+        // Nothing was done yet: a kept connection the server dropped
+        // unnoticed is replaced and the start tried once more.
+        if (!Connection.Kept() || !(*Connection).Lost())
+            throw;
+        Connection.Renew();
+        Transaction.emplace(*Connection);
+    }
+    TPgConnectionQuery Query(*Connection);
     Work(Query);
-    Transaction.Commit();
+    Transaction->Commit();
+    Transaction.reset(); // before the lease gives the connection back
 }
 
 TServerProbe ProbeServer(const QString& Location)

@@ -5,7 +5,9 @@
 // translates what differs (placeholders, the new row's id, column types, the
 // two catalog lookups) so that every caller keeps its statements and gets the
 // same results. One connection serves one query object (one store
-// operation); it is opened on the first statement and closed with the object.
+// operation) from its first statement to its end; the thread then keeps it
+// for its next operation, which uses it again when the server is still there
+// (and opens a new one when not).
 
 #include "uInterfaces.h"
 
@@ -42,9 +44,14 @@ public:
 
 private:
     TPgConnection& Connection();
+    // Runs Statement; once more when it failed for want of a table (after
+    // the tables are made), or when it Reads and found the kept connection
+    // gone (on a new one).
+    IQueryResultsPtr Run(const std::function<IQueryResultsPtr(IQuery& Query)>& Statement, bool Reads);
 
     QString FLocation;
     std::unique_ptr<TPgConnection> FConnection;
+    bool FUnproven = false; // the thread's kept connection, no statement run on it yet
 };
 
 // As RunInTransaction for a file: Work's statements share one connection and

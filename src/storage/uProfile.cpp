@@ -134,6 +134,21 @@ bool DeleteProfile(int32_t Id)
     return true;
 }
 
+QString AgencyCatalog(const TProfile& Profile, TDocumentAgency Agency)
+{
+    switch (Agency) {
+    case daPFU:
+        return Profile.CatalogOutPfu;
+    case daVEY:
+        return Profile.CatalogOutVey;
+    case daDKS:
+        return Profile.CatalogOutDks;
+    case daUnknown:
+        break;
+    }
+    return QString();
+}
+
 QString ProfileToString(const TProfile& Profile)
 {
     // Built by concatenation, so that a "%1" in a name stays as typed.
@@ -146,7 +161,7 @@ QString ProfileToString(const TProfile& Profile)
                QStringLiteral("; CatalogOutPFU=") + Profile.CatalogOutPfu + QStringLiteral("; CatalogOutVEY=") +
                Profile.CatalogOutVey + QStringLiteral("; CatalogOutDKS=") + Profile.CatalogOutDks + QStringLiteral("]");
     } catch (const std::exception& E) {
-        return QStringLiteral("[Exception: ") + QString::fromUtf8(E.what()) + QStringLiteral("]");
+        return QStringLiteral("[Exception: ") + ExceptionText(E) + QStringLiteral("]");
     }
 }
 

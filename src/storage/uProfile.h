@@ -9,6 +9,9 @@
 
 namespace kelvora {
 
+// The state agency a report goes to (uInterfaces.h).
+enum TDocumentAgency : int;
+
 // How many keys sign a report; stored as the ordinal.
 enum TSignType : int { stSignOne, stSignTwo, stSignThree };
 // What follows protection; stored as the ordinal.
@@ -41,6 +44,11 @@ bool AddProfile(TProfile& Profile);
 bool UpdateProfile(int32_t Id, const TProfile& Profile);
 // Deletes the profile, then its receipts.
 bool DeleteProfile(int32_t Id);
+
+// The profile's output folder of an agency as the profile holds it (no
+// period): where its protected reports and their receipts are kept; empty
+// for an unknown agency.
+QString AgencyCatalog(const TProfile& Profile, TDocumentAgency Agency);
 
 // "[Id=..; Name=..; ...]" for the activity logs.
 QString ProfileToString(const TProfile& Profile);

@@ -2,6 +2,7 @@
 
 #include "uException.h"
 #include "uFactories.h"
+#include "uQueryImpl.h"
 
 #include <QCryptographicHash>
 
@@ -23,6 +24,18 @@ TSentReport ReadSentReport(IQueryResults& Row)
     return Report;
 }
 
+int32_t InsertSentReport(IQuery& Query, const TSentReport& Report)
+{
+    if (Report.ProfileId == 0)
+        throw Exception(QStringLiteral("Профіль не знайдено."));
+    const IQueryResultsPtr Row = Query.Insert(
+        QStringLiteral("insert into SENT_REPORT(ID_PROFILE, AGENCY, FILE_NAME, REPORT_HASH, PROTECTED_NAME, SENT, "
+                       "MESSAGE_ID) values (:1, :2, :3, :4, :5, :6, :7)"),
+        {Report.ProfileId, int32_t(Report.Agency), Report.FileName, Report.ReportHash, Report.ProtectedName,
+         Report.Sent, Report.MessageId});
+    return Row->GetValue(QStringLiteral("ID")).ToInt();
+}
+
 } // namespace
 
 QString ContentHash(const QByteArray& Content)
@@ -32,15 +45,22 @@ QString ContentHash(const QByteArray& Content)
 
 bool AddSentReport(TSentReport& Report)
 {
-    if (Report.ProfileId == 0)
-        throw Exception(QStringLiteral("Профіль не знайдено."));
-    const IQueryResultsPtr Row = CreateQuery(QString())->Insert(
-        QStringLiteral("insert into SENT_REPORT(ID_PROFILE, AGENCY, FILE_NAME, REPORT_HASH, PROTECTED_NAME, SENT, "
-                       "MESSAGE_ID) values (:1, :2, :3, :4, :5, :6, :7)"),
-        {Report.ProfileId, int32_t(Report.Agency), Report.FileName, Report.ReportHash, Report.ProtectedName,
-         Report.Sent, Report.MessageId});
-    Report.Id = Row->GetValue(QStringLiteral("ID")).ToInt();
+    Report.Id = InsertSentReport(*CreateQuery(QString()), Report);
     return true;
+}
+
+void AddSentReports(TSentReports& Reports)
+{
+    if (Reports.empty())
+        return;
+    std::vector<int32_t> Ids;
+    RunInTransaction(QString(), [&](IQuery& Query) {
+        Ids.clear();
+        for (const TSentReport& Report : Reports)
+            Ids.push_back(InsertSentReport(Query, Report));
+    });
+    for (size_t I = 0; I < Reports.size(); ++I)
+        Reports[I].Id = Ids[I];
 }
 
 bool FindSentReport(int32_t ProfileId, const QString& ReportHash, TSentReport& Found)

@@ -35,6 +35,10 @@ QString ContentHash(const QByteArray& Content);
 
 // Stores the record and sets Report.Id; "Профіль не знайдено." without a profile.
 bool AddSentReport(TSentReport& Report);
+// Stores the records in one transaction and sets their Ids: all of them or,
+// when it raises, none ("Профіль не знайдено." for a record without one).
+// One commit (one flush to the disk) for the reports of one mail.
+void AddSentReports(TSentReports& Reports);
 // The profile's latest record of a report with this content hash; false when
 // the profile never sent such a report.
 bool FindSentReport(int32_t ProfileId, const QString& ReportHash, TSentReport& Found);

@@ -194,7 +194,6 @@ void TMailAccountEditForm::BuildControls()
     ButtonCheck = Named(new QPushButton(QStringLiteral("Перевірити")), "ButtonCheck");
     ButtonCheck->setAutoDefault(false);
     ButtonOK = Named(new QPushButton(QStringLiteral("OK")), "ButtonOK");
-    ButtonOK->setDefault(true);
     ButtonCancel = Named(new QPushButton(QStringLiteral("Скасувати")), "ButtonCancel");
     ButtonCancel->setAutoDefault(false);
     ButtonsLayout->addWidget(ButtonHelp);
@@ -206,6 +205,10 @@ void TMailAccountEditForm::BuildControls()
     auto* Layout = new QVBoxLayout(this);
     Layout->addWidget(PanelMain);
     Layout->addWidget(PanelButtons);
+    // Made default only once it is inside the dialog, so that the dialog
+    // keeps it as its own: a button that takes the focus for a while (the
+    // busy indicator's Cancel during a check) hands Enter back to it.
+    ButtonOK->setDefault(true);
 
     connect(EditEmail, &QLineEdit::textChanged, this, [this] { EmailChanged(); });
     connect(EditPassword, &QLineEdit::textChanged, this, [this] { PasswordChanged(); });

@@ -4,11 +4,9 @@
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uDialogs.h"
-#include "uEmailAccount.h"
 #include "uException.h"
 #include "uFactories.h"
-#include "uReportKeys.h"
-#include "uTicketOpening.h"
+#include "uTicketRun.h"
 #include "uUtils.h"
 #include "uViewTicketForm.h"
 
@@ -27,7 +25,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
-#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -38,34 +35,29 @@ namespace {
 
 const QString FileFilter = QStringLiteral("Файли квитанцій (*.RPL, *.XML)|*.RPL;*.XML|Всі файли|*.*");
 
-QString ErrorText(const std::exception& Error)
-{
-    if (const auto* Own = dynamic_cast<const Exception*>(&Error))
-        return Own->Message();
-    return QString::fromUtf8(Error.what());
-}
-
 void ServeMessages() { QCoreApplication::processEvents(); }
 
-// A button that shows an action: its caption, its enabled state, and the
-// action it runs, which may be swapped.
-QToolButton* ActionButton(QAction* Action, const QString& Name, QWidget* Parent)
+TActionButton* ActionButton(QAction* Action, const QString& Name, QWidget* Parent)
 {
-    auto* Button = new QToolButton(Parent);
+    auto* Button = new TActionButton(Parent, Action);
     Button->setObjectName(Name);
-    Button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     Button->setMinimumWidth(110);
-    Button->setDefaultAction(Action);
     return Button;
 }
 
 } // namespace
 
-TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent) : TWorkPage(ProfileId, Parent), FBusy(nullptr)
+TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent)
+    : TWorkPage(ProfileId, Parent), FBusy(nullptr), FRun(new TTicketRun(ProfileId, this))
 {
     setObjectName(QStringLiteral("TFrameTickets"));
     setAcceptDrops(true);
     FBusy.OnBlockChanged = [this](bool Blocked) { OnBlockChanged(Blocked); };
+    const auto MakeAction = [this](const QString& Name, const QString& Caption, void (TFrameTickets::*Handler)()) {
+        QAction* Action = MakePageAction(this, &FBusy, Name, Caption, [this, Handler] { (this->*Handler)(); });
+        Action->setIconText(Caption); // tool buttons show the caption whole, dots included
+        return Action;
+    };
 
     FActionReceive = MakeAction(QStringLiteral("ActionReceive"), QStringLiteral("Прийняти квитанції"),
                                 &TFrameTickets::ActionReceiveExecute);
@@ -96,7 +88,7 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     FToolBar->addAction(FActionSaveUncryptedTicket);
     Layout->addWidget(FToolBar);
 
-    FModel = new TTicketListModel(FDocuments, this);
+    FModel = new TTicketListModel(*FRun, this);
     FList = new QTreeView(this);
     FList->setObjectName(QStringLiteral("ListTickets"));
     FList->setAccessibleName(QStringLiteral("Список квитанцій"));
@@ -111,7 +103,7 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     FList->header()->resizeSection(0, 420);
     FList->setAcceptDrops(false);
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameTickets::ShowListMenu);
-    connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameTickets::ViewRow);
+    connect(FList, &QAbstractItemView::activated, this, &TFrameTickets::ViewRow); // double click or Enter
     connect(FList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (FBusy.Busy())
             return;
@@ -143,11 +135,14 @@ TFrameTickets::TFrameTickets(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     Bottom->addWidget(ActionButton(FActionCloseForm, QStringLiteral("ButtonClose"), this));
     Layout->addLayout(Bottom);
 
-    SetProfileId(ProfileId);
+    connect(FRun, &TTicketRun::Reread, this, &TFrameTickets::OnReread);
+    ApplyProfile();
 }
 
 TFrameTickets::~TFrameTickets()
 {
+    // The list goes before the run it shows: the children go in the order they were made.
+    delete FModel;
     try {
         GetConfiguration()->WriteSetting(QStringLiteral("reports_catalog"), FChosenFolder);
     } catch (...) {
@@ -155,59 +150,40 @@ TFrameTickets::~TFrameTickets()
     }
 }
 
-QAction* TFrameTickets::MakeAction(const QString& Name, const QString& Caption, void (TFrameTickets::*Handler)())
-{
-    auto* Action = new QAction(Caption, this);
-    Action->setObjectName(Name);
-    Action->setIconText(Caption); // tool buttons show the caption whole, dots included
-    addAction(Action);
-    connect(Action, &QAction::triggered, this, [this, Handler] {
-        try {
-            (this->*Handler)();
-        } catch (const std::exception& Error) {
-            ReportFailure(Error);
-        }
-    });
-    return Action;
-}
-
 bool TFrameTickets::CanClose() { return !FBusy.Busy(); }
 
-void TFrameTickets::SetProfileId(int Id)
+const TTicketDocuments& TFrameTickets::Documents() const { return FRun->Documents(); }
+
+void TFrameTickets::ApplyProfile()
 {
-    if (!GetProfile(Id, FProfile))
-        throw Exception(QStringLiteral("Профіль з ідентифікатором \"%1\" не знайдено.").arg(Id));
-    TryLog(QStringLiteral("----відкриття квитанцій. профіль: ") + ProfileToString(FProfile), ReceiveTicketsLog);
-    FActionReceive->setVisible(FProfile.SignAfterAction == asSendWiaEmail);
+    // The run read the profile and the working folder.
+    FActionReceive->setVisible(FRun->Profile().SignAfterAction == asSendWiaEmail);
     FDialogFolder = GetConfiguration()->ReadSetting(QStringLiteral("reports_catalog"));
-    FExistingProfilesCodeMask = ExistingProfilesCodeMask();
-    RefreshTickets();
+    OnReread();
     QTimer::singleShot(50, this, [this] { AskToReceive(); });
 }
 
 void TFrameTickets::AskToReceive()
 {
-    if (FProfile.SignAfterAction != asSendWiaEmail || !FDocuments.empty() || FBusy.Busy())
+    if (FRun->Profile().SignAfterAction != asSendWiaEmail || !Documents().empty() || FBusy.Busy())
         return;
     if (AskYesNo(QStringLiteral("Прийняти квитанції?"), this) == drYes)
         FActionReceive->trigger();
 }
 
-void TFrameTickets::RefreshTickets()
+void TFrameTickets::RefreshTickets() { FRun->Refresh(); }
+
+void TFrameTickets::OnReread()
 {
     FToolBarShown = true;
     FToolBar->setVisible(true);
     FMenuAttached = true;
-
-    FDocuments = ReadTicketDocuments(GetTicketsFolder(FProfile.Code));
-    FModel->Reload();
     UpdateActions();
 
-    const int Count = static_cast<int>(FDocuments.size());
+    const int Count = static_cast<int>(Documents().size());
     FLabelCount->setText(QStringLiteral("Всього квитанцій: %1").arg(Count));
     FLabelCount->setVisible(Count > 0);
-    FHelpContext = FDocuments.empty() ? 2030 : 2040;
-    TryLog(QStringLiteral("квитанцій всього: ") + QString::number(Count), ReceiveTicketsLog);
+    FHelpContext = Count == 0 ? 2030 : 2040;
 }
 
 void TFrameTickets::UpdateActions()
@@ -217,7 +193,7 @@ void TFrameTickets::UpdateActions()
     if (FBusy.Busy())
         return;
     const bool Selected = !SelectedRows().isEmpty();
-    FActionOpen->setEnabled(!FDocuments.empty());
+    FActionOpen->setEnabled(!Documents().empty());
     FActionSave->setEnabled(true);
     FActionCloseForm->setEnabled(true);
     FActionReceive->setEnabled(FToolBarShown);
@@ -252,62 +228,32 @@ void TFrameTickets::ShowListMenu(const QPoint& At)
         FListMenu->popup(FList->viewport()->mapToGlobal(At));
 }
 
-void TFrameTickets::OnTicketMessage(const IMailMessagePtr& AMessage, bool& ADelete)
-{
-    ADelete = StoreTicketAttachments(AMessage, FExistingProfilesCodeMask, [this] { RefreshTickets(); });
-}
-
 void TFrameTickets::ActionReceiveExecute()
 {
     if (FBusy.Busy())
         return;
-    if (!FMailReceive) {
-        TEmailAccount Account;
-        if (!GetDefaultAccount(FProfile.Id, Account)) {
-            ShowError(QStringLiteral(
-                          "Не знайдено основного облікового запису електронної пошти. Перевірте установки профілю."),
-                      this);
-            return;
-        }
-        TryLog(QStringLiteral("мейл-акаунт: pop=(%1:%2 %3, user=%4) smtp=(%5:%6 %7, user=%8)")
-                   .arg(Account.POPHost, Account.POPPort, QString::number(int(Account.POPSecure)), Account.POPUser,
-                        Account.SMTPHost, Account.SMTPPort, QString::number(int(Account.SMTPSecure)), Account.SMTPUser),
-               ReceiveTicketsLog);
-        FMailReceive = CreateMailReceive();
-        FMailReceive->SetHost(Account.POPHost);
-        FMailReceive->SetPort(Account.POPPort);
-        FMailReceive->SetSecure(Account.POPSecure);
-        FMailReceive->SetUserLogin(Account.POPUser);
-        FMailReceive->SetPassword(Account.POPPassword);
-        FMailReceive->SetOnMessage(
-            [this](const IMailMessagePtr& AMessage, bool& ADelete) { OnTicketMessage(AMessage, ADelete); });
+    if (!FRun->PrepareReceive()) {
+        ShowError(NoMailAccountText, this);
+        return;
     }
-
     std::exception_ptr Escaped;
     {
         TBusySection Busy(FBusy, QStringLiteral("Прийом квитанцій. Зачекайте..."));
         const ISplashPtr Splash = FBusy.Splash();
-        const IMailReceivePtr Receiver = FMailReceive;
-        Splash->SetOnCancel([Receiver] { Receiver->Terminate(); });
+        TTicketRun* Run = FRun;
+        Splash->SetOnCancel([Run] { Run->CancelReceive(); });
         Splash->SetCancelVisible(true);
         try {
-            const QString Mask =
-                QStringLiteral("*%1*").arg(GetConfiguration()->GetParam(QStringLiteral("email_vey"), QString()));
-            const bool Found = FMailReceive->Receive(Mask);
-            if (FMailReceive->GetErrorCode() != 0)
-                TryLog(QStringLiteral("помилка POP-компоненту: ") + FMailReceive->GetSession(), ReceiveTicketsLog);
-            if (FMailReceive->GetTerminatedByUser())
-                TryLog(QStringLiteral("отримання пошти перервано користувачем"), ReceiveTicketsLog);
-            else if (!Found && FMailReceive->GetErrorCode() == 0)
-                TryLog(QStringLiteral("повідомлення на сервері відсутні"), ReceiveTicketsLog);
+            FRun->Receive();
         } catch (...) {
             Escaped = std::current_exception();
         }
         Splash->SetCancelVisible(false);
         Splash->SetOnCancel(nullptr);
     }
-    if (FMailReceive->GetErrorCode() != 0)
-        ShowError(QStringLiteral("Помилка при отриманні пошти: \r\n\r\n%1").arg(FMailReceive->GetErrorText()), this);
+    const QString MailError = FRun->MailError();
+    if (!MailError.isEmpty())
+        ShowError(MailError, this);
     if (Escaped)
         std::rethrow_exception(Escaped);
 }
@@ -329,9 +275,9 @@ void TFrameTickets::AddFiles(const QStringList& Paths)
         return;
     QStringList Ignored;
     try {
-        Ignored = AddTicketFiles(Paths, FProfile.Code);
+        Ignored = AddTicketFiles(Paths, FRun->Profile().Code);
     } catch (const std::exception& Error) {
-        ShowError(ErrorText(Error), this);
+        ShowError(ExceptionText(Error), this);
     }
     if (!Ignored.isEmpty())
         ShowWarning(IgnoredFilesWarning(Ignored), this);
@@ -357,11 +303,7 @@ void TFrameTickets::dropEvent(QDropEvent* Event)
     if (Paths.isEmpty() || FBusy.Busy() || !FToolBarShown)
         return;
     Event->acceptProposedAction();
-    try {
-        AddFiles(Paths);
-    } catch (const std::exception& Error) {
-        ReportFailure(Error);
-    }
+    RunPageAction(this, &FBusy, [&] { AddFiles(Paths); });
 }
 
 void TFrameTickets::ActionFileDelExecute()
@@ -375,7 +317,7 @@ void TFrameTickets::ActionFileDelExecute()
         return;
     TBusySection Busy(FBusy, QStringLiteral("Видалення файлів. Зачекайте..."));
     for (int Row : Rows) {
-        const QString Path = FDocuments[size_t(Row)]->GetName()->GetFileName();
+        const QString Path = Documents()[size_t(Row)]->GetName()->GetFileName();
         if (QFileInfo::exists(Path))
             DeleteFileForce(Path);
         TryLog(QStringLiteral("файл видалено: ") + Path, ReceiveTicketsLog);
@@ -388,7 +330,7 @@ void TFrameTickets::ActionSaveUncryptedTicketExecute()
     const QList<int> Rows = SelectedRows();
     if (FBusy.Busy() || Rows.isEmpty())
         return;
-    const IDocumentPtr Document = FDocuments[size_t(Rows.front())];
+    const IDocumentPtr Document = Documents()[size_t(Rows.front())];
     const QString FileName =
         SelectSaveFile(QStringLiteral("Збереження квитанції"), this, QStringLiteral("Всі файли|*.*"), FDialogFolder,
                        ExtractFileName(Document->GetName()->GetFileName()));
@@ -397,57 +339,28 @@ void TFrameTickets::ActionSaveUncryptedTicketExecute()
     try {
         Document->GetStream()->SaveToFile(FileName);
     } catch (const std::exception& Error) {
-        ShowError(ErrorText(Error), this);
+        ShowError(ExceptionText(Error), this);
     }
-}
-
-bool TFrameTickets::OpenTicketsPass(std::initializer_list<TDocumentAgency> Agencies, bool Decrypt)
-{
-    if (FDocuments.empty())
-        return false;
-    int Errors = 0;
-    {
-        TBusySection Busy(FBusy, QStringLiteral("Відкриття квитанцій. Зачекайте..."));
-        kelvora::OpenTicketsPass(
-            FDocuments, Agencies, Decrypt, GetCryptoManager(), Errors, [this](int Row) { FModel->RowChanged(Row); },
-            ServeMessages);
-    }
-    if (Errors > 0) {
-        FBusy.Splash()->Hide();
-        ShowError(QStringLiteral("Відбулись помилки при розшифровці %1 квитанцій.").arg(Errors), this);
-    }
-    return true;
 }
 
 bool TFrameTickets::ReadKeyAndOpen()
 {
-    const QString Caption = FProfile.SignType == stSignOne ? QStringLiteral("Зчитати ключ підприємця")
-                                                           : QStringLiteral("Зчитати ключ цифрової печатки");
-    const ICryptoManagerPtr Crypto = GetCryptoManager();
-    for (;;) {
-        TCertOwnerInfo Info;
-        if (!Crypto->ReadPrivateKeyInfo(Info, Caption)) {
-            if (Crypto->GetLastErrorCode() != 0) {
-                TryLog(QStringLiteral("помилка зчитування ключа: ") + Crypto->GetLastError(), ReceiveTicketsLog);
-                ShowError(KeyReadError(Crypto->GetLastError()), this);
-            } else
-                TryLog(QStringLiteral("скасування зчитування ключа"), ReceiveTicketsLog);
-            return false;
-        }
-        TryLog(QStringLiteral("ключ прочитано: %1").arg(Info.Client), ReceiveTicketsLog);
-        if (FProfile.Code.compare(Info.ClientEDRPOUCode, Qt::CaseInsensitive) == 0 ||
-            AskYesNo(QStringLiteral("Код ЄДРПО профілю (%1) не співпадає з кодом ключа (%2). Наполягаєте на "
-                                    "використанні ключа?")
-                         .arg(FProfile.Code, Info.ClientEDRPOUCode),
-                     this) == drYes)
-            break;
-    }
-    if (!OpenTicketsPass({daVEY, daDKS}, false) || !OpenTicketsPass({daPFU, daVEY, daDKS}, true) ||
-        !OpenTicketsPass({daPFU, daVEY, daDKS}, false))
-        return false;
-    FinishOpenedTickets(FDocuments, Crypto);
-    FModel->Reload();
-    return true;
+    TTicketRun::TOpenEvents Events;
+    // The crypto library shows its key dialog.
+    Events.ReadKey = [](const QString& Caption, TCertOwnerInfo& Info) {
+        return GetCryptoManager()->ReadPrivateKeyInfo(Info, Caption);
+    };
+    Events.UseForeignKey = [this](const QString& Question) { return AskYesNo(Question, this) == drYes; };
+    Events.Error = [this](const QString& Text) {
+        FBusy.Splash()->Hide();
+        ShowError(Text, this);
+    };
+    Events.Step = [this](const QString& Message, const std::function<void()>& Pass) {
+        TBusySection Busy(FBusy, Message);
+        Pass();
+    };
+    Events.Serve = ServeMessages;
+    return FRun->Open(Events);
 }
 
 void TFrameTickets::ActionOpenExecute()
@@ -465,12 +378,11 @@ void TFrameTickets::ActionOpenExecute()
             Opened = ReadKeyAndOpen();
         } catch (const std::exception& Error) {
             FBusy.Splash()->Hide();
-            ShowError(ErrorText(Error), this);
+            ShowError(ExceptionText(Error), this);
         }
         if (Opened) {
             FOpened = true;
-            FButtonMain->removeAction(FActionOpen);
-            FButtonMain->setDefaultAction(FActionSave);
+            FButtonMain->SetAction(FActionSave);
         } else {
             RefreshTickets();
         }
@@ -485,8 +397,7 @@ void TFrameTickets::ActionSaveExecute()
     bool Done = false;
     {
         TBusySection Busy(FBusy, QStringLiteral("Збереження квитанцій. Зачекайте..."));
-        Done = SaveOpenedTickets(FProfile, FDocuments, Error, ServeMessages);
-        FModel->Reload();
+        Done = FRun->Save(Error, ServeMessages);
     }
     if (!Done) {
         ShowError(Error, this);
@@ -505,14 +416,10 @@ void TFrameTickets::ViewRow(const QModelIndex& Index)
 {
     if (FBusy.Busy() || !Index.isValid())
         return;
-    const IDocumentPtr Document = FDocuments[size_t(Index.row())];
+    const IDocumentPtr Document = Documents()[size_t(Index.row())];
     if (Document->GetStatus() != dsOpened)
         return;
-    try {
-        ShowTicket(TicketForViewing(Document));
-    } catch (const std::exception& Error) {
-        ReportFailure(Error);
-    }
+    RunPageAction(this, &FBusy, [&] { ShowTicket(TicketForViewing(Document)); });
 }
 
 TWorkPage* CreateFrameTickets(QWidget* Parent, int ProfileId) { return new TFrameTickets(ProfileId, Parent); }

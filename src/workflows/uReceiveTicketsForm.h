@@ -1,22 +1,23 @@
 #pragma once
 
 // The receipt page: receiving receipts by mail or from files and opening them.
+// The work itself is a TTicketRun; the page holds its window, actions,
+// questions and busy sections.
 
 #include "uBusyGuard.h"
-#include "uProfile.h"
 #include "uTicketFiles.h"
 #include "uWorkPage.h"
-
-#include <initializer_list>
 
 class QAction;
 class QLabel;
 class QMenu;
 class QToolBar;
-class QToolButton;
 class QTreeView;
 
 namespace kelvora {
+
+class TTicketRun;
+class TTicketListModel;
 
 class TFrameTickets : public TWorkPage {
 public:
@@ -28,7 +29,7 @@ public:
     bool CanClose() override;
 
     // The page's documents, in list order.
-    const TTicketDocuments& Documents() const { return FDocuments; }
+    const TTicketDocuments& Documents() const;
     // The help context of the help button: 2030 while the list is empty, else 2040.
     int HelpContext() const { return FHelpContext; }
 
@@ -40,13 +41,11 @@ protected:
     void dropEvent(QDropEvent* Event) override;
 
 private:
-    QAction* MakeAction(const QString& Name, const QString& Caption, void (TFrameTickets::*Handler)());
-    void SetProfileId(int Id);
+    void ApplyProfile();
     void RefreshTickets();
+    void OnReread();
     void UpdateActions();
     void OnBlockChanged(bool Blocked);
-    void OnTicketMessage(const IMailMessagePtr& AMessage, bool& ADelete);
-    bool OpenTicketsPass(std::initializer_list<TDocumentAgency> Agencies, bool Decrypt);
     bool ReadKeyAndOpen();
     void ShowListMenu(const QPoint& At);
     void ViewRow(const QModelIndex& Index);
@@ -61,11 +60,8 @@ private:
     void ActionSaveUncryptedTicketExecute();
     void ActionCloseFormExecute();
 
-    TTicketDocuments FDocuments;
-    TProfile FProfile;
-    IMailReceivePtr FMailReceive;
     TBusyCounter FBusy;
-    QString FExistingProfilesCodeMask;
+    TTicketRun* FRun;
     QString FDialogFolder; // where the file dialog starts
     QString FChosenFolder; // folder of the files last chosen in it
     bool FToolBarShown = true;
@@ -77,7 +73,7 @@ private:
     QTreeView* FList;
     QToolBar* FToolBar;
     QLabel* FLabelCount;
-    QToolButton* FButtonMain;
+    TActionButton* FButtonMain;
     QMenu* FListMenu;
     QAction* FActionReceive;
     QAction* FActionFileAdd;

@@ -25,21 +25,6 @@ QString ReportWorkFolder(const QString& ProfileCode)
     return Folder;
 }
 
-QString AgencyCatalog(const TProfile& Profile, TDocumentAgency Agency)
-{
-    switch (Agency) {
-    case daPFU:
-        return Profile.CatalogOutPfu;
-    case daVEY:
-        return Profile.CatalogOutVey;
-    case daDKS:
-        return Profile.CatalogOutDks;
-    case daUnknown:
-        break;
-    }
-    return QString();
-}
-
 QString ReportOutputFolder(const TProfile& Profile, const IDocumentNamePtr& Name)
 {
     const TDocumentAgency Agency = Name->GetAgency();

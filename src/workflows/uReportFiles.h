@@ -22,9 +22,6 @@ inline const QString ReportsLog = QStringLiteral("send_reports");
 // the same (the caller finds it missing).
 QString ReportWorkFolder(const QString& ProfileCode);
 
-// The profile's output folder of an agency as the profile holds it (no
-// period); empty for an unknown agency.
-QString AgencyCatalog(const TProfile& Profile, TDocumentAgency Agency);
 // The agency's output folder directly followed by the period of the name
 // ("yyyy-MM-dd" for PFU, "yyyy-MM" for VEY and DKS) and a delimiter.
 QString ReportOutputFolder(const TProfile& Profile, const IDocumentNamePtr& Name);

@@ -205,9 +205,11 @@ TBrixCollection CollectBrixReports(const QString& Folder, const QString& Code, c
     return Result;
 }
 
-std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBetweenFiles& Between, int ProfileId)
+std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBetweenFiles& Between, int ProfileId,
+                                            TContentHashes* Hashes)
 {
     std::vector<TLoadedReport> Result;
+    TContentHashes Taken;
     QStringList Files;
     FindFiles(WorkFolder, &Files, QStringLiteral("*"), 1);
     // The profile's record read once (the database opens for every
@@ -220,8 +222,7 @@ std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBe
             for (const TSentReport& Record : Records)
                 SentByHash.insert(Record.ReportHash, Record);
         } catch (const std::exception& E) {
-            TryLog(QStringLiteral("помилка пошуку відправлених звітів: %1").arg(QString::fromUtf8(E.what())),
-                   ReportsLog);
+            TryLog(QStringLiteral("помилка пошуку відправлених звітів: %1").arg(ExceptionText(E)), ReportsLog);
         }
     }
     for (const QString& Path : Files) {
@@ -257,7 +258,13 @@ std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBe
                             .arg(Byte));
                 }
             }
-            const QString Hash = FileContentHash(Path);
+            // Hashing is most of a listing's work: a copy unchanged since
+            // the listing before keeps its hash.
+            const TContentHash Known = Hashes ? Hashes->value(Path) : TContentHash();
+            const QString Hash =
+                !Known.Hash.isEmpty() && Known.Stamp == Report.Stamp ? Known.Hash : FileContentHash(Path);
+            if (!Hash.isEmpty())
+                Taken.insert(Path, TContentHash{Report.Stamp, Hash});
             Document->GetAttributes()->SetValue(ReportHashAttribute, Hash);
             const auto Sent = SentByHash.constFind(Hash);
             const bool WasSent = Sent != SentByHash.constEnd() && Document->GetStatus() != dsError;
@@ -273,9 +280,11 @@ std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBe
                    ReportsLog);
             Result.push_back(std::move(Report));
         } catch (const std::exception& E) {
-            TryLog(QStringLiteral("помилка зчитування звітів: %1").arg(QString::fromUtf8(E.what())), ReportsLog);
+            TryLog(QStringLiteral("помилка зчитування звітів: %1").arg(ExceptionText(E)), ReportsLog);
         }
     }
+    if (Hashes)
+        *Hashes = std::move(Taken);
     return Result;
 }
 

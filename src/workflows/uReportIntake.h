@@ -7,6 +7,7 @@
 #include "uInterfaces.h"
 #include "uReportFiles.h"
 
+#include <QHash>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -55,14 +56,23 @@ struct TLoadedReport {
 // (text), and when the profile sent that content already (date-time).
 inline const QString ReportHashAttribute = QStringLiteral("REPORT_HASH");
 inline const QString ReportSentAttribute = QStringLiteral("SENT");
+// The content hash of a working copy, as taken in an earlier listing.
+struct TContentHash {
+    TFileStamp Stamp; // the file when it was hashed
+    QString Hash;
+};
+using TContentHashes = QHash<QString, TContentHash>;
 // Every file of WorkFolder (not its subfolders) with a valid name, in
 // folder order, as a document whose content is read only when asked for; a
 // half-protected file loses its QOR_PROTECTED layer and gets back the state
 // it was saved in. A report whose content the profile (ProfileId, 0 for
 // none) already sent is "sent", with the date. A file that cannot be read
-// is logged and left out.
+// is logged and left out. With Hashes (kept by the caller between
+// listings, by path), a file's content is hashed again only when its size or
+// time of change differ from the listing before; the entries of files no
+// longer listed are dropped.
 std::vector<TLoadedReport> LoadReportFolder(const QString& WorkFolder, const TBetweenFiles& Between = {},
-                                            int ProfileId = 0);
+                                            int ProfileId = 0, TContentHashes* Hashes = nullptr);
 // The SHA-256 of a file, read piece by piece; empty when it cannot be read.
 QString FileContentHash(const QString& Path);
 

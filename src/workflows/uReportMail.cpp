@@ -68,7 +68,7 @@ void RememberMailSizeLimit(const QString& Host, const QString& Port, qint64 Limi
         Configuration->WriteSetting(SizeLimitSetting, Entries.join(u';'));
     } catch (const std::exception& E) {
         // Only a hint for later mails: the next conversation learns it again.
-        TryLog(QStringLiteral("помилка збереження налаштувань: ") + QString::fromUtf8(E.what()), ReportsLog);
+        TryLog(QStringLiteral("помилка збереження налаштувань: ") + ExceptionText(E), ReportsLog);
     }
 }
 
@@ -77,6 +77,14 @@ qint64 ReportMailSize(qint64 ReportSize) { return EstimatedMailSize({ReportSize 
 QString ReportTooLargeText(const QString& Name, qint64 Limit)
 {
     return QStringLiteral("Звіт %1 більший, ніж приймає поштовий сервер (до %2 байт).").arg(Name).arg(Limit);
+}
+
+QString SentNotRecordedText(const QStringList& Names, const QString& Reason)
+{
+    return QStringLiteral("Лист зі звітами прийнято сервером, але їх не вдалося записати до журналу відправлених "
+                          "звітів: %1\r\n\r\n%2\r\n\r\nВідправку зупинено. Ці звіти вже відправлено, не "
+                          "відправляйте їх ще раз.")
+        .arg(Reason, Names.join(QStringLiteral("\r\n")));
 }
 
 TReportSending::TReportSending(IMailSendPtr Sender, const QString& MailFrom, int ProfileId, qint64 SizeLimit)
@@ -270,15 +278,16 @@ void TReportSending::Accepted(TBatch& Batch, const std::vector<IDocumentPtr>& Do
     TryLog(QStringLiteral("листа успішно відправлено до %1, вкладенно (%2): %3")
                .arg(Batch.Address, QString::number(Batch.Paths.size()), Batch.Paths.join(u',')),
            ReportsLog);
-    // Each report is recorded before anything else happens: whatever fails
-    // after this mail, the report is not filed twice.
-    const QString MessageId = FSender->GetMessageId();
-    const TDateTime When = Now();
-    for (size_t I = 0; I < Batch.Reports.size(); ++I) {
-        const size_t Index = Batch.Reports[I];
-        const IDocumentPtr& Document = Documents[Index];
-        if (FProfileId != 0) {
-            TSentReport Record;
+    // The mail's reports are recorded together, in one transaction (one
+    // flush to the disk per mail, not per report), before anything else
+    // happens: whatever fails after this mail, none of them is filed twice.
+    if (FProfileId != 0) {
+        const QString MessageId = FSender->GetMessageId();
+        const TDateTime When = Now();
+        TSentReports Records;
+        for (size_t I = 0; I < Batch.Reports.size(); ++I) {
+            const IDocumentPtr& Document = Documents[Batch.Reports[I]];
+            TSentReport& Record = Records.emplace_back();
             Record.ProfileId = FProfileId;
             Record.Agency = Document->GetName()->GetAgency();
             Record.FileName = ExtractFileName(Document->GetName()->GetFileName());
@@ -288,14 +297,33 @@ void TReportSending::Accepted(TBatch& Batch, const std::vector<IDocumentPtr>& Do
             Record.ProtectedName = ExtractFileName(Batch.Paths[qsizetype(I)]);
             Record.Sent = When;
             Record.MessageId = MessageId;
-            AddSentReport(Record);
         }
+        try {
+            AddSentReports(Records);
+        } catch (const std::exception& E) {
+            // Nothing more may leave: a report sent but not recorded would
+            // be offered for sending again.
+            QStringList Names;
+            for (const TSentReport& Record : Records)
+                Names << Record.FileName;
+            const QString Text = SentNotRecordedText(Names, ExceptionText(E));
+            TryLog(Text, ReportsLog);
+            if (Events.Changed)
+                for (size_t Index : Batch.Reports)
+                    Events.Changed(Index);
+            Discard(Batch);
+            throw Exception(Text);
+        }
+    }
+    for (size_t Index : Batch.Reports) {
         if (Events.Changed)
             Events.Changed(Index);
         if (Events.Sent)
             Events.Sent(Index);
     }
     Discard(Batch);
+    if (Events.Between)
+        Events.Between();
 }
 
 void TReportSending::Discard(TBatch& Batch)

@@ -33,6 +33,10 @@ qint64 ReportMailSize(qint64 ReportSize);
 // "Звіт ... більший, ніж приймає поштовий сервер ..." for a report's name.
 QString ReportTooLargeText(const QString& Name, qint64 Limit);
 
+// The error that stops a sending when the reports of an accepted mail could
+// not be recorded (Names: their file names; Reason: why).
+QString SentNotRecordedText(const QStringList& Names, const QString& Reason);
+
 class TReportSending {
 public:
     struct TEvents {
@@ -56,9 +60,9 @@ public:
     // its own reports with the error and the other mails are still tried; a
     // report too large for the server alone is marked without a mail. A
     // failure of the connection or the login, or a cancel, stops the
-    // sending: false then. Raises "Невідома установа." for a report of no
-    // agency. Every attachment file is deleted after its mail, and any left
-    // over when this returns or raises.
+    // sending: false then. A mail's reports that cannot be recorded raise
+    // SentNotRecordedText before another mail goes (they stay marked sent). Raises "Невідома установа." for a report of
+    // no agency. Every attachment file is deleted after its mail, and any left over when this returns or raises.
     bool Run(const std::vector<IDocumentPtr>& Documents, const TEvents& Events);
     int SentCount() const { return FSent; }
     // The reports this sending marked with an error, in list order.

@@ -4,24 +4,13 @@
 #include "uDebug.h"
 #include "uReportFiles.h"
 #include "uSchemaCheck.h"
+#include "uStreamImpl.h"
 
 namespace kelvora {
 
 namespace {
 
 const QString kErrorsAttribute = QStringLiteral("schema_errors");
-
-QByteArray ContentOf(const IDocumentPtr& Document)
-{
-    const IStreamPtr Stream = Document->GetStream();
-    QByteArray Bytes(static_cast<qsizetype>(Stream->GetSize()), Qt::Uninitialized);
-    const int64_t Position = Stream->GetPosition();
-    Stream->SetPosition(0);
-    if (!Bytes.isEmpty())
-        Bytes.truncate(Stream->Read(Bytes.data(), static_cast<int32_t>(Bytes.size())));
-    Stream->SetPosition(Position);
-    return Bytes;
-}
 
 } // namespace
 
@@ -32,7 +21,8 @@ int CheckReportSchemas(const std::vector<IDocumentPtr>& Documents)
     for (const IDocumentPtr& Document : Documents) {
         if (Document->GetStatus() != dsReaded)
             continue;
-        const TSchemaVerdict Verdict = Schemas.CheckForm(SchemaFormOf(*Document->GetName()), ContentOf(Document));
+        const TSchemaVerdict Verdict =
+            Schemas.CheckForm(SchemaFormOf(*Document->GetName()), StreamBytes(Document->GetStream()));
         if (!Verdict.SchemaProblem.isEmpty())
             TryLog(Verdict.SchemaProblem, ReportsLog);
         if (Verdict.Valid)

@@ -1,7 +1,5 @@
 #include "uSendReportsForm.h"
 
-#include "uStateMarks.h"
-
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uDialogs.h"
@@ -10,15 +8,10 @@
 #include "uException.h"
 #include "uFactories.h"
 #include "uMailAccountEditForm.h"
-#include "uReportIntake.h"
-#include "uReportKeys.h"
-#include "uReportMail.h"
 #include "uReportSchemas.h"
 #include "uSplashForm.h"
-#include "uTransportContainer.h"
 #include "uUtils.h"
 
-#include <QAbstractTableModel>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -47,8 +40,6 @@ const QString ReportFilter = QStringLiteral("Файли звітів|*.xml|Вс�
 constexpr int HelpEmpty = 2011;
 constexpr int HelpReports = 2021;
 
-QString ErrorText(const std::exception& E) { return QString::fromUtf8(E.what()); }
-
 // Reports that do not follow their forms' schemas are left out of signing
 // unless the user wants them signed; false: sign nothing.
 bool AskAboutSchemaFailures(const std::vector<IDocumentPtr>& Documents, QWidget* Owner)
@@ -75,138 +66,37 @@ bool AskAboutSchemaFailures(const std::vector<IDocumentPtr>& Documents, QWidget*
     return true;
 }
 
-// A push button that shows an action: its text, enabled state and trigger.
-class TActionButton : public QPushButton {
-public:
-    explicit TActionButton(QWidget* Parent) : QPushButton(Parent)
-    {
-        connect(this, &QPushButton::clicked, this, [this] {
-            if (FAction)
-                FAction->trigger();
-        });
-    }
-    void SetAction(QAction* Action)
-    {
-        if (FAction)
-            disconnect(FAction, nullptr, this, nullptr);
-        FAction = Action;
-        connect(Action, &QAction::changed, this, [this] { Update(); });
-        Update();
-    }
-    QAction* Action() const { return FAction; }
-
-private:
-    void Update()
-    {
-        setText(FAction->text());
-        setEnabled(FAction->isEnabled());
-    }
-    QAction* FAction = nullptr;
-};
-
 } // namespace
 
-// The two columns of the report list over the page's documents.
-class TReportListModel : public QAbstractTableModel {
-public:
-    TReportListModel(const std::vector<IDocumentPtr>& Documents, QObject* Parent)
-        : QAbstractTableModel(Parent), FDocuments(Documents)
-    {
-    }
-    void SetSignType(TSignType Value) { FSignType = Value; }
-    void Reset()
-    {
-        beginResetModel();
-        endResetModel();
-    }
-    void RowChanged(size_t Row) { Q_EMIT dataChanged(index(int(Row), 0), index(int(Row), 1)); }
-    void BeginRemove(int Row) { beginRemoveRows(QModelIndex(), Row, Row); }
-    void EndRemove() { endRemoveRows(); }
-
-    int rowCount(const QModelIndex& Parent = QModelIndex()) const override
-    {
-        return Parent.isValid() ? 0 : int(FDocuments.size());
-    }
-    int columnCount(const QModelIndex& Parent = QModelIndex()) const override { return Parent.isValid() ? 0 : 2; }
-    QVariant data(const QModelIndex& Index, int Role) const override
-    {
-        if (!Index.isValid() || Index.row() >= int(FDocuments.size()))
-            return QVariant();
-        const IDocumentPtr& Document = FDocuments[size_t(Index.row())];
-        if (Role == Qt::DisplayRole) {
-            if (Index.column() == 0)
-                return ExtractFileName(Document->GetName()->GetFileName());
-            const QString Schema = SchemaStateOf(Document);
-            if (!Schema.isEmpty())
-                return Schema;
-            if (Document->GetStatus() == dsSended) {
-                const Variant Sent = Document->GetAttributes()->GetValue(ReportSentAttribute);
-                if (!Sent.IsNull())
-                    return QStringLiteral("Відправлений %1")
-                        .arg(QDateTimeFromDateTime(Sent.ToDouble()).toString(QStringLiteral("dd.MM.yyyy HH:mm")));
-            }
-            return ReportStateText(Document->GetStatus(), FSignType, Document->GetError());
-        }
-        if (Role == Qt::ToolTipRole && !SchemaStateOf(Document).isEmpty())
-            return SchemaErrorsOf(Document);
-        if (Role == Qt::ToolTipRole)
-            return QDir::toNativeSeparators(Document->GetName()->GetFileName());
-        if (Role == Qt::DecorationRole && Index.column() == 1)
-            return StateLook(DocumentStateMark(Document->GetStatus()), Role);
-        return QVariant();
-    }
-    QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override
-    {
-        if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
-            return QVariant();
-        return Section == 0 ? QStringLiteral("Файл") : QStringLiteral("Стан");
-    }
-
-private:
-    const std::vector<IDocumentPtr>& FDocuments;
-    TSignType FSignType = stSignOne;
-};
-
 // ---------------------------------------------------------------- set-up
-
-QAction* TFrameReports::MakeAction(const char* Name, const QString& Caption, void (TFrameReports::*Handler)())
-{
-    auto* Action = new QAction(Caption, this);
-    Action->setObjectName(QString::fromLatin1(Name));
-    connect(Action, &QAction::triggered, this, [this, Handler] {
-        // Long work serves events: nothing starts while another piece runs.
-        if (FBusy.Busy())
-            return;
-        try {
-            (this->*Handler)();
-        } catch (const std::exception& E) {
-            ShowError(ErrorText(E), this);
-        }
-    });
-    addAction(Action);
-    return Action;
-}
 
 TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(ProfileId, Parent), FBusy(this)
 {
     setObjectName(QStringLiteral("TFrameReports"));
     setAcceptDrops(true);
     FBusy.OnBlockChanged = [this](bool Blocked) { BlockChanged(Blocked); };
+    FRun = std::make_unique<TReportRun>(TProfile(), RunHost());
 
-    ActionFileAdd =
-        MakeAction("ActionFileAdd", QStringLiteral("Додати файли..."), &TFrameReports::ActionFileAddExecute);
-    ActionFileDel = MakeAction("ActionFileDel", QStringLiteral("Видалити файл"), &TFrameReports::ActionFileDelExecute);
-    ActionProtect = MakeAction("ActionProtect", QStringLiteral("Підписати..."), &TFrameReports::ActionProtectExecute);
-    ActionSave = MakeAction("ActionSave", QStringLiteral("Завершити"), &TFrameReports::ActionSaveExecute);
-    ActionSend = MakeAction("ActionSend", QStringLiteral("Відправити"), &TFrameReports::ActionSendExecute);
-    ActionSaveReport =
-        MakeAction("ActionSaveReport", QStringLiteral("Зберегти файл..."), &TFrameReports::ActionSaveReportExecute);
-    ActionSaveAllReports = MakeAction("ActionSaveAllReports", QStringLiteral("Зберегти всі звіти до..."),
-                                      &TFrameReports::ActionSaveAllReportsExecute);
-    ActionConfigMailAccount = MakeAction("ActionConfigMailAccount", QStringLiteral("Налаштувати поштовий акаунт"),
-                                         &TFrameReports::ActionConfigMailAccountExecute);
-    ActionCloseForm =
-        MakeAction("ActionCloseForm", QStringLiteral("Скасувати"), &TFrameReports::ActionCloseFormExecute);
+    ActionFileAdd = MakePageAction(this, &FBusy, QStringLiteral("ActionFileAdd"), QStringLiteral("Додати файли..."),
+                                   [this] { ActionFileAddExecute(); });
+    ActionFileDel = MakePageAction(this, &FBusy, QStringLiteral("ActionFileDel"), QStringLiteral("Видалити файл"),
+                                   [this] { ActionFileDelExecute(); });
+    ActionProtect = MakePageAction(this, &FBusy, QStringLiteral("ActionProtect"), QStringLiteral("Підписати..."),
+                                   [this] { ActionProtectExecute(); });
+    ActionSave = MakePageAction(this, &FBusy, QStringLiteral("ActionSave"), QStringLiteral("Завершити"),
+                                [this] { ActionSaveExecute(); });
+    ActionSend = MakePageAction(this, &FBusy, QStringLiteral("ActionSend"), QStringLiteral("Відправити"),
+                                [this] { ActionSendExecute(); });
+    ActionSaveReport = MakePageAction(this, &FBusy, QStringLiteral("ActionSaveReport"),
+                                      QStringLiteral("Зберегти файл..."), [this] { ActionSaveReportExecute(); });
+    ActionSaveAllReports =
+        MakePageAction(this, &FBusy, QStringLiteral("ActionSaveAllReports"), QStringLiteral("Зберегти всі звіти до..."),
+                       [this] { ActionSaveAllReportsExecute(); });
+    ActionConfigMailAccount =
+        MakePageAction(this, &FBusy, QStringLiteral("ActionConfigMailAccount"),
+                       QStringLiteral("Налаштувати поштовий акаунт"), [this] { ActionConfigMailAccountExecute(); });
+    ActionCloseForm = MakePageAction(this, &FBusy, QStringLiteral("ActionCloseForm"), QStringLiteral("Скасувати"),
+                                     [this] { ActionCloseFormExecute(); });
     ActionHelp = new QAction(QStringLiteral("Допомога"), this);
     ActionHelp->setObjectName(QStringLiteral("ActionHelp"));
     ActionHelp->setShortcut(QKeySequence::HelpContents);
@@ -221,16 +111,8 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     Layout->setContentsMargins(12, 10, 12, 10);
     Layout->setSpacing(6);
 
-    auto* Title = new QLabel(QStringLiteral("Підписання та відправка звітів"), this);
-    Title->setObjectName(QStringLiteral("LabelTitle"));
-    QFont TitleFont = Title->font();
-    TitleFont.setBold(true);
-    TitleFont.setPointSizeF(TitleFont.pointSizeF() * 1.3);
-    Title->setFont(TitleFont);
-    auto* Subtitle = new QLabel(QStringLiteral("Вкажіть файли зі звітами, які необхідно підписати"), this);
-    Subtitle->setObjectName(QStringLiteral("LabelSubtitle"));
-    Layout->addWidget(Title);
-    Layout->addWidget(Subtitle);
+    Layout->addWidget(CreatePageHeader(this, QStringLiteral("Підписання та відправка звітів"),
+                                       QStringLiteral("Вкажіть файли зі звітами, які необхідно підписати")));
 
     FToolBar = new QToolBar(this);
     FToolBar->setObjectName(QStringLiteral("ToolBarReports"));
@@ -239,11 +121,10 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     FToolBar->addAction(ActionFileDel);
     Layout->addWidget(FToolBar);
 
-    FModel = new TReportListModel(FDocuments, this);
     FList = new QTreeView(this);
     FList->setObjectName(QStringLiteral("ListReports"));
     FList->setAccessibleName(QStringLiteral("Список звітів"));
-    FList->setModel(FModel);
+    FList->setModel(FRun->Model());
     FList->setRootIsDecorated(false);
     FList->setUniformRowHeights(true);
     FList->setAllColumnsShowFocus(true);
@@ -271,37 +152,28 @@ TFrameReports::TFrameReports(int ProfileId, QWidget* Parent) : TWorkPage(Profile
     auto* ButtonHelp = new QPushButton(EditorIcon(eiHelp), QStringLiteral("Допомога"), this);
     ButtonHelp->setObjectName(QStringLiteral("ButtonHelp"));
     connect(ButtonHelp, &QPushButton::clicked, ActionHelp, &QAction::trigger);
-    auto* Main = new TActionButton(this);
-    Main->setObjectName(QStringLiteral("ButtonMain"));
-    Main->setDefault(true);
-    FButtonMain = Main;
-    auto* SaveAll = new TActionButton(this);
-    SaveAll->setObjectName(QStringLiteral("ButtonSaveAll"));
-    SaveAll->SetAction(ActionSaveAllReports);
-    FButtonSaveAll = SaveAll;
-    auto* Cancel = new TActionButton(this);
+    FButtonMain = new TActionButton(this);
+    FButtonMain->setObjectName(QStringLiteral("ButtonMain"));
+    FButtonMain->setDefault(true);
+    FButtonSaveAll = new TActionButton(this, ActionSaveAllReports);
+    FButtonSaveAll->setObjectName(QStringLiteral("ButtonSaveAll"));
+    auto* Cancel = new TActionButton(this, ActionCloseForm);
     Cancel->setObjectName(QStringLiteral("ButtonClose"));
-    Cancel->SetAction(ActionCloseForm);
-    for (QPushButton* Button : {static_cast<QPushButton*>(Main), static_cast<QPushButton*>(SaveAll),
+    for (QPushButton* Button : {static_cast<QPushButton*>(FButtonMain), static_cast<QPushButton*>(FButtonSaveAll),
                                 static_cast<QPushButton*>(Cancel), ButtonHelp})
         Button->setMinimumWidth(110);
     Bottom->addWidget(FLabelMailAccount);
     Bottom->addStretch(1);
     Bottom->addWidget(ButtonHelp);
-    Bottom->addWidget(SaveAll);
-    Bottom->addWidget(Main);
+    Bottom->addWidget(FButtonSaveAll);
+    Bottom->addWidget(FButtonMain);
     Bottom->addWidget(Cancel);
     Layout->addLayout(Bottom);
 
     FTimerAfterSign.setSingleShot(true);
     FTimerAfterSign.setInterval(100);
-    connect(&FTimerAfterSign, &QTimer::timeout, this, [this] {
-        try {
-            TimerAfterSignExecute();
-        } catch (const std::exception& E) {
-            ShowError(ErrorText(E), this);
-        }
-    });
+    connect(&FTimerAfterSign, &QTimer::timeout, this,
+            [this] { RunPageAction(this, nullptr, [this] { TimerAfterSignExecute(); }); });
 
     SetMainAction(ActionProtect);
     ActionProtect->setEnabled(false);
@@ -315,9 +187,11 @@ TFrameReports::~TFrameReports()
     try {
         GetConfiguration()->WriteSetting(QStringLiteral("reports_catalog"), FLastFolder);
     } catch (const std::exception& E) {
-        TryLog(QStringLiteral("помилка збереження налаштувань: ") + ErrorText(E), ReportsLog);
+        TryLog(QStringLiteral("помилка збереження налаштувань: ") + ExceptionText(E), ReportsLog);
     }
-    FDocuments.clear();
+    // The list lets go of the model before the run that owns it goes.
+    FList->setModel(nullptr);
+    FRun.reset();
 }
 
 bool TFrameReports::CanClose() { return !FBusy.Busy(); }
@@ -334,6 +208,44 @@ void TFrameReports::ServeEvents()
 
 // ---------------------------------------------------------------- looks
 
+TReportRunHost TFrameReports::RunHost()
+{
+    TReportRunHost Host;
+    Host.Between = [this] { ServeEvents(); };
+    Host.Busy = [this](const QString& Message, const std::function<void()>& Work) {
+        TBusySection Busy(FBusy, Message);
+        Work();
+    };
+    Host.KeyRequested = [this](int, const QString& Title) {
+        // The crypto library shows its own key dialog next.
+        Q_EMIT KeyRequested(Title);
+        return true;
+    };
+    Host.Ask = [this](TRunQuestion Question, const QString& Text) {
+        TDialogResult Answer = drNo;
+        switch (Question) {
+        case rqForeignCode:
+            Answer = AskYesNoCancel(Text, this);
+            break;
+        case rqResend:
+            Answer = AskYesNoDefaultNo(Text, this);
+            break;
+        case rqReplace:
+        case rqForeignKey:
+            Answer = AskYesNo(Text, this);
+            break;
+        }
+        return Answer == drYes ? raYes : Answer == drCancel ? raCancel : raNo;
+    };
+    Host.Tell = [this](TRunNotice Notice, const QString& Text) {
+        if (Notice == rnError)
+            ShowError(Text, this);
+        else
+            ShowWarning(Text, this);
+    };
+    return Host;
+}
+
 void TFrameReports::BlockChanged(bool Blocked)
 {
     if (Blocked) {
@@ -341,7 +253,7 @@ void TFrameReports::BlockChanged(bool Blocked)
             Action->setEnabled(false);
         return;
     }
-    ActionProtect->setEnabled(!FDocuments.empty());
+    ActionProtect->setEnabled(!FRun->Documents().empty());
     for (QAction* Action : {ActionSave, ActionSend, ActionFileAdd, ActionCloseForm})
         Action->setEnabled(true);
     SelectionChanged();
@@ -363,7 +275,7 @@ void TFrameReports::SelectionChanged()
     ActionSaveReport->setEnabled(Selected);
 }
 
-void TFrameReports::SetMainAction(QAction* Action) { static_cast<TActionButton*>(FButtonMain)->SetAction(Action); }
+void TFrameReports::SetMainAction(QAction* Action) { FButtonMain->SetAction(Action); }
 
 void TFrameReports::SetEditEntriesVisible(bool Visible)
 {
@@ -379,7 +291,7 @@ void TFrameReports::ShowContextMenu(const QPoint& Position)
     Menu.setObjectName(QStringLiteral("MenuReports"));
     if (FEditEntriesVisible)
         Menu.addAction(ActionFileAdd);
-    if (FProfile.SignSeparate)
+    if (FRun->Profile().SignSeparate)
         Menu.addAction(ActionSaveReport);
     if (FEditEntriesVisible)
         Menu.addAction(ActionFileDel);
@@ -396,104 +308,53 @@ void TFrameReports::SetProfileId(int Value)
     TProfile Profile;
     if (!GetProfile(Value, Profile))
         throw Exception(QStringLiteral("Профіль з id \"%1\" не знайдено.").arg(Value));
-    FProfile = Profile;
-    FModel->SetSignType(Profile.SignType);
+    FRun->Reset(Profile);
     TryLog(QStringLiteral("----захист звітів. профіль: ") + ProfileToString(Profile), ReportsLog);
     FStartFolder = GetConfiguration()->ReadSetting(QStringLiteral("reports_catalog"));
     // What the page keeps when it closes: the folder of a file picked on it,
     // or nothing when none was.
     FLastFolder.clear();
     FButtonSaveAll->setVisible(Profile.SignSeparate);
-    FMailSend.reset();
     FTimerAfterSign.stop();
     SetMainAction(ActionProtect);
     FOpened = false;
-    FRunComplete = false;
     // Reading runs in busy sections that serve events; started from the
     // event loop, it runs on the page the main window already shows, not
     // inside the main window's action that made it.
     QTimer::singleShot(0, this, [this] {
         if (FBusy.Busy())
             return;
-        try {
-            OpenReports();
-        } catch (const std::exception& E) {
-            ShowError(ErrorText(E), this);
-        }
+        RunPageAction(this, nullptr, [this] { OpenReports(); });
         FOpened = true;
     });
 }
 
 void TFrameReports::OpenReports()
 {
-    CollectBrixReports();
+    FRun->CollectInput();
     LoadWorkFolder();
-}
-
-void TFrameReports::CollectBrixReports()
-{
-    const QString Folder = BrixInputFolder();
-    if (Folder.isEmpty() || !QFileInfo(Folder).isDir()) {
-        TryLog(QStringLiteral("каталог вхідних звітів не існує"), ReportsLog);
-        return;
-    }
-    const bool Delete = BrixDeleteReports();
-    TBrixCollection Collected;
-    {
-        TBusySection Busy(FBusy, QStringLiteral("Зчитування звітів з вхідного каталогу..."));
-        Collected = kelvora::CollectBrixReports(
-            Folder, FProfile.Code, ReportWorkFolder(FProfile.Code), Delete, [this] { ServeEvents(); }, MailSizeLimit());
-    }
-    if (!Collected.Ignored.isEmpty())
-        ShowWarning(IgnoredReportsWarning(Collected.Ignored), this);
-}
-
-qint64 TFrameReports::MailSizeLimit()
-{
-    if (FProfile.SignAfterAction != asSendWiaEmail)
-        return 0;
-    if (FMailSend && FMailSend->GetSizeLimit() > 0)
-        return FMailSend->GetSizeLimit();
-    TEmailAccount Account;
-    return GetDefaultAccount(FProfile.Id, Account) ? KnownMailSizeLimit(Account) : 0;
 }
 
 void TFrameReports::LoadWorkFolder()
 {
     SetEditEntriesVisible(true);
-    FDocuments.clear();
-    FStamps.clear();
-    try {
-        const QString Folder = ReportWorkFolder(FProfile.Code);
-        if (QFileInfo(Folder).isDir()) {
-            std::vector<TLoadedReport> Loaded;
-            {
-                TBusySection Busy(FBusy, QStringLiteral("Зчитування звітів. Зачекайте..."));
-                Loaded = LoadReportFolder(
-                    Folder, [this] { ServeEvents(); }, FProfile.Id);
-            }
-            for (TLoadedReport& Report : Loaded) {
-                FDocuments.push_back(std::move(Report.Document));
-                FStamps.push_back(Report.Stamp);
-            }
-            FSignaturesSequence.clear();
-            CheckReportSchemas(FDocuments);
-        }
-    } catch (const std::exception& E) {
-        TryLog(QStringLiteral("помилка зчитування звітів: %1").arg(ErrorText(E)), ReportsLog);
-    }
-    FModel->Reset();
+    FRun->LoadWorkFolder();
+    ShowLoaded();
+}
+
+void TFrameReports::ShowLoaded()
+{
+    const std::vector<IDocumentPtr>& Documents = FRun->Documents();
     // The file column fits the longest name, within 200 to 600 pixels.
     const QFontMetrics Metrics(FList->font());
     int Width = 0;
-    for (const IDocumentPtr& Document : FDocuments)
+    for (const IDocumentPtr& Document : Documents)
         Width = std::max(Width, Metrics.horizontalAdvance(ExtractFileName(Document->GetName()->GetFileName())));
     FList->header()->resizeSection(0, std::clamp(Width + 24, 200, 600));
-    ActionProtect->setEnabled(!FDocuments.empty() && !FBusy.Busy());
-    ActionSaveAllReports->setEnabled(!FDocuments.empty());
+    ActionProtect->setEnabled(!Documents.empty() && !FBusy.Busy());
+    ActionSaveAllReports->setEnabled(!Documents.empty());
     SelectionChanged();
-    SetHelpContext(FDocuments.empty() ? HelpEmpty : HelpReports);
-    TryLog(QStringLiteral("прочитано звітів всього: %1").arg(FDocuments.size()), ReportsLog);
+    SetHelpContext(Documents.empty() ? HelpEmpty : HelpReports);
 }
 
 // ---------------------------------------------------------------- adding
@@ -536,84 +397,14 @@ void TFrameReports::dropEvent(QDropEvent* Event)
         return;
     Event->acceptProposedAction();
     // The questions of adding are modal: let the drop end first.
-    QTimer::singleShot(0, this, [this, Paths] {
-        if (FBusy.Busy())
-            return;
-        try {
-            AddFiles(Paths);
-        } catch (const std::exception& E) {
-            ShowError(ErrorText(E), this);
-        }
-    });
+    QTimer::singleShot(0, this, [this, Paths] { RunPageAction(this, &FBusy, [this, Paths] { AddFiles(Paths); }); });
 }
 
 void TFrameReports::AddFiles(const QStringList& Paths)
 {
-    QStringList BadNames, Refused;
-    {
-        TBusySection Busy(FBusy, QStringLiteral("Додавання файлів. Зачекайте..."));
-        const QString WorkFolder = ReportWorkFolder(FProfile.Code);
-        const qint64 Limit = MailSizeLimit();
-        for (const QString& Path : Paths) {
-            ServeEvents();
-            if (!CreateDocumentName(Path)->IsValid()) {
-                TryLog(QStringLiteral("некоректне ім'я файлу при додаванні: ") + Path, ReportsLog);
-                BadNames << ExtractFileName(Path);
-                continue;
-            }
-            // A file that is no report to send is refused with its reason:
-            // its name may be perfectly valid.
-            const QString Problem = ReportFileProblem(Path, Limit);
-            if (!Problem.isEmpty()) {
-                TryLog((QFileInfo(Path).size() == 0 && QFileInfo(Path).isFile() ? QStringLiteral("файл порожній: ")
-                                                                                : Problem + QStringLiteral(": ")) +
-                           Path,
-                       ReportsLog);
-                Refused << IgnoredReport(Path, Problem);
-            } else if (!AddFile(Path, WorkFolder)) {
-                break;
-            }
-        }
-    }
-    // One warning for everything ignored, each file under its real reason.
-    QStringList Parts;
-    if (!BadNames.isEmpty())
-        Parts << QStringLiteral("Назви цих файлів не відповідають стандарту. Вони були проігноровані.\r\n\r\n%1")
-                     .arg(BadNames.join(QStringLiteral("\r\n")));
-    if (!Refused.isEmpty())
-        Parts << IgnoredReportsWarning(Refused);
-    if (!Parts.isEmpty())
-        ShowWarning(Parts.join(QStringLiteral("\r\n\r\n")), this);
-    LoadWorkFolder();
-}
-
-bool TFrameReports::AddFile(const QString& Path, const QString& WorkFolder)
-{
-    const QString Name = ExtractFileName(Path);
-    if (!ReportCodeMatches(FProfile.Code, CreateDocumentName(Path)->GetEDRPOUCode())) {
-        const TDialogResult Answer = AskYesNoCancel(
-            QStringLiteral("Код ЄДРПО/ДРФО в імені файлу не співпадає з кодом організації в профілі. Через це "
-                           "програма може не прийняти квитанції з результатом обробки даного звіту.\r\n\r\n"
-                           "Додати файл %1?")
-                .arg(Name),
-            this);
-        if (Answer == drCancel)
-            return false;
-        if (Answer == drNo) {
-            TryLog(QStringLiteral("некоректний код ЄДРПО при додаванні: ") + Path, ReportsLog);
-            return true;
-        }
-    }
-    if (QFileInfo::exists(WorkFolder + Name) &&
-        AskYesNo(QStringLiteral("Документ %1 вже присутній у списку файлів. Замінити його новим?").arg(Name), this) !=
-            drYes)
-        return true;
-    try {
-        AddReportCopy(Path, WorkFolder);
-    } catch (const std::exception& E) {
-        TryLog(ErrorText(E), ReportsLog);
-    }
-    return true;
+    FRun->AddFiles(Paths);
+    SetEditEntriesVisible(true);
+    ShowLoaded();
 }
 
 void TFrameReports::ActionFileDelExecute()
@@ -622,211 +413,41 @@ void TFrameReports::ActionFileDelExecute()
     if (Rows.empty())
         return;
     TBusySection Busy(FBusy);
-    for (const int Row : Rows)
-        DeleteReportCopy(FDocuments[size_t(Row)]->GetName()->GetFileName(),
-                         QStringLiteral("файл видалено: %1 (%2 bytes)"),
-                         QStringLiteral("файл не вдалося видалити: %1 (%2 bytes)"));
-    for (auto Row = Rows.rbegin(); Row != Rows.rend(); ++Row) {
-        FModel->BeginRemove(*Row);
-        FDocuments.erase(FDocuments.begin() + *Row);
-        FStamps.erase(FStamps.begin() + *Row);
-        FModel->EndRemove();
-    }
-    if (FDocuments.empty() && !FRunComplete)
+    FRun->Remove(Rows);
+    if (FRun->Documents().empty() && !FRun->Complete())
         SetHelpContext(HelpEmpty);
 }
 
 // ---------------------------------------------------------------- protection
 
-bool TFrameReports::ReadKey(int Step)
-{
-    TKeyRule Rule;
-    if (!KeyRuleOf(FProfile.SignType, Step, Rule))
-        return true;
-    if (std::none_of(FDocuments.begin(), FDocuments.end(), [Step](const IDocumentPtr& Document) {
-            return Document->GetStatus() != dsProtected && StepTakes(Step, Document->GetStatus());
-        }))
-        return true;
-    const ICryptoManagerPtr Crypto = FProtection.Crypto;
-    for (;;) {
-        Q_EMIT KeyRequested(Rule.Title);
-        if (!Crypto->ReadPrivateKeyInfo(FKeyOwnerInfo, Rule.Title)) {
-            TryLog(KeyFailureLog(Step, Crypto->GetLastErrorCode(), Crypto->GetLastError()), ReportsLog);
-            // A key the library refused (wrong password, a certificate no
-            // longer valid) must not end the run without a word; a cancel does.
-            if (Crypto->GetLastErrorCode() != 0)
-                ShowError(KeyReadError(Crypto->GetLastError()), this);
-            return false;
-        }
-        TryLog(QStringLiteral("ключ прочитано: %1").arg(FKeyOwnerInfo.Client), ReportsLog);
-        if (!KeyCodeMatches(FProfile.Code, FKeyOwnerInfo) &&
-            AskYesNo(KeyCodeQuestion(FProfile.Code, FKeyOwnerInfo), this) != drYes)
-            continue;
-        const QString Refusal = KeyRefusal(FProfile.SignType, Step, FKeyOwnerInfo);
-        if (!Refusal.isEmpty()) {
-            ShowWarning(Refusal, this);
-            continue;
-        }
-        FSignaturesSequence << SignatureLine(FKeyOwnerInfo);
-        return true;
-    }
-}
-
-int TFrameReports::ApplyStep(int Step)
-{
-    if (FDocuments.empty())
-        return 0;
-    TBusySection Busy(FBusy, QStringLiteral("Підписання файлів. Зачекайте..."));
-    FProtection.Key = FKeyOwnerInfo;
-    return ApplyProtectionStep(Step, FDocuments, FProtection, [this](size_t Index, bool Processed) {
-        if (Processed)
-            FModel->RowChanged(Index);
-        ServeEvents();
-    });
-}
-
-void TFrameReports::SaveProtectedReports()
-{
-    if (FDocuments.empty())
-        return;
-    TBusySection Busy(FBusy, QStringLiteral("Збереження звітів. Зачекайте..."));
-    for (const IDocumentPtr& Document : FDocuments) {
-        ServeEvents();
-        if (Document->GetStatus() == dsError)
-            continue;
-        const IDocumentNamePtr Name = Document->GetName();
-        if (!Name->IsValid()) {
-            TryLog(QStringLiteral("некоректне ім'я файлу при збереженні: ") + Name->GetFileName(), ReportsLog);
-            continue;
-        }
-        const QString Folder = ReportOutputFolder(FProfile, Name);
-        ForceReportFolder(Folder);
-        const QString Target = Folder + ReportOutputFileName(Document);
-        WriteReportFile(Target, Document->GetStream());
-        TryLog(QStringLiteral("файл успішно збережено: %1 (%2 bytes)")
-                   .arg(Target, QString::number(Document->GetStream()->GetSize())),
-               ReportsLog);
-    }
-}
-
-TFrameReports::TRunEnd TFrameReports::Protect()
-{
-    const TSignType SignType = FProfile.SignType;
-    FProtection = TProtection();
-    FProtection.Crypto = GetCryptoManager();
-    FProtection.Profile = FProfile;
-    FProtection.ReadParameters();
-
-    if (!ConfirmResending() || !RefuseTooLarge())
-        return reStopped;
-    if (!ReadKey(StepKey1))
-        return reStopped;
-    if (ApplyStep(StepKey1) > 0 && FProfile.SignSeparate && SignType != stSignOne)
-        return reSeparate;
-    if (SignType == stSignThree) {
-        if (!ReadKey(StepKey2))
-            return reStopped;
-        if (ApplyStep(StepKey2) > 0 && FProfile.SignSeparate)
-            return reSeparate;
-    }
-    if (SignType != stSignOne) {
-        const int Last = LastKeyStep(SignType);
-        if (!ReadKey(Last))
-            return reStopped;
-        ApplyStep(Last);
-    }
-    ApplyStep(StepEncrypt);
-    ApplyStep(StepOuter);
-    SaveProtectedReports();
-    return reComplete;
-}
-
-bool TFrameReports::ConfirmResending()
-{
-    QStringList Names;
-    std::vector<size_t> Sent;
-    for (size_t I = 0; I < FDocuments.size(); ++I) {
-        const IDocumentPtr& Document = FDocuments[I];
-        if (Document->GetStatus() != dsSended)
-            continue;
-        Sent.push_back(I);
-        Names << ExtractFileName(Document->GetName()->GetFileName()) + u' ' +
-                     FModel->index(int(I), 1).data().toString().section(u' ', 1);
-    }
-    if (!Sent.empty() &&
-        AskYesNoDefaultNo(QStringLiteral("Ці звіти вже відправлено до установ:\r\n\r\n%1\r\n\r\nПідписати та "
-                                         "відправити їх ще раз?")
-                              .arg(Names.join(QStringLiteral("\r\n"))),
-                          this) == drYes) {
-        for (size_t I : Sent) {
-            FDocuments[I]->SetStatus(dsReaded);
-            FDocuments[I]->GetAttributes()->SetValue(ReportSentAttribute, Variant());
-            FModel->RowChanged(I);
-            TryLog(QStringLiteral("повторна відправка звіту підтверджена: ") + FDocuments[I]->GetName()->GetFileName(),
-                   ReportsLog);
-        }
-    }
-    // Nothing left to protect and nothing protected: no key is asked for.
-    return std::any_of(FDocuments.begin(), FDocuments.end(), [](const IDocumentPtr& Document) {
-        return Document->GetStatus() != dsSended && Document->GetStatus() != dsError;
-    });
-}
-
-bool TFrameReports::RefuseTooLarge()
-{
-    const qint64 Limit = MailSizeLimit();
-    if (Limit <= 0)
-        return true;
-    QStringList Texts;
-    for (size_t I = 0; I < FDocuments.size(); ++I) {
-        const IDocumentPtr& Document = FDocuments[I];
-        const TDocumentStatus Status = Document->GetStatus();
-        if (Status == dsSended || Status == dsError || Status == dsProtected)
-            continue;
-        const QString Path = Document->GetName()->GetFileName();
-        if (ReportMailSize(QFileInfo(Path).size()) <= Limit)
-            continue;
-        const QString Text = ReportTooLargeText(ExtractFileName(Path), Limit);
-        Document->SetStatus(dsError);
-        Document->SetError(Text);
-        FModel->RowChanged(I);
-        Texts << Text;
-        TryLog(QStringLiteral("звіт завеликий для поштового сервера: ") + Path, ReportsLog);
-    }
-    if (!Texts.isEmpty())
-        ShowWarning(Texts.join(QStringLiteral("\r\n")), this);
-    return std::any_of(FDocuments.begin(), FDocuments.end(), [](const IDocumentPtr& Document) {
-        return Document->GetStatus() != dsSended && Document->GetStatus() != dsError;
-    });
-}
-
 void TFrameReports::ActionProtectExecute()
 {
     TryLog(QStringLiteral("----підписання"), ReportsLog);
-    if (!AskAboutSchemaFailures(FDocuments, this))
+    if (!AskAboutSchemaFailures(FRun->Documents(), this))
         return;
     SetEditEntriesVisible(false);
-    TRunEnd End = reStopped;
+    TReportRun::TEnd End = TReportRun::reStopped;
     {
         TBusySection Busy(FBusy);
         try {
-            End = Protect();
-            if (End == reComplete) {
-                FRunComplete = true;
+            End = FRun->Protect();
+            if (End == TReportRun::reComplete) {
                 SetHelpContext(HelpReports);
-                SetMainAction(FProfile.SignAfterAction == asSendWiaEmail ? ActionSend : ActionSave);
+                SetMainAction(FRun->Profile().SignAfterAction == asSendWiaEmail ? ActionSend : ActionSave);
             }
         } catch (const std::exception& E) {
-            End = reStopped;
-            ShowError(ErrorText(E), this);
+            // The reports are read again as the files hold them: nothing a
+            // failed run did to them in memory stays on the list.
+            End = TReportRun::reStopped;
+            AnswerActionFailure(this, E);
             LoadWorkFolder();
         }
     }
-    if (End == reSeparate &&
+    if (End == TReportRun::reSeparate &&
         AskYesNo(QStringLiteral("Зберегти підписані звіти для подальшого захисту на іншому компьютері?"), this) ==
             drYes)
         ActionSaveAllReportsExecute();
-    if (End != reStopped)
+    if (End != TReportRun::reStopped)
         FTimerAfterSign.start();
 }
 
@@ -835,16 +456,25 @@ void TFrameReports::TimerAfterSignExecute()
     if (FBusy.Busy())
         return;
     QString Keys;
-    for (int I = 0; I < FSignaturesSequence.size(); ++I)
-        Keys += QStringLiteral("\r\n%1. %2").arg(QString::number(I + 1), FSignaturesSequence[I]);
-    const QString Count = QString::number(FDocuments.size());
-    if (FProfile.SignAfterAction == asSaveToFile) {
+    const QStringList& Signatures = FRun->Signatures();
+    for (int I = 0; I < Signatures.size(); ++I)
+        Keys += QStringLiteral("\r\n%1. %2").arg(QString::number(I + 1), Signatures[I]);
+    // The reports the answer acts on: those a sending would mail now (not
+    // the ones sent before or left out of signing), or those saved (all but
+    // the ones left out).
+    const TAfterSignAction After = FRun->Profile().SignAfterAction;
+    const std::vector<IDocumentPtr>& Documents = FRun->Documents();
+    const QString Count =
+        QString::number(std::count_if(Documents.begin(), Documents.end(), [After](const IDocumentPtr& Document) {
+            return After == asSendWiaEmail ? Document->GetStatus() == dsProtected : Document->GetStatus() != dsError;
+        }));
+    if (After == asSaveToFile) {
         if (AskYesNo(QStringLiteral("Звіти підписані такими ключами: \r\n%1\r\n\r\nЗберегти всі звіти (%2) на жорсткий "
                                     "диск?")
                          .arg(Keys, Count),
                      this) == drYes)
             ActionSaveExecute();
-    } else if (FProfile.SignAfterAction == asSendWiaEmail) {
+    } else if (After == asSendWiaEmail) {
         if (AskYesNo(
                 QStringLiteral("Звіти підписані такими ключами: \r\n%1\r\n\r\nВідправити всі звіти (%2) до установ?")
                     .arg(Keys, Count),
@@ -860,11 +490,7 @@ bool TFrameReports::SaveWithState(const IDocumentPtr& Document, const QString& T
     if (QFileInfo::exists(Target) &&
         AskYesNo(QStringLiteral("Файл %1 вже існує. Перезаписати його?").arg(Target), this) != drYes)
         return false;
-    uint8_t SignType = 0;
-    const IStreamPtr Stream = Document->GetStream();
-    WriteReportFile(Target, ProtectedSignType(Document->GetStatus(), SignType)
-                                ? TTransportContainer::ProtectedHeaderAdd(Stream, SignType)
-                                : Stream);
+    TReportRun::SaveCopy(Document, Target);
     return true;
 }
 
@@ -873,7 +499,7 @@ void TFrameReports::ActionSaveReportExecute()
     const std::vector<int> Rows = SelectedRows();
     if (Rows.empty())
         return;
-    const IDocumentPtr Document = FDocuments[size_t(Rows.front())];
+    const IDocumentPtr Document = FRun->Documents()[size_t(Rows.front())];
     const QString Target = SelectSaveFile(QStringLiteral("Зберегти файл"), this, ReportFilter, FStartFolder,
                                           ExtractFileName(Document->GetName()->GetFileName()));
     if (!Target.isEmpty())
@@ -887,134 +513,92 @@ void TFrameReports::ActionSaveAllReportsExecute()
         return;
     ForceReportFolder(Folder);
     const QString Prefix = Folder.endsWith(PathDelim()) ? Folder : Folder + PathDelim();
-    const std::vector<IDocumentPtr> Documents = FDocuments;
+    const std::vector<IDocumentPtr> Documents = FRun->Documents();
     for (const IDocumentPtr& Document : Documents)
         SaveWithState(Document, Prefix + ExtractFileName(Document->GetName()->GetFileName()));
 }
 
 void TFrameReports::ActionSaveExecute()
 {
-    if (FDocuments.empty())
+    const std::vector<IDocumentPtr>& Documents = FRun->Documents();
+    if (Documents.empty())
         return;
-    QStringList Undeleted = FUndeleted;
-    for (size_t I = 0; I < FDocuments.size(); ++I) {
-        const IDocumentPtr& Document = FDocuments[I];
-        if (Document->GetStatus() != dsProtected && Document->GetStatus() != dsSended)
-            continue;
-        const QString Path = Document->GetName()->GetFileName();
-        if (!QFileInfo::exists(Path))
-            continue;
-        // A copy replaced since it was read is another report: it stays.
-        if (StampOfFile(Path) != FStamps[I]) {
-            TryLog(QStringLiteral("оригінальний файл змінено після зчитування, його не видалено: ") + Path, ReportsLog);
-            continue;
-        }
-        if (!DeleteReportCopy(Path, QStringLiteral("оригінальний файл видалено: %1 (%2 bytes)"),
-                              QStringLiteral("оригінальний файл не вдалося видалити: %1 (%2 bytes)")) &&
-            !Undeleted.contains(Path))
-            Undeleted << Path;
-    }
-    FUndeleted.clear();
+    const QStringList Undeleted = FRun->DeleteOriginals();
     // A copy left behind would come back on the next visit as a report to
     // sign: that must not happen without a word.
     if (!Undeleted.isEmpty()) {
         QStringList Names;
         for (const QString& Path : Undeleted)
             Names << ExtractFileName(Path);
-        ShowWarning(
-            QStringLiteral("Не вдалося видалити робочі копії звітів з каталогу %1:\r\n\r\n%2\r\n\r\n"
-                           "Вони знову з'являться у списку при наступному відкритті сторінки. Видаліть їх "
-                           "або перевірте, чи можна записувати до каталогу даних.")
-                .arg(QDir::toNativeSeparators(ReportWorkFolder(FProfile.Code)), Names.join(QStringLiteral("\r\n"))),
-            this);
+        ShowWarning(QStringLiteral("Не вдалося видалити робочі копії звітів з каталогу %1:\r\n\r\n%2\r\n\r\n"
+                                   "Вони знову з'являться у списку при наступному відкритті сторінки. Видаліть їх "
+                                   "або перевірте, чи можна записувати до каталогу даних.")
+                        .arg(QDir::toNativeSeparators(ReportWorkFolder(FRun->Profile().Code)),
+                             Names.join(QStringLiteral("\r\n"))),
+                    this);
     }
-    if (FProfile.SignAfterAction == asSaveToFile &&
+    if (FRun->Profile().SignAfterAction == asSaveToFile &&
         AskYesNo(QStringLiteral("Відкрити каталоги з підписаними звітами?"), this) == drYes)
         for (const TDocumentAgency Agency : {daPFU, daVEY, daDKS})
-            if (std::any_of(FDocuments.begin(), FDocuments.end(), [Agency](const IDocumentPtr& Document) {
+            if (std::any_of(Documents.begin(), Documents.end(), [Agency](const IDocumentPtr& Document) {
                     return Document->GetName()->GetAgency() == Agency;
                 }))
-                OpenUrl(QUrl::fromLocalFile(AgencyCatalog(FProfile, Agency)));
+                OpenUrl(QUrl::fromLocalFile(AgencyCatalog(FRun->Profile(), Agency)));
     FFinished = true;
     ActionCloseFormExecute();
 }
 
 // ---------------------------------------------------------------- sending
 
-IMailSendPtr TFrameReports::MailSender()
-{
-    if (!FMailSend) {
-        TEmailAccount Account;
-        if (!GetDefaultAccount(FProfile.Id, Account))
-            return nullptr;
-        FMailSend = CreateReportMailSend(Account);
-        FMailFrom = Account.Email;
-    }
-    return FMailSend;
-}
-
 void TFrameReports::ActionSendExecute()
 {
-    if (FDocuments.empty())
+    if (FRun->Documents().empty())
         return;
-    TryLog(QStringLiteral("----відправка"), ReportsLog);
-    const IMailSendPtr Sender = MailSender();
-    if (!Sender) {
-        ShowError(QStringLiteral("Не знайдено основного облікового запису електронної пошти. Перевірте установки "
-                                 "профілю."),
-                  this);
-        TryLog(QStringLiteral("не знайдено поштового акаунту. відправка неможлива"), ReportsLog);
-        return;
-    }
-    bool Completed = false;
-    int Sent = 0;
-    std::vector<size_t> Refused;
+    TReportRun::TSendResult Result;
     {
-        TBusySection Busy(FBusy, QStringLiteral("Відправка звітів. Зачекайте..."));
         // The conversation can be cancelled from the indicator, as receiving can.
-        const ISplashPtr Splash = FBusy.Splash();
-        Splash->SetOnCancel([Sender] { Sender->Terminate(); });
-        Splash->SetCancelVisible(true);
-        FSending = Sender;
         struct TRestore {
             TFrameReports* Page;
-            ISplashPtr Splash;
             ~TRestore()
             {
+                if (!Page->FSending)
+                    return;
                 Page->FSending.reset();
+                const ISplashPtr Splash = Page->FBusy.Splash();
                 Splash->SetCancelVisible(false);
                 Splash->SetOnCancel(nullptr);
             }
-        } Restore{this, Splash};
-        TReportSending Sending(Sender, FMailFrom, FProfile.Id, MailSizeLimit());
-        TReportSending::TEvents Events;
-        Events.Between = [this] { ServeEvents(); };
-        Events.Changed = [this](size_t Index) { FModel->RowChanged(Index); };
+        } Restore{this};
+        TReportRun::TSendEvents Events;
+        Events.Started = [this](const IMailSendPtr& Sender) {
+            const ISplashPtr Splash = FBusy.Splash();
+            Splash->SetOnCancel([Sender] { Sender->Terminate(); });
+            Splash->SetCancelVisible(true);
+            FSending = Sender;
+        };
         Events.MailResult = [this](bool Ok) { FLabelMailAccount->setVisible(!Ok); };
-        Events.Sent = [this](size_t Index) { FinishReport(Index); };
-        try {
-            Completed = Sending.Run(FDocuments, Events);
-        } catch (...) {
-            FSentThisPage += Sending.SentCount();
-            throw;
-        }
-        Sent = Sending.SentCount();
-        Refused = Sending.Refused();
-        FSentThisPage += Sent;
+        Result = FRun->Send(Events);
     }
+    if (Result.NoAccount) {
+        ShowError(QStringLiteral("Не знайдено основного облікового запису електронної пошти. Перевірте установки "
+                                 "профілю."),
+                  this);
+        return;
+    }
+    const std::vector<IDocumentPtr>& Documents = FRun->Documents();
     QStringList RefusedTexts;
-    for (size_t Index : Refused)
-        RefusedTexts << ExtractFileName(FDocuments[Index]->GetName()->GetFileName()) + QStringLiteral(": ") +
-                            FDocuments[Index]->GetError();
+    for (size_t Index : Result.Refused)
+        RefusedTexts << ExtractFileName(Documents[Index]->GetName()->GetFileName()) + QStringLiteral(": ") +
+                            Documents[Index]->GetError();
     const QString RefusedPart = RefusedTexts.isEmpty()
                                     ? QString()
                                     : QStringLiteral("\r\n\r\nНе відправлено:\r\n%1").arg(RefusedTexts.join("\r\n"));
-    if (!Completed) {
-        if (Sender->GetTerminatedByUser()) {
-            TryLog(QStringLiteral("відправку перервано користувачем"), ReportsLog);
+    const int Sent = Result.Sent;
+    if (!Result.Completed) {
+        if (Result.Cancelled) {
             ShowWarning(QStringLiteral("Відправку перервано. Відправлено звітів: %1.").arg(Sent) + RefusedPart, this);
         } else {
-            ShowError(QStringLiteral("Помилка при надсиланні пошти: \r\n\r\n%1").arg(Sender->GetErrorText()) +
+            ShowError(QStringLiteral("Помилка при надсиланні пошти: \r\n\r\n%1").arg(Result.Error) +
                           (Sent > 0 ? QStringLiteral("\r\n\r\nВідправлено звітів: %1.").arg(Sent) : QString()),
                       this);
         }
@@ -1036,22 +620,6 @@ void TFrameReports::ActionSendExecute()
     }
 }
 
-void TFrameReports::FinishReport(size_t Index)
-{
-    // As finishing would: the sent report's working copy goes at once, so
-    // that nothing after this mail can offer it for filing again.
-    const QString Path = FDocuments[Index]->GetName()->GetFileName();
-    if (!QFileInfo::exists(Path))
-        return;
-    if (StampOfFile(Path) != FStamps[Index]) {
-        TryLog(QStringLiteral("оригінальний файл змінено після зчитування, його не видалено: ") + Path, ReportsLog);
-        return;
-    }
-    if (!DeleteReportCopy(Path, QStringLiteral("оригінальний файл видалено: %1 (%2 bytes)"),
-                          QStringLiteral("оригінальний файл не вдалося видалити: %1 (%2 bytes)")))
-        FUndeleted << Path;
-}
-
 bool TFrameReports::AbortForClose()
 {
     if (!FSending)
@@ -1064,7 +632,7 @@ bool TFrameReports::AbortForClose()
 void TFrameReports::ActionConfigMailAccountExecute()
 {
     TEmailAccount Account;
-    if (!GetDefaultAccount(FProfile.Id, Account)) {
+    if (!GetDefaultAccount(FRun->Profile().Id, Account)) {
         ShowWarning(QStringLiteral("Не знайдено поштового акаунту для даного профілю. Налаштуйте його в діалозі "
                                    "редагування підприємства."),
                     this);
@@ -1073,16 +641,16 @@ void TFrameReports::ActionConfigMailAccountExecute()
     if (!EditEmailAccount(Account, true, this))
         return;
     UpdateEmailAccount(Account);
-    FMailSend.reset();
+    FRun->ForgetMailSender();
 }
 
 void TFrameReports::ActionCloseFormExecute()
 {
     // Leaving after a sending that filed some reports and not others: say
     // which is which, so that nobody guesses (or files the same twice).
-    if (FSentThisPage > 0 && !FFinished && !FSummaryShown) {
+    if (FRun->SentCount() > 0 && !FFinished && !FSummaryShown) {
         QStringList Sent, NotSent;
-        for (const IDocumentPtr& Document : FDocuments) {
+        for (const IDocumentPtr& Document : FRun->Documents()) {
             const QString Name = ExtractFileName(Document->GetName()->GetFileName());
             if (Document->GetStatus() == dsSended)
                 Sent << Name;

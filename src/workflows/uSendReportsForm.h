@@ -5,13 +5,13 @@
 #include "uBusyGuard.h"
 #include "uInterfaces.h"
 #include "uProfile.h"
-#include "uReportFiles.h"
-#include "uReportProtection.h"
+#include "uReportRun.h"
 #include "uWorkPage.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -22,8 +22,6 @@ class QToolBar;
 class QTreeView;
 
 namespace kelvora {
-
-class TReportListModel;
 
 class TFrameReports : public TWorkPage {
     Q_OBJECT
@@ -39,7 +37,7 @@ public:
     bool AbortForClose() override;
 
     // The reports of the working folder, in list order.
-    const std::vector<IDocumentPtr>& Documents() const { return FDocuments; }
+    const std::vector<IDocumentPtr>& Documents() const { return FRun->Documents(); }
     // False until the profile's reports were read for the first time.
     bool IsOpened() const { return FOpened; }
     int HelpContext() const { return FHelpContext; }
@@ -69,28 +67,15 @@ private:
 
     // Intake.
     void OpenReports();
-    void CollectBrixReports();
     void LoadWorkFolder();
     void AddFiles(const QStringList& Paths);
-    bool AddFile(const QString& Path, const QString& WorkFolder);
+    void ShowLoaded();
 
-    // Protection.
-    enum TRunEnd { reComplete, reSeparate, reStopped };
-    TRunEnd Protect();
-    bool ReadKey(int Step);
-    int ApplyStep(int Step);
-    void SaveProtectedReports();
-    bool ConfirmResending();
-    bool RefuseTooLarge();
-    qint64 MailSizeLimit();
-
-    // Saving and sending.
+    // Saving.
     bool SaveWithState(const IDocumentPtr& Document, const QString& Target);
-    IMailSendPtr MailSender();
-    void FinishReport(size_t Index);
 
     // Looks.
-    QAction* MakeAction(const char* Name, const QString& Caption, void (TFrameReports::*Handler)());
+    TReportRunHost RunHost();
     void BlockChanged(bool Blocked);
     void SelectionChanged();
     void SetMainAction(QAction* Action);
@@ -101,36 +86,24 @@ private:
     void ServeEvents();
 
     // Page state.
-    std::vector<IDocumentPtr> FDocuments;
-    TProfile FProfile;
-    IMailSendPtr FMailSend;
-    TBusyCounter FBusy; // the busy indicator (FSplash) and the nesting depth (FBlockCount)
-    QString FMailFrom;
-    QStringList FSignaturesSequence;
-    TCertOwnerInfo FKeyOwnerInfo;
-
-    std::vector<TFileStamp> FStamps; // the working copies as read, by list row
-    TProtection FProtection;
-    QString FStartFolder; // of the file dialog
-    QString FLastFolder;  // of the file picked last; kept as reports_catalog
+    TBusyCounter FBusy;               // the busy indicator (FSplash) and the nesting depth (FBlockCount)
+    std::unique_ptr<TReportRun> FRun; // the reports, their keys, files and sending
+    QString FStartFolder;             // of the file dialog
+    QString FLastFolder;              // of the file picked last; kept as reports_catalog
     int FHelpContext = 2011;
     bool FOpened = false;
-    bool FRunComplete = false;
     bool FEditEntriesVisible = true;
     IMailSendPtr FSending;    // while a sending runs
     bool FCloseAsked = false; // the window was closed during a sending
-    int FSentThisPage = 0;
     bool FFinished = false;
     bool FSummaryShown = false;
-    QStringList FUndeleted; // working copies of sent reports that could not be deleted
     QTimer FTimerAfterSign;
     QElapsedTimer FServed;
 
-    TReportListModel* FModel = nullptr;
     QTreeView* FList = nullptr;
     QToolBar* FToolBar = nullptr;
-    QPushButton* FButtonMain = nullptr;
-    QPushButton* FButtonSaveAll = nullptr;
+    TActionButton* FButtonMain = nullptr;
+    TActionButton* FButtonSaveAll = nullptr;
     QLabel* FLabelMailAccount = nullptr;
     QAction* ActionFileAdd = nullptr;
     QAction* ActionFileDel = nullptr;

@@ -1,7 +1,5 @@
 #include "uTicketFiles.h"
 
-#include "uStateMarks.h"
-
 #include "uCorePath.h"
 #include "uDebug.h"
 #include "uException.h"
@@ -9,6 +7,7 @@
 #include "uProfile.h"
 #include "uSentReport.h"
 #include "uStorageFailure.h"
+#include "uStreamImpl.h"
 #include "uTicket.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
@@ -60,30 +59,19 @@ QString TicketStoredName(const QString& FileName, const IStreamPtr& Stream)
 
 namespace {
 
-QByteArray StreamContent(const IStreamPtr& Stream)
-{
-    QByteArray Content(static_cast<qsizetype>(Stream->GetSize()), Qt::Uninitialized);
-    const int64_t Position = Stream->GetPosition();
-    Stream->SetPosition(0);
-    const int32_t Read = Content.isEmpty() ? 0 : Stream->Read(Content.data(), static_cast<int32_t>(Content.size()));
-    Stream->SetPosition(Position);
-    Content.truncate(Read);
-    return Content;
-}
-
 bool SameContent(const IStreamPtr& Stream, const QString& FileName)
 {
     QFile File(FileName);
     if (!File.open(QIODevice::ReadOnly) || File.size() != Stream->GetSize())
         return false;
-    return File.readAll() == StreamContent(Stream);
+    return File.readAll() == StreamBytes(Stream);
 }
 
 } // namespace
 
 void WriteTicketFile(const QString& Target, const IStreamPtr& Stream)
 {
-    const QByteArray Content = StreamContent(Stream);
+    const QByteArray Content = StreamBytes(Stream);
     QSaveFile File(Target);
     // A small receipt sits in the write buffer until commit(), which does not
     // report a failed flush: flushed here, a full disk fails before the rename
@@ -98,7 +86,7 @@ void WriteTicketFile(const QString& Target, const IStreamPtr& Stream)
     throw EInOutError(FileWriteFailureText(Target, Reason, Full));
 }
 
-QString TicketFileHash(const IStreamPtr& Stream) { return ContentHash(StreamContent(Stream)); }
+QString TicketFileHash(const IStreamPtr& Stream) { return ContentHash(StreamBytes(Stream)); }
 
 bool IsTicketKept(const QString& FileName, const IStreamPtr& Stream)
 {
@@ -251,44 +239,5 @@ QString TicketStateText(const IDocumentPtr& Document)
         return QString();
     }
 }
-
-TTicketListModel::TTicketListModel(const TTicketDocuments& Documents, QObject* Parent)
-    : QAbstractTableModel(Parent), FDocuments(Documents)
-{
-}
-
-int TTicketListModel::rowCount(const QModelIndex& Parent) const
-{
-    return Parent.isValid() ? 0 : static_cast<int>(FDocuments.size());
-}
-
-int TTicketListModel::columnCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : 2; }
-
-QVariant TTicketListModel::data(const QModelIndex& Index, int Role) const
-{
-    if (!Index.isValid() || Index.row() >= rowCount())
-        return QVariant();
-    const IDocumentPtr& Document = FDocuments[static_cast<size_t>(Index.row())];
-    if (Role == Qt::DecorationRole && Index.column() == 1)
-        return StateLook(DocumentStateMark(Document->GetStatus()), Role);
-    if (Role != Qt::DisplayRole)
-        return QVariant();
-    return Index.column() == 0 ? ExtractFileName(Document->GetName()->GetFileName()) : TicketStateText(Document);
-}
-
-QVariant TTicketListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
-{
-    if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
-        return QVariant();
-    return Section == 0 ? QStringLiteral("Файл") : QStringLiteral("Стан");
-}
-
-void TTicketListModel::Reload()
-{
-    beginResetModel();
-    endResetModel();
-}
-
-void TTicketListModel::RowChanged(int Row) { Q_EMIT dataChanged(index(Row, 0), index(Row, 1)); }
 
 } // namespace kelvora

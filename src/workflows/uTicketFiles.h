@@ -2,12 +2,10 @@
 
 // The receipt page's working folders and files: where the receipts of an
 // enterprise wait to be opened, under which name a received receipt is
-// kept, receipts arriving by mail or picked by hand, and the list of
-// documents the page shows.
+// kept, receipts arriving by mail or picked by hand.
 
 #include "uInterfaces.h"
 
-#include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -80,22 +78,5 @@ TTicketDocuments ReadTicketDocuments(const QString& Folder);
 
 // The "Стан" column: "Не відкритий", "Відкритий" or the error text.
 QString TicketStateText(const IDocumentPtr& Document);
-
-// The receipt page's list: the documents' file names and states.
-class TTicketListModel : public QAbstractTableModel {
-public:
-    explicit TTicketListModel(const TTicketDocuments& Documents, QObject* Parent = nullptr);
-    int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
-    QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
-    // After the document list was replaced.
-    void Reload();
-    // After one document changed.
-    void RowChanged(int Row);
-
-private:
-    const TTicketDocuments& FDocuments;
-};
 
 } // namespace kelvora

@@ -7,6 +7,7 @@
 #include "uFactories.h"
 #include "uSentReport.h"
 #include "uStorageFailure.h"
+#include "uStreamImpl.h"
 #include "uTransportContainer.h"
 #include "uUtils.h"
 
@@ -28,16 +29,6 @@ QString ErrorText(const std::exception& Error)
     return QString::fromUtf8(Error.what());
 }
 
-QByteArray StreamBytes(const IStreamPtr& Stream)
-{
-    QByteArray Bytes(static_cast<qsizetype>(Stream->GetSize()), Qt::Uninitialized);
-    Stream->SetPosition(0);
-    const int32_t Read = Bytes.isEmpty() ? 0 : Stream->Read(Bytes.data(), static_cast<int32_t>(Bytes.size()));
-    Bytes.truncate(Read);
-    Stream->SetPosition(0);
-    return Bytes;
-}
-
 QByteArray ReadFileBytes(const QString& Path)
 {
     QFile File(Path);
@@ -57,20 +48,6 @@ bool IsSet(const INamedValuesPtr& Attributes, const QString& Name) { return !Att
 QString Attribute(const INamedValuesPtr& Attributes, const QString& Name)
 {
     return Attributes->GetValue(Name).ToString();
-}
-
-QString OutputFolderOf(const TProfile& Profile, TDocumentAgency Agency)
-{
-    switch (Agency) {
-    case daPFU:
-        return Profile.CatalogOutPfu;
-    case daVEY:
-        return Profile.CatalogOutVey;
-    case daDKS:
-        return Profile.CatalogOutDks;
-    default:
-        return QString();
-    }
 }
 
 // The received date of a receipt: its sending date, or now when it has none.
@@ -208,7 +185,7 @@ QString GetSavedTicketsFolder(const TProfile& Profile, const IDocumentPtr& Docum
     if (Agency == daUnknown)
         throw Exception(QStringLiteral("Неможливо отримати каталог з захищеними звітами для невідомої установи."));
     const QDateTime Date = QDateTimeFromDateTime(Document->GetName()->GetDateTime());
-    QString Folder = OutputFolderOf(Profile, Agency) +
+    QString Folder = AgencyCatalog(Profile, Agency) +
                      Date.toString(Agency == daPFU ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM"));
     if (!QFileInfo(Folder).isDir() && !QDir().mkpath(Folder))
         return QString();
@@ -273,7 +250,7 @@ bool SaveOpenedTicket(const TProfile& Profile, const IDocumentPtr& Document, QSt
             }
             if (Folder.isEmpty()) {
                 Error = QStringLiteral("Неможливо створити каталог для збережених квитанцій: %1")
-                            .arg(OutputFolderOf(Profile, Agency));
+                            .arg(AgencyCatalog(Profile, Agency));
                 return false;
             }
             const QString Target = Folder + Name;

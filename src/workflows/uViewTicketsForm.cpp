@@ -1,6 +1,5 @@
 #include "uViewTicketsForm.h"
 
-#include "uBugReportForm.h"
 #include "uDialogs.h"
 #include "uViewTicketForm.h"
 
@@ -10,6 +9,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -23,17 +23,8 @@ namespace kelvora {
 
 namespace {
 
-// Runs an action's work; an error no step expects goes to the program's handler.
-template <class F> void Guarded(F&& Work)
-{
-    try {
-        Work();
-    } catch (const std::exception& Error) {
-        HandleUncaughtException(Error);
-    }
-}
-
-// The clickable period label opens its menu.
+// The period label opens its menu on a click, or from the keyboard (it is in
+// the Tab order) on Enter, Space or Down.
 class TPeriodClick : public QObject {
 public:
     TPeriodClick(QObject* Parent, std::function<void()> OnClick) : QObject(Parent), FOnClick(std::move(OnClick)) {}
@@ -45,6 +36,13 @@ protected:
             static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
             FOnClick();
             return true;
+        }
+        if (Event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(Event)->modifiers() == Qt::NoModifier) {
+            const int Key = static_cast<QKeyEvent*>(Event)->key();
+            if (Key == Qt::Key_Return || Key == Qt::Key_Enter || Key == Qt::Key_Space || Key == Qt::Key_Down) {
+                FOnClick();
+                return true;
+            }
         }
         return QObject::eventFilter(Watched, Event);
     }
@@ -76,8 +74,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
         Views->addWidget(Button);
     }
     FButtonList->setChecked(true);
-    connect(FButtonList, &QPushButton::clicked, this, [this] { Guarded([this] { ShowJournal(false); }); });
-    connect(FButtonJournal, &QPushButton::clicked, this, [this] { Guarded([this] { ShowJournal(true); }); });
+    connect(FButtonList, &QPushButton::clicked, this,
+            [this] { RunPageAction(this, &FBusy, [this] { ShowJournal(false); }); });
+    connect(FButtonJournal, &QPushButton::clicked, this,
+            [this] { RunPageAction(this, &FBusy, [this] { ShowJournal(true); }); });
     Views->addStretch(1);
     auto* LabelSearch = new QLabel(QStringLiteral("Пошук:"), this);
     Views->addWidget(LabelSearch);
@@ -88,7 +88,7 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     FEditSearch->setMinimumWidth(260);
     LabelSearch->setBuddy(FEditSearch);
     connect(FEditSearch, &QLineEdit::textChanged, this,
-            [this](const QString& Text) { Guarded([&] { SetSearch(Text); }); });
+            [this](const QString& Text) { RunPageAction(this, nullptr, [&] { SetSearch(Text); }); });
     Views->addWidget(FEditSearch);
     Layout->addLayout(Views);
 
@@ -108,13 +108,14 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     FList->header()->resizeSection(0, 380);
     FList->header()->resizeSection(1, 130);
     connect(FList->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        if (FBusy.Busy())
-            return;
-        FModel->ClickColumn(Column);
-        UpdateSortIndicator();
+        RunPageAction(this, &FBusy, [&] {
+            FModel->ClickColumn(Column);
+            UpdateSortIndicator();
+        });
     });
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameSavedTickets::ShowListMenu);
-    connect(FList, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewRow);
+    // A row opens with a double click or, from the keyboard, Enter.
+    connect(FList, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewRow);
     Layout->addWidget(FList, 1);
 
     FJournalModel = new TReportJournalModel(this);
@@ -135,12 +136,12 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     for (int Column = 0; Column < TReportJournalModel::ColumnCount; ++Column)
         FJournal->header()->resizeSection(Column, Widths[Column]);
     connect(FJournal->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        if (FBusy.Busy())
-            return;
-        FJournalModel->ClickColumn(Column);
-        UpdateSortIndicator();
+        RunPageAction(this, &FBusy, [&] {
+            FJournalModel->ClickColumn(Column);
+            UpdateSortIndicator();
+        });
     });
-    connect(FJournal, &QAbstractItemView::doubleClicked, this, &TFrameSavedTickets::ViewJournalCell);
+    connect(FJournal, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewJournalCell);
     FJournal->setVisible(false);
     Layout->addWidget(FJournal, 1);
 
@@ -150,16 +151,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     FLabelEmpty->setVisible(false);
     Layout->addWidget(FLabelEmpty, 1);
 
-    FActionSelectAll = new QAction(QStringLiteral("Виділити всі"), this);
-    FActionSelectAll->setObjectName(QStringLiteral("ActionSelectAll"));
-    FActionDelete = new QAction(QStringLiteral("Видалити"), this);
-    FActionDelete->setObjectName(QStringLiteral("ActionDelete"));
-    addActions({FActionSelectAll, FActionDelete});
-    connect(FActionSelectAll, &QAction::triggered, this, [this] {
-        if (!FBusy.Busy())
-            FList->selectAll();
-    });
-    connect(FActionDelete, &QAction::triggered, this, [this] { Guarded([this] { DeleteSelected(); }); });
+    FActionSelectAll = MakePageAction(this, &FBusy, QStringLiteral("ActionSelectAll"), QStringLiteral("Виділити всі"),
+                                      [this] { FList->selectAll(); });
+    FActionDelete = MakePageAction(this, &FBusy, QStringLiteral("ActionDelete"), QStringLiteral("Видалити"),
+                                   [this] { DeleteSelected(); });
     FListMenu = new QMenu(this);
     FListMenu->setObjectName(QStringLiteral("PopupMenu"));
     FListMenu->addAction(FActionSelectAll);
@@ -173,7 +168,8 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
         const auto Period = static_cast<TFilterPeriod>(I);
         QAction* Action = FPeriodMenu->addAction(FilterPeriodCaption(Period));
         Action->setObjectName(QString::fromLatin1(PeriodNames[I]));
-        connect(Action, &QAction::triggered, this, [this, Period] { Guarded([&] { SetFilterPeriod(Period); }); });
+        connect(Action, &QAction::triggered, this,
+                [this, Period] { RunPageAction(this, &FBusy, [&] { SetFilterPeriod(Period); }); });
     }
 
     auto* Footer = new QHBoxLayout;
@@ -190,6 +186,10 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     QPalette LinkPalette = FLabelPeriod->palette();
     LinkPalette.setColor(QPalette::WindowText, LinkPalette.color(QPalette::Link));
     FLabelPeriod->setPalette(LinkPalette);
+    // Reached with Tab like a link; a dotted frame shows the focus.
+    FLabelPeriod->setFocusPolicy(Qt::StrongFocus);
+    FLabelPeriod->setStyleSheet(
+        QStringLiteral("QLabel { border: 1px solid transparent; } QLabel:focus { border: 1px dotted palette(text); }"));
     FLabelPeriod->installEventFilter(new TPeriodClick(FLabelPeriod, [this] { ShowPeriodMenu(); }));
     auto* ButtonBack = new QPushButton(QStringLiteral("Назад"), this);
     ButtonBack->setObjectName(QStringLiteral("ButtonBack"));
@@ -336,7 +336,7 @@ void TFrameSavedTickets::ViewJournalCell(const QModelIndex& Index)
 
 void TFrameSavedTickets::ViewTicket(int32_t Id)
 {
-    Guarded([&] {
+    RunPageAction(this, &FBusy, [&] {
         TTicket Ticket;
         // Gone meanwhile (deleted from another page): the page shows what is there.
         if (!GetTicket(Id, Ticket) || ShowTicket(Ticket))

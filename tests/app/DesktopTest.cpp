@@ -230,10 +230,22 @@ TEST_F(DesktopTest, EveryWindowAndDialogServesTheKeyboardAndAScreenReader)
         auto* Dialog = qobject_cast<QDialog*>(Window.get());
         if (!Dialog)
             continue;
-        bool HasDefault = false;
+        QPushButton* Default = nullptr;
         for (QPushButton* Button : Dialog->findChildren<QPushButton*>())
-            HasDefault = HasDefault || (Button->isVisibleTo(Dialog) && Button->isDefault());
-        EXPECT_TRUE(HasDefault) << "Enter presses a default button";
+            if (Button->isVisibleTo(Dialog) && Button->isDefault())
+                Default = Button;
+        EXPECT_NE(Default, nullptr) << "Enter presses a default button";
+        if (Default) {
+            // A button that has the focus for a while (the busy indicator's
+            // Cancel) hands Enter back to the default button when it goes.
+            QApplication::setActiveWindow(Dialog);
+            auto* Passing = new QPushButton(QStringLiteral("Скасувати"), Dialog);
+            Passing->show();
+            Passing->setFocus();
+            Passing->hide();
+            delete Passing;
+            EXPECT_TRUE(Default->isDefault()) << "Enter is lost after a button had the focus";
+        }
         QTest::keyClick(Dialog, Qt::Key_Escape);
         EXPECT_TRUE(WaitFor([&] { return !Dialog->isVisible(); }, 2000)) << "Escape closes";
     }

@@ -5,10 +5,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
-#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -43,27 +41,6 @@ template <class T> T* Child(const QObject* Parent, const char* Name)
     T* Found = Parent->findChild<T*>(QString::fromLatin1(Name));
     EXPECT_NE(Found, nullptr) << "no control " << Name;
     return Found;
-}
-
-// Runs Work on the next dialog of type T that runs modally (as soon as it is
-// the active modal window), from within its own event loop.
-template <class T> void WhenModal(std::function<void(T*)> Work)
-{
-    auto* Timer = new QTimer;
-    auto* Since = new QElapsedTimer;
-    Since->start();
-    Timer->setInterval(5);
-    QObject::connect(Timer, &QTimer::timeout, [Timer, Since, Work] {
-        T* Modal = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!Modal && Since->elapsed() < 10000)
-            return;
-        Timer->stop();
-        Timer->deleteLater();
-        delete Since;
-        if (Modal)
-            Work(Modal);
-    });
-    Timer->start();
 }
 
 } // namespace kelvora::test

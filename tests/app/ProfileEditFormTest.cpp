@@ -48,6 +48,7 @@ protected:
     static std::unique_ptr<TProfileEditForm> Open(int32_t Id = 0)
     {
         auto Form = std::make_unique<TProfileEditForm>(nullptr);
+        CheckModel(Child<QListView>(Form.get(), "ListViewAccounts")->model());
         EXPECT_TRUE(Form->SetProfileId(Id));
         Form->show();
         return Form;
@@ -88,7 +89,7 @@ protected:
     // Adds an account through the account editor: address, password, OK.
     static void AddAccount(QWidget* Form, const char* Email)
     {
-        WhenModal<TMailAccountEditForm>([Email](TMailAccountEditForm* Editor) {
+        AnswerModal<TMailAccountEditForm>([Email](TMailAccountEditForm* Editor) {
             Type(Editor, "EditEmail", U(Email));
             Type(Editor, "EditPassword", U("pw"));
             Click(Editor, "ButtonOK");
@@ -319,7 +320,7 @@ TEST_F(ProfileEditFormTest, AccountsAreAddedEditedDeletedAndMadeDefault)
     EXPECT_EQ(Rows(Form.get()), QStringList({U("first@gmail.com"), U("second@ukr.net (основний)")}));
 
     // A double click edits; the change is stored at once. A cancelled editor stores nothing.
-    WhenModal<TMailAccountEditForm>([](TMailAccountEditForm* Editor) {
+    AnswerModal<TMailAccountEditForm>([](TMailAccountEditForm* Editor) {
         Type(Editor, "EditPassword", U("changed"));
         Click(Editor, "ButtonOK");
     });
@@ -327,7 +328,7 @@ TEST_F(ProfileEditFormTest, AccountsAreAddedEditedDeletedAndMadeDefault)
     const QPoint Second = List->visualRect(List->model()->index(1, 0)).center();
     QTest::mouseClick(List->viewport(), Qt::LeftButton, {}, Second);
     QTest::mouseDClick(List->viewport(), Qt::LeftButton, {}, Second);
-    WhenModal<TMailAccountEditForm>([](TMailAccountEditForm* Editor) { Click(Editor, "ButtonCancel"); });
+    AnswerModal<TMailAccountEditForm>([](TMailAccountEditForm* Editor) { Click(Editor, "ButtonCancel"); });
     Trigger(Form.get(), "ActionAccountAdd");
     TEmailAccounts Accounts;
     ASSERT_TRUE(GetEmailAccounts(Accounts));
@@ -363,7 +364,7 @@ TEST_F(ProfileEditFormTest, AccountsAreAddedEditedDeletedAndMadeDefault)
 TEST_F(ProfileEditFormTest, EditProfileRunsTheDialogModally)
 {
     int32_t Id = 0;
-    WhenModal<TProfileEditForm>([](TProfileEditForm* Form) {
+    AnswerModal<TProfileEditForm>([](TProfileEditForm* Form) {
         Type(Form, "EditName", U("ПП «Джерело»"));
         Type(Form, "EditCode", U("ВК654321"));
         Click(Form, "ButtonOK");

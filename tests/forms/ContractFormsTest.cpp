@@ -100,12 +100,10 @@ void Walk(QWidget* Form, const std::vector<TStep>& Steps)
 // unless Work closed it.
 void OnModal(std::function<void(QWidget*)> Work)
 {
-    QTimer::singleShot(0, [Work] {
-        auto* Form = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(Form, nullptr);
+    AnswerModal([Work](QWidget* Form) {
         Work(Form);
         if (Form->isVisible())
-            Form->reject();
+            static_cast<QDialog*>(Form)->reject();
     });
 }
 

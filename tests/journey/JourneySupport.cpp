@@ -3,6 +3,7 @@
 #include "TestPki.h"
 #include "ToolRun.h"
 #include "uCodePage.h"
+#include "uCorePath.h"
 #include "uFactories.h"
 
 #include <QAbstractButton>
@@ -129,6 +130,21 @@ void JourneyTest::SetUpSandbox(bool DemoEnterprise)
     sandbox::Prepare(*FPaths, Installation, DemoEnterprise);
     sandbox::InstallConfiguration(*FPaths, Installation, FServers->Pop3Port(), FServers->SmtpPort());
     QDir().mkpath(QStringLiteral(KELVORA_SCREENSHOTS "/journey"));
+}
+
+void JourneyTest::UseServer(const QString& Root)
+{
+    UseBackend(TBackend::Server, Root + u'/');
+    FServer = GetDatabasePath();
+    ASSERT_TRUE(FServer.startsWith(QStringLiteral("postgresql://"))) << FServer.toStdString();
+}
+
+bool JourneyTest::DatabaseMade() const
+{
+    if (!OnServer())
+        return QFile::exists(Database());
+    return !Sql(Database(), QStringLiteral("select tablename from pg_tables where schemaname=current_schema()"))
+                .isEmpty();
 }
 
 void JourneyTest::TearDown()
@@ -309,8 +325,23 @@ TPeeled Peel(const QByteArray& Data, const QString& CaFile, const QString& KeyFi
 
 QJsonArray Sql(const QString& Database, const QString& Query)
 {
-    const QByteArray Output = ToolOutput(QStringLiteral("sqlite3"), {QStringLiteral("-json"), Database, Query});
-    return QJsonDocument::fromJson(Output).array();
+    if (!Database.startsWith(QStringLiteral("postgresql://"))) {
+        const QByteArray Output = ToolOutput(QStringLiteral("sqlite3"), {QStringLiteral("-json"), Database, Query});
+        return QJsonDocument::fromJson(Output).array();
+    }
+    const QByteArray Output = ToolOutput(QStringLiteral("psql"),
+                                         {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"),
+                                          QStringLiteral("-t"), QStringLiteral("-d"), Database, QStringLiteral("-c"),
+                                          QStringLiteral("select coalesce(json_agg(q), '[]') from (%1) q").arg(Query)});
+    QJsonArray Rows;
+    for (const QJsonValue& Row : QJsonDocument::fromJson(Output).array()) {
+        const QJsonObject Lower = Row.toObject();
+        QJsonObject Upper;
+        for (auto It = Lower.begin(); It != Lower.end(); ++It)
+            Upper.insert(It.key().toUpper(), It.value());
+        Rows.append(Upper);
+    }
+    return Rows;
 }
 
 QStringList PdfText(const QString& FileName)

@@ -6,6 +6,7 @@
 // layers, the sqlite3 command for the rows, pdftotext for the printout).
 
 #include "GuiTest.h"
+#include "PgTestServer.h"
 #include "Sandbox.h"
 
 #include <QApplication>
@@ -55,7 +56,18 @@ protected:
     const sandbox::TSandboxPaths& Paths() const { return *FPaths; }
     sandbox::TSandboxServers& Servers() { return *FServers; }
     test::TMailServers& Mail() { return FServers->Mail(); }
-    QString Database() const { return FPaths->Root + QStringLiteral("/data/database.sqlite"); }
+    // Where the program keeps its database: the root's file, or the
+    // server's location once UseServer has put it there.
+    QString Database() const
+    {
+        return FServer.isEmpty() ? FPaths->Root + QStringLiteral("/data/database.sqlite") : FServer;
+    }
+    bool OnServer() const { return !FServer.isEmpty(); }
+    // Points the root Root (the current one) at a fresh, empty database on
+    // the tests' server, its password in a password file in Root.
+    void UseServer(const QString& Root);
+    // Whether the program has made its database (file or tables) yet.
+    bool DatabaseMade() const;
 
     // The simulator, polling every second, its output in the gateway folder.
     void StartGateway();
@@ -71,6 +83,7 @@ private:
     QByteArray FOldHome, FOldXdg;
     std::unique_ptr<sandbox::TSandboxPaths> FPaths;
     std::unique_ptr<sandbox::TSandboxServers> FServers;
+    QString FServer;
 };
 
 // A UTF-8 literal as text.
@@ -145,7 +158,9 @@ struct TPeeled {
 // KeyFile: the PKCS#12 key that decrypts (with the sandbox's password).
 TPeeled Peel(const QByteArray& Data, const QString& CaFile, const QString& KeyFile);
 
-// The rows of a query, as the sqlite3 command prints them in JSON.
+// The rows of a query, as the sqlite3 command prints them in JSON; on a
+// server location, as psql gives them (json_agg), the column names in upper
+// case as the program's statements write them.
 QJsonArray Sql(const QString& Database, const QString& Query);
 
 // A text file's lines as pdftotext reads them.

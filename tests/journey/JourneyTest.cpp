@@ -209,12 +209,25 @@ protected:
 
 // ---------------------------------------------------------------- a first day
 
-TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
+// The first day once with the root's database file and once with the
+// office's server.
+class FirstDay : public Journey, public ::testing::WithParamInterface<TBackend> {
+protected:
+    // The server's screenshots beside the file's, not over them.
+    void Shot(QWidget* Widget, const QString& Name) const
+    {
+        test::Shot(Widget, GetParam() == TBackend::Server ? Name + U("_server") : Name);
+    }
+};
+
+TEST_P(FirstDay, FromAnEmptyRootToReceiptsRestoredElsewhere)
 {
     SetUpSandbox(false);
-    ASSERT_FALSE(QFile::exists(Database()));
+    if (GetParam() == TBackend::Server)
+        ASSERT_NO_FATAL_FAILURE(UseServer(Paths().Root));
+    ASSERT_FALSE(DatabaseMade());
     auto Window = OpenWindow();
-    ASSERT_TRUE(QFile::exists(Database()));
+    ASSERT_TRUE(DatabaseMade());
     EXPECT_TRUE(Sql(Database(), U("select * from PROFILE")).isEmpty());
     EXPECT_TRUE(Window->Profiles().isEmpty());
     Shot(Window.get(), U("01_first_start"));
@@ -474,6 +487,10 @@ TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
         ToolOutput(U("cp"), {U("-r"), Paths().Root + u'/' + QLatin1String(Sub), Elsewhere + u'/' + QLatin1String(Sub)});
     qputenv("KELVORA_ROOT", QFile::encodeName(Elsewhere));
     ReleaseProcessObjects();
+    // On a server: the office's new server, empty.
+    if (OnServer())
+        ASSERT_NO_FATAL_FAILURE(UseServer(Elsewhere));
+    const QString There = OnServer() ? Database() : Elsewhere + U("/data/database.sqlite");
     Window = OpenWindow();
     EXPECT_TRUE(Window->Profiles().isEmpty());
     OnModal<TFormRestore>([&](TFormRestore* Form) {
@@ -484,7 +501,7 @@ TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
     Trigger(Window.get(), U("ActionRestore"));
     EXPECT_EQ(Texts(U("info")).last(), U("Дані успішно відновлено з резервної копії."));
     ASSERT_TRUE(WaitFor([&] { return Window->Profiles().size() == 1; }));
-    EXPECT_EQ(Sql(Elsewhere + U("/data/database.sqlite"), Count), Stored);
+    EXPECT_EQ(Sql(There, Count), Stored);
     QStringList Restored;
     for (const QString& Folder : {Paths().Output, Paths().Folder + U("/home/Kelvora")})
         for (QDirIterator It(Folder, {U("*.xml"), U("*.rpl")}, QDir::Files, QDirIterator::Subdirectories);
@@ -498,6 +515,8 @@ TEST_F(Journey, FirstDayFromAnEmptyRootToReceiptsRestoredElsewhere)
     EXPECT_EQ(SavedTypes(Saved), Types);
     Shot(Window.get(), U("14_restored_receipts"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Journey, FirstDay, ::testing::Values(TBackend::File, TBackend::Server), BackendName);
 
 // ---------------------------------------------------------------- faults on the way
 

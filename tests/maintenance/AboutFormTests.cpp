@@ -95,7 +95,7 @@ TEST_F(AboutForm, ClosingIsNotTheInstallChoice)
         EXPECT_FALSE(Form.isVisible());
         EXPECT_EQ(Form.result(), QDialog::Rejected);
     }
-    WhenModal(QStringLiteral("TAboutForm"),
-              [](QWidget* Form) { QTest::mouseClick(static_cast<TAboutForm*>(Form)->ButtonOK(), Qt::LeftButton); });
+    AnswerModal(QStringLiteral("TAboutForm"),
+                [](QWidget* Form) { QTest::mouseClick(static_cast<TAboutForm*>(Form)->ButtonOK(), Qt::LeftButton); });
     EXPECT_FALSE(ShowAboutForm(nullptr));
 }

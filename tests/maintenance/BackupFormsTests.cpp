@@ -430,14 +430,14 @@ TEST_F(BackupForms, LongWorkRefusesASecondStartAndClosing)
 
 TEST_F(BackupForms, EntryPointsRunTheDialogsModally)
 {
-    WhenModal(QStringLiteral("TFormBackup"), [](QWidget* Form) {
+    AnswerModal(QStringLiteral("TFormBackup"), [](QWidget* Form) {
         QTest::mouseClick(static_cast<TFormBackup*>(Form)->ButtonCancel(), Qt::LeftButton);
     });
     ShowBackupForm(nullptr);
     const QString Path = Root() + QStringLiteral("m.backup");
     ASSERT_TRUE(CreateBackup()->Backup(Path, QString(), false));
     for (const bool Restore : {false, true}) {
-        WhenModal(QStringLiteral("TFormRestore"), [Restore](QWidget* Form) {
+        AnswerModal(QStringLiteral("TFormRestore"), [Restore](QWidget* Form) {
             auto* Dialog = static_cast<TFormRestore*>(Form);
             QTest::mouseClick(Restore ? Dialog->ButtonRestore() : Dialog->ButtonCancel(), Qt::LeftButton);
         });

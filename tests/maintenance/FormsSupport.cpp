@@ -36,27 +36,6 @@ QStringList ZipEntryNames(const QString& Path)
     return Names;
 }
 
-void WhenModal(const QString& Name, std::function<void(QWidget*)> Action)
-{
-    auto* Timer = new QTimer(QCoreApplication::instance());
-    Timer->setInterval(10);
-    auto Turns = std::make_shared<int>(0);
-    QObject::connect(Timer, &QTimer::timeout, Timer, [Timer, Name, Action, Turns] {
-        if (++*Turns > 1000) { // 10 s: the window never came
-            Timer->stop();
-            Timer->deleteLater();
-            return;
-        }
-        QWidget* Modal = QApplication::activeModalWidget();
-        if (!Modal || Modal->objectName() != Name || !Modal->isVisible())
-            return;
-        Timer->stop();
-        Timer->deleteLater();
-        Action(Modal);
-    });
-    Timer->start();
-}
-
 void TypeText(QWidget* Widget, const QString& Text)
 {
     for (const QChar Ch : Text) {

@@ -24,10 +24,6 @@ void WriteParams(const QList<QPair<QString, QString>>& Params);
 // The entry names of a ZIP file, in order.
 QStringList ZipEntryNames(const QString& Path);
 
-// Once a modal window named Name is up, runs Action on it (from the event
-// loop of that window). The window is left to Action to close.
-void WhenModal(const QString& Name, std::function<void(QWidget*)> Action);
-
 // Types Text into Widget key by key (any letters, not only ASCII); "\n"
 // presses Return.
 void TypeText(QWidget* Widget, const QString& Text);

@@ -1,5 +1,6 @@
-// What only the server's query layer does: translate the statements, and tell
-// a server it cannot use in the user's words without writing anything.
+// What only the server's query layer does: translate the statements, tell a
+// server it cannot use in the user's words without writing anything, and
+// find its way back to a server that went away.
 
 #include "DatabaseDirect.h"
 #include "PgTestServer.h"
@@ -16,6 +17,8 @@
 #include "uTicket.h"
 
 #include <QFile>
+#include <QThread>
+#include <functional>
 #include <gmock/gmock.h>
 
 namespace kelvora::test {
@@ -48,7 +51,7 @@ TEST(PgTranslation, RewritesOnlyWhatTheServerSaysDifferently)
         EXPECT_EQ(TranslateStatement(QString::fromUtf8(Case.SQLite), Case.Returning), QString::fromUtf8(Case.Server));
     EXPECT_THAT(TranslateStatement(QStringLiteral("select 1 from pragma_table_info('TICKET') where lower(name)=:1"))
                     .toStdString(),
-                HasSubstr("information_schema.columns"));
+                HasSubstr("pg_attribute"));
     EXPECT_TRUE(IsServerLocation(QStringLiteral("postgresql://h/db")));
     EXPECT_FALSE(IsServerLocation(QStringLiteral("/home/x/postgresql://db.sqlite")));
 }
@@ -221,6 +224,98 @@ TEST_F(PgQueryTest, BackupsCrossBetweenAServerAndAFile)
     GetProfiles(Read);
     EXPECT_EQ(Read, TProfiles{Kept});
     EXPECT_EQ(GetDatabaseRevision(), 2);
+}
+
+// Each thread keeps its connection between operations. Whatever happens to
+// the server meanwhile, an operation either works or says the server is out
+// of reach, the first one after the server is back works, a table dropped
+// meanwhile is made again, and the program never holds more than the one
+// connection.
+TEST_F(PgQueryTest, AServerLostBetweenOperationsIsToldAndTheNextOperationReconnects)
+{
+    PgTestServer* Server = PgTestServer::Get();
+    const QString Office = GetDatabasePath();
+    const int Port = Server->Port();
+    // The program's sessions as the server counts them, once a session
+    // just ended is gone.
+    const auto Sessions = [&](const char* Expected) {
+        QString Count;
+        for (int Wait = 0; Wait < 100; ++Wait) {
+            Count = DatabaseDirect(Office).Scalar(
+                QStringLiteral("select count(*) from pg_stat_activity where application_name='kelvora'"));
+            if (Count == QLatin1String(Expected))
+                break;
+            QThread::msleep(50);
+        }
+        return Count;
+    };
+    TProfile Kept{.Name = QStringLiteral("Збережене")};
+    ASSERT_TRUE(AddProfile(Kept));
+    const auto Read = [] {
+        TProfiles Profiles;
+        GetProfiles(Profiles);
+        return Profiles;
+    };
+    for (int I = 0; I < 3; ++I)
+        EXPECT_EQ(Read(), TProfiles{Kept});
+    EXPECT_EQ(Sessions("1"), "1");
+
+    const struct {
+        const char* Name;
+        std::function<void()> Lose;
+        bool Down; // the next operation finds no server
+    } Cases[] = {
+        {"session ended by the server",
+         [&] {
+             EXPECT_EQ(Server->Superuser(QStringLiteral(
+                           "select pg_terminate_backend(pid) from pg_stat_activity where application_name='kelvora'")),
+                       "");
+         },
+         false},
+        {"server restarted",
+         [&] {
+             Server->Stop();
+             PgTestServer::Get();
+         },
+         false},
+        {"server stopped", [&] { Server->Stop(); }, true},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        Case.Lose();
+        if (Case.Down) {
+            for (int I = 0; I < 2; ++I) // told each time, the same way, while it is down
+                try {
+                    Read();
+                    ADD_FAILURE() << "no exception";
+                } catch (const ESQLiteException& E) {
+                    EXPECT_THAT(E.Message().toStdString(),
+                                StartsWith(QStringLiteral("Не вдалося з'єднатися з сервером бази даних %1: ")
+                                               .arg(ServerDisplayName(Office))
+                                               .toStdString()));
+                    EXPECT_THAT(E.Message().toStdString(), ::testing::Not(HasSubstr("офіс-pw")));
+                }
+            ASSERT_NE(PgTestServer::Get(), nullptr);
+        }
+        ASSERT_EQ(Server->Port(), Port);
+        EXPECT_EQ(Read(), TProfiles{Kept});
+        TProfile Added{.Name = QString::fromUtf8(Case.Name)};
+        EXPECT_TRUE(AddProfile(Added));
+        EXPECT_TRUE(DeleteProfile(Added.Id));
+        EXPECT_EQ(Sessions("1"), "1");
+    }
+    // A table someone dropped meanwhile is made again by the next operation,
+    // whether its statement missed it or its transaction looked first.
+    ASSERT_EQ(Server->Superuser(QStringLiteral("drop table public.PROFILE")), "");
+    EXPECT_EQ(Read(), TProfiles{});
+    ASSERT_EQ(Server->Superuser(QStringLiteral("drop table public.PROFILE")), "");
+    TProfile Again{.Name = QStringLiteral("Знову")};
+    EXPECT_TRUE(AddProfile(Again));
+    EXPECT_EQ(Read(), TProfiles{Again});
+    EXPECT_EQ(Sessions("1"), "1");
+
+    ReleaseProcessObjects();
+    EXPECT_EQ(Sessions("0"), "0");
 }
 
 } // namespace

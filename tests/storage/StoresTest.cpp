@@ -400,6 +400,20 @@ TEST_P(StoresTest, RevisionTwoKeepsWhatWasSentAndWhichReceiptFilesWereKept)
     TSentReport Orphan{.FileName = QStringLiteral("x.xml")};
     EXPECT_THROW(AddSentReport(Orphan), Exception);
 
+    // The reports of one mail are stored together: all with their ids, or
+    // none when one of them cannot be.
+    TSentReports Mail = {Again, Again};
+    Mail[1].FileName = QStringLiteral("b.xml");
+    AddSentReports(Mail);
+    EXPECT_GT(Mail[0].Id, Again.Id);
+    EXPECT_EQ(Mail[1].Id, Mail[0].Id + 1);
+    TSentReports Broken = {Again, Orphan};
+    EXPECT_THROW(AddSentReports(Broken), Exception);
+    TSentReports Stored;
+    ASSERT_TRUE(GetSentReports(Owner.Id, Stored));
+    EXPECT_EQ(Stored.size(), 4u);
+    EXPECT_EQ(Stored.back(), Mail[1]);
+
     // A deleted profile's record does not pass to a profile that gets its id.
     DeleteProfile(Owner.Id);
     TSentReports Left;

@@ -125,7 +125,10 @@ bool PgTestServer::Start()
         }
     }
     for (int Attempt = 0; Attempt < 5 && !FRunning; ++Attempt) {
-        FPort = FreePort();
+        // Started again, it listens where its clients knew it, as a real
+        // server restarted does.
+        if (Attempt > 0 || FPort == 0)
+            FPort = FreePort();
         QString Output;
         FRunning = AsServerUser(
             kBin + QStringLiteral("pg_ctl"),

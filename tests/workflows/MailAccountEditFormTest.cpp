@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
@@ -104,7 +105,7 @@ TEST_F(MailAccountEditFormTest, NewAccountTakesThePresetAndOnePassword)
     TEmailAccount Account;
     Account.Email = U("left over");
     Account.POPPort = U("7");
-    WhenModal<TMailAccountEditForm>([&](TMailAccountEditForm* Form) {
+    AnswerModal<TMailAccountEditForm>([&](TMailAccountEditForm* Form) {
         EXPECT_FALSE(Form->Detailed());
         TEmailAccount Shown;
         Form->ReadBack(Shown);

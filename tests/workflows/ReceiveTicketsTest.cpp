@@ -19,6 +19,7 @@
 #include "uViewTicketForm.h"
 #include "uViewTicketsForm.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
@@ -75,6 +76,9 @@ protected:
         QTest::mouseClick(Window->findChild<QToolButton*>(QStringLiteral("ButtonTicketsGet")), Qt::LeftButton);
         Page = static_cast<TFrameTickets*>(Window->Page(TqorMainForm::PageTickets));
         EXPECT_EQ(Window->PageIndex(), int(TqorMainForm::PageTickets));
+        // The list's model is checked through every change the page makes.
+        new QAbstractItemModelTester(Page->findChild<QTreeView*>(QStringLiteral("ListTickets"))->model(),
+                                     QAbstractItemModelTester::FailureReportingMode::Fatal, Page);
         QTest::qWait(120); // the page's question comes 50 ms after it was made
         EXPECT_TRUE(WaitFor([&] { return Page->CanClose(); }, 30000));
         return Page;
@@ -169,8 +173,7 @@ TEST_F(ReceiveTickets, ReportAnsweredThenReceiptsReceivedOpenedShownAndStored)
     SupplyKey(QStringLiteral("12345678-stamp"));
     Trigger("ActionOpen");
     EXPECT_EQ(States(), (QStringList{"Відкритий", "Відкритий", "Відкритий"})) << ShownTexts().join(u'\n').toStdString();
-    EXPECT_EQ(Page->findChild<QToolButton*>(QStringLiteral("ButtonMain"))->defaultAction()->text(),
-              QStringLiteral("Завершити"));
+    EXPECT_EQ(Page->findChild<QPushButton*>(QStringLiteral("ButtonMain"))->text(), QStringLiteral("Завершити"));
     SaveScreenshot(Window.get(), QStringLiteral("receipt_page_opened"));
 
     const QStringList First = TextLines(ViewRow(1, QStringLiteral("receipt_viewer")));
@@ -395,8 +398,7 @@ TEST_F(ReceiveTickets, RefusedKeyIsAskedAgainAndCancelReadsTheFilesAgain)
     EXPECT_TRUE(LogText().contains(QStringLiteral("] скасування зчитування ключа\r\n")));
     EXPECT_EQ(States(), QStringList{QStringLiteral("Не відкритий")});
     EXPECT_TRUE(Page->findChild<QAction*>(QStringLiteral("ActionFileAdd"))->isEnabled());
-    EXPECT_EQ(Page->findChild<QToolButton*>(QStringLiteral("ButtonMain"))->defaultAction()->text(),
-              QStringLiteral("Відкрити"));
+    EXPECT_EQ(Page->findChild<QPushButton*>(QStringLiteral("ButtonMain"))->text(), QStringLiteral("Відкрити"));
 }
 
 // While mail is fetched the page takes no second action and refuses to

@@ -93,6 +93,8 @@ protected:
         }
         QTest::mouseClick(Window->findChild<QToolButton*>(QStringLiteral("ButtonTicketsShowSaved")), Qt::LeftButton);
         Page = static_cast<TFrameSavedTickets*>(Window->Page(TqorMainForm::PageSavedTickets));
+        CheckModel(Page->Model());
+        CheckModel(Page->JournalModel());
         return Page;
     }
     // The journal's row of the form code, as its cells' texts.

@@ -275,15 +275,34 @@ TEST_F(ReportWorkTest, ListingReadsNoReportAndKnowsTheSentOnes)
         return Statm.readAll().split(' ').value(1).toLongLong() * 4096;
     };
     const qint64 Before = Resident();
-    const std::vector<TLoadedReport> Loaded = LoadReportFolder(Work, {}, Profile.Id);
+    TContentHashes Hashes;
+    std::vector<TLoadedReport> Loaded = LoadReportFolder(Work, {}, Profile.Id, &Hashes);
     EXPECT_LT(Resident() - Before, qint64(64) << 20);
     ASSERT_EQ(Loaded.size(), 3u);
-    std::map<QString, TDocumentStatus> States;
-    for (const TLoadedReport& Report : Loaded)
-        States[ExtractFileName(Report.Document->GetName()->GetFileName())] = Report.Document->GetStatus();
-    EXPECT_EQ(States[VeyName(Code, "J0100108", 1)], dsSended);
-    EXPECT_EQ(States[VeyName(Code, "J0100108", 2)], dsReaded);
-    EXPECT_EQ(States[VeyName(Code, "J0100108", 3)], dsReaded);
+    const auto States = [&] {
+        std::map<QString, TDocumentStatus> Result;
+        for (const TLoadedReport& Report : Loaded)
+            Result[ExtractFileName(Report.Document->GetName()->GetFileName())] = Report.Document->GetStatus();
+        return Result;
+    };
+    EXPECT_EQ(States(), (std::map<QString, TDocumentStatus>{{VeyName(Code, "J0100108", 1), dsSended},
+                                                            {VeyName(Code, "J0100108", 2), dsReaded},
+                                                            {VeyName(Code, "J0100108", 3), dsReaded}}));
+
+    // Listed again with the hashes of the listing before: an unchanged copy
+    // keeps its hash, a changed one is hashed again (here: replaced by the
+    // sent content, so it shows as sent), a copy gone leaves the hashes.
+    ASSERT_EQ(Hashes.size(), 3);
+    Hashes[Large].Hash = "kept";
+    WriteFile("data/reports/" + Code + "/" + VeyName(Code, "J0100108", 2), Content);
+    QFile::remove(Work + VeyName(Code, "J0100108", 1));
+    Loaded = LoadReportFolder(Work, {}, Profile.Id, &Hashes);
+    EXPECT_EQ(States(), (std::map<QString, TDocumentStatus>{{VeyName(Code, "J0100108", 2), dsSended},
+                                                            {VeyName(Code, "J0100108", 3), dsReaded}}));
+    EXPECT_EQ(Loaded[1].Document->GetAttributes()->GetValue(ReportHashAttribute).ToString(), "kept");
+    QStringList Paths = Hashes.keys();
+    Paths.sort();
+    EXPECT_EQ(Paths, (QStringList{Work + VeyName(Code, "J0100108", 2), Large}));
 }
 
 TEST_F(ReportWorkTest, LoadingRestoresSavedStates)
@@ -606,6 +625,36 @@ TEST_F(ReportPeerSendingTest, ARefusedMailMarksItsReportsAndTheOthersStillGo)
     } catch (const Exception& E) {
         EXPECT_EQ(E.Message(), "Невідома установа.");
     }
+}
+
+// A mail whose reports cannot be recorded stops the sending before the next
+// mail, with an error naming them; none of them is half-recorded.
+TEST_F(ReportPeerSendingTest, AMailWhoseReportsCannotBeRecordedStopsTheSending)
+{
+    const QString Second = VeyName(Code, "J0100108", 2);
+    CreateQuery(QString())->Exec("create trigger FULL_DISK before insert on SENT_REPORT when new.FILE_NAME = '" +
+                                 Second + "' begin select raise(abort, 'database or disk is full'); end");
+    TSmtpPeer Peer;
+    const std::vector<IDocumentPtr> Documents = {Protected(VeyName(Code, "J0100108", 1)), Protected(Second),
+                                                 Protected(DksName(Code, 1))};
+    TReportSending Sending(Sender(Peer), "buh@example.test", Profile.Id);
+    try {
+        Sending.Run(Documents, {});
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& E) {
+        // The store's own words for the reason, whatever they add.
+        const QString Text = E.Message();
+        EXPECT_TRUE(Text.startsWith(SentNotRecordedText({}, QString()).section(':', 0, 0) + ": ") &&
+                    Text.contains("database or disk is full") &&
+                    Text.contains(VeyName(Code, "J0100108", 1) + "\r\n" + Second + "\r\n"))
+            << Text.toStdString();
+    }
+    EXPECT_EQ(Peer.Mails, 1);
+    EXPECT_EQ(Sending.SentCount(), 2);
+    EXPECT_EQ(Documents[1]->GetStatus(), dsSended); // the server took it: never offered again in this visit
+    EXPECT_EQ(Documents[2]->GetStatus(), dsProtected);
+    TSentReports Records;
+    EXPECT_FALSE(GetSentReports(Profile.Id, Records));
 }
 
 } // namespace

@@ -56,6 +56,8 @@ protected:
         Window->show();
         Window->findChild<QAction*>(QStringLiteral("ActionTicketsShowSaved"))->trigger();
         Page = static_cast<TFrameSavedTickets*>(Window->Page(TqorMainForm::PageSavedTickets));
+        CheckModel(Page->Model());
+        CheckModel(Page->JournalModel());
         return Page;
     }
     QStringList Column(int C) const

@@ -1,11 +1,10 @@
 #include "WorkflowSupport.h"
 
+#include "GuiTest.h"
 #include "TestPki.h"
 #include "uEmailAccount.h"
 #include "uFactories.h"
-#include "uReportKeys.h"
-#include "uReportMail.h"
-#include "uReportProtection.h"
+#include "uReportRun.h"
 #include "uTransportContainer.h"
 
 #include <QApplication>
@@ -181,38 +180,36 @@ QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, con
 
 bool ProtectAndSendReports(const TProfile& Profile, const QStringList& Paths, const QStringList& Keys)
 {
-    std::vector<IDocumentPtr> Documents;
-    for (const QString& Path : Paths)
-        Documents.push_back(CreateDocument(Path));
-    TProtection Protection;
-    Protection.Crypto = GetCryptoManager();
-    Protection.Profile = Profile;
-    Protection.ReadParameters();
+    // The protected files the run writes go to a folder of their own: the
+    // profile's output folders hold only what the receipt tests look for.
+    static QTemporaryDir Output;
+    TProfile Protecting = Profile;
+    Protecting.CatalogOutPfu = Protecting.CatalogOutVey = Protecting.CatalogOutDks = Output.path() + u'/';
+    qsizetype Next = 0;
+    TReportRunHost Host;
+    Host.KeyRequested = [&](int, const QString&) {
+        if (Next >= Keys.size())
+            return false;
+        SupplyKey(Keys[Next++]);
+        return true;
+    };
+    Host.Tell = [](TRunNotice, const QString& Text) { ADD_FAILURE() << Text.toStdString(); };
+    TReportRun Run(Protecting, Host);
+    Run.AddFiles(Paths);
+    EXPECT_EQ(Run.Documents().size(), size_t(Paths.size()));
     try {
-        for (int Step = StepKey1; Step <= LastKeyStep(Profile.SignType); ++Step) {
-            TKeyRule Rule;
-            if (!KeyRuleOf(Profile.SignType, Step, Rule))
-                continue;
-            SupplyKey(Keys.value(Step - StepKey1));
-            if (!Protection.Crypto->ReadPrivateKeyInfo(Protection.Key, Rule.Title)) {
-                ADD_FAILURE() << Protection.Crypto->GetLastError().toStdString();
-                return false;
-            }
-            ApplyProtectionStep(Step, Documents, Protection, {});
+        if (Run.Protect() != TReportRun::reComplete) {
+            ADD_FAILURE() << "the protection stopped";
+            return false;
         }
-        ApplyProtectionStep(StepEncrypt, Documents, Protection, {});
-        ApplyProtectionStep(StepOuter, Documents, Protection, {});
     } catch (const std::exception& Error) {
         ADD_FAILURE() << Error.what();
         return false;
     }
-    TEmailAccount Account;
-    EXPECT_TRUE(GetDefaultAccount(Profile.Id, Account));
-    TReportSending Sending(CreateReportMailSend(Account), Account.Email);
-    const bool Sent = Sending.Run(Documents, {});
-    EXPECT_TRUE(Sent);
-    EXPECT_EQ(Sending.SentCount(), Paths.size());
-    return Sent;
+    const TReportRun::TSendResult Sent = Run.Send();
+    EXPECT_TRUE(Sent.Completed) << Sent.Error.toStdString();
+    EXPECT_EQ(Sent.Sent, Paths.size());
+    return Sent.Completed && Sent.Sent == Paths.size();
 }
 
 bool MailReports(const QString& AgencyUser, const QList<QPair<QString, QByteArray>>& Files)
@@ -274,21 +271,7 @@ void DoubleClick(QWidget* Widget, const QPoint& At)
     QTest::mouseRelease(Widget, Qt::LeftButton, {}, At);
 }
 
-void OnModal(const std::function<void(QWidget*)>& Action)
-{
-    auto* Timer = new QTimer;
-    auto Deadline = std::make_shared<int>(500);
-    QObject::connect(Timer, &QTimer::timeout, [Timer, Deadline, Action] {
-        QWidget* Modal = QApplication::activeModalWidget();
-        if (!Modal && --*Deadline > 0)
-            return;
-        Timer->stop();
-        Timer->deleteLater();
-        if (Modal)
-            Action(Modal);
-    });
-    Timer->start(20);
-}
+void OnModal(const std::function<void(QWidget*)>& Action) { AnswerModal(Action); }
 
 QStringList PdfText(const QString& FileName)
 {

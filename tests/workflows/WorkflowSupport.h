@@ -46,9 +46,9 @@ QByteArray ProtectReport(const QString& FileName, const QByteArray& Content, con
                          const std::function<void(QByteArray&)>& Tamper = {});
 QByteArray SampleReport(const QString& Title = QStringLiteral("Декларація"));
 
-// Protects the files with the report page's protection steps (one key of
-// the demo PKI per signing step of the profile) and sends them with its
-// sending to the agencies' addresses, from the profile's mail account.
+// Takes the files into the profile's working folder and protects and sends
+// them with the report run (one key of the demo PKI per key the profile asks
+// for, in order) to the agencies' addresses, from the profile's mail account.
 // False, with a test failure, when a step or a mail failed.
 bool ProtectAndSendReports(const TProfile& Profile, const QStringList& Paths, const QStringList& Keys);
 
