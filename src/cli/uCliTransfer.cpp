@@ -5,6 +5,7 @@
 #include "uDebug.h"
 #include "uFactories.h"
 #include "uReportKeys.h"
+#include "uTicketRun.h"
 
 #include <QIODevice>
 
@@ -83,11 +84,60 @@ void CheckSigningKeys(const ICryptoManagerPtr& Crypto, const TProfile& Profile, 
 
 int ReceiveTickets(const TProfile& Profile, const TCliKeys& Keys, QIODevice& Err)
 {
-    Keys.RequireRoles({OpeningKeyRole(Profile.SignType)}, QStringLiteral("Щоб відкрити квитанції профілю,"));
+    const TKeyRole Role = OpeningKeyRole(Profile.SignType);
+    Keys.RequireRoles({Role}, QStringLiteral("Щоб відкрити квитанції профілю,"));
     const ICryptoManagerPtr Crypto = PrepareCrypto();
-    CheckKey(Crypto, Keys, OpeningKeyRole(Profile.SignType), OpeningCaption(Profile.SignType), Profile.Code);
-    Say(Err, QStringLiteral("Прийом квитанцій ще не підключено."));
-    return ceFailure;
+    CheckKey(Crypto, Keys, Role, OpeningCaption(Profile.SignType), Profile.Code);
+
+    TTicketRun Run(Profile.Id);
+    if (!Run.PrepareReceive())
+        throw ECliError(ceBadInput, NoMailAccountText);
+    Run.Receive();
+    const QString MailError = Run.MailError();
+    if (!MailError.isEmpty())
+        Say(Err, MailError.simplified());
+    // Whatever came before a failed conversation is still opened and kept.
+    const size_t Waiting = Run.Documents().size();
+    if (Waiting == 0) {
+        Say(Err, QStringLiteral("Нових квитанцій немає."));
+        return MailError.isEmpty() ? ceDone : ceMailFailure;
+    }
+
+    bool Refused = false, Failed = false;
+    TCertOwnerInfo LastKey;
+    TTicketRun::TOpenEvents Events;
+    Events.ReadKey = [&](const QString& Caption, TCertOwnerInfo& Info) {
+        // The run asks again after a key it was told not to use: no other key is at hand.
+        if (Refused)
+            return false;
+        Keys.Supply(Role);
+        const bool Read = Crypto->ReadPrivateKeyInfo(Info, Caption);
+        LastKey = Info;
+        return Read;
+    };
+    Events.UseForeignKey = [&](const QString&) {
+        Refused = !KeyServesProfile(Profile.Code, LastKey);
+        return !Refused;
+    };
+    Events.Error = [&](const QString& Text) {
+        Failed = true;
+        Say(Err, Text.simplified());
+    };
+    if (!Run.Open(Events))
+        throw ECliError(ceKeyRefused, QStringLiteral("Квитанції не відкрито: ключ не прочитано."));
+
+    QString SaveError;
+    const bool Saved = Run.Save(SaveError);
+    const size_t Left = Run.Documents().size();
+    Say(Err, QStringLiteral("Квитанцій: %1; відкрито й збережено: %2; не відкрито (лишилися в робочому каталозі): %3.")
+                 .arg(Waiting)
+                 .arg(Waiting - Left)
+                 .arg(Left));
+    if (!Saved)
+        throw ECliError(ceFailure, SaveError);
+    if (!MailError.isEmpty())
+        return ceMailFailure;
+    return Failed || Left > 0 ? cePartial : ceDone;
 }
 
 int SendReports(const TProfile& Profile, const QStringList& Files, const TCliKeys& Keys, QIODevice& Err)

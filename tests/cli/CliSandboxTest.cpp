@@ -1,0 +1,223 @@
+// kelvora-cli against the local agency sandbox: its mail servers, the demo
+// enterprise and keys, and the gateway simulator answering what is sent;
+// and beside the open window program.
+
+#include "CliProgram.h"
+#include "Sandbox.h"
+#include "uCliError.h"
+#include "uProcesses.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace kelvora;
+using namespace kelvora::test;
+using namespace kelvora::sandbox;
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& Done, int TimeoutMs)
+{
+    QElapsedTimer Since;
+    Since.start();
+    while (!Done()) {
+        if (Since.elapsed() > TimeoutMs)
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+class CliSandbox : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FFolder.isValid());
+        // Dovecot's own users walk into the mail folder below.
+        QFile::setPermissions(FFolder.path(), QFile::permissions(FFolder.path()) | QFileDevice::ExeOther |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeGroup);
+        FPaths = std::make_unique<TSandboxPaths>(FFolder.path() + QStringLiteral("/sandbox"));
+        FOldHome = qgetenv("HOME");
+        QDir().mkpath(FFolder.path() + QStringLiteral("/home"));
+        qputenv("HOME", QFile::encodeName(FFolder.path() + QStringLiteral("/home")));
+        UseSandboxEnvironment(*FPaths);
+        const TInstallation Installation{QStringLiteral(KELVORA_PKI_TOOL), QStringLiteral(KELVORA_SOURCE_DIR "/config"),
+                                         QStringLiteral(KELVORA_SOURCE_DIR "/help")};
+        FServers = std::make_unique<TSandboxServers>(*FPaths);
+        InstallConfiguration(*FPaths, Installation, FServers->Pop3Port(), FServers->SmtpPort());
+        Prepare(*FPaths, Installation, true);
+        InstallConfiguration(*FPaths, Installation, FServers->Pop3Port(), FServers->SmtpPort());
+        // The sandbox's password in a file only its owner reads.
+        FPasswordFile = FFolder.filePath(QStringLiteral("password"));
+        QFile Password(FPasswordFile);
+        ASSERT_TRUE(Password.open(QIODevice::WriteOnly));
+        Password.write(KeyPassword.toUtf8() + '\n');
+        Password.close();
+        Password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+
+    void TearDown() override
+    {
+        if (FWindow) {
+            FWindow->kill();
+            FWindow->waitForFinished();
+        }
+        if (FServers)
+            FServers->StopGateway();
+        FServers.reset();
+        qputenv("HOME", FOldHome);
+        qunsetenv("KELVORA_ROOT");
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    // The keys of the demo enterprise's three-key profile: the accountant's
+    // password on descriptor 3, the others' in the password file.
+    QStringList Keys() const
+    {
+        const auto Key = [this](const char* Role, const char* Name) {
+            return QStringLiteral("%1=%2").arg(QLatin1String(Role), FPaths->KeyFile(EnterpriseCode + u'-' + Name));
+        };
+        return {"--key", Key("accountant", "accountant"), "--password-fd",   "3",
+                "--key", Key("director", "director"),     "--password-file", FPasswordFile,
+                "--key", Key("stamp", "stamp"),           "--password-file", FPasswordFile};
+    }
+
+    // The demo reports of one agency the sandbox left in the companion program's folder.
+    QStringList Samples(const QString& Agency) const
+    {
+        const QDir Send(FPaths->Brixdesk + QStringLiteral("/send"));
+        QStringList Found;
+        for (const QString& Name : Send.entryList(QDir::Files))
+            if (Name.contains(Agency) && Name != SchemaBreakingSample())
+                Found << Send.filePath(Name);
+        return Found;
+    }
+
+    TCliResult Cli(const QStringList& Arguments, const QByteArray& Descriptor3 = QByteArray())
+    {
+        return RunCliProgram(Arguments, Descriptor3);
+    }
+
+    QJsonArray Listed()
+    {
+        const TCliResult List = Cli({"list", "--profile", EnterpriseCode, "--format", "json"});
+        EXPECT_EQ(List.Code, ceDone) << List.Err.toStdString();
+        return QJsonDocument::fromJson(List.Out.toUtf8()).array();
+    }
+
+    void WaitForReceipts(int Count)
+    {
+        const bool Arrived = WaitFor([&] { return FServers->Mail().Messages(EnterpriseUser).size() >= Count; }, 90000);
+        ASSERT_TRUE(Arrived) << "receipts in the mailbox: " << FServers->Mail().Messages(EnterpriseUser).size();
+        QThread::msleep(300);
+        ASSERT_EQ(FServers->Mail().Messages(EnterpriseUser).size(), Count);
+    }
+
+    QTemporaryDir FFolder;
+    QByteArray FOldHome;
+    std::unique_ptr<TSandboxPaths> FPaths;
+    std::unique_ptr<TSandboxServers> FServers;
+    std::unique_ptr<QProcess> FWindow;
+    QString FPasswordFile;
+};
+
+TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
+{
+    const QStringList Reports = Samples(QStringLiteral("J05"));
+    ASSERT_FALSE(Reports.isEmpty());
+    QDir().mkpath(FPaths->Gateway);
+    FServers->StartGateway(QStringLiteral(KELVORA_GATEWAY_TOOL), 1, FPaths->Gateway + QStringLiteral("/simulator.out"));
+
+    // Nothing has come yet: a receive finds nothing and says so.
+    const TCliResult Nothing = Cli(QStringList{"receive", "--profile", EnterpriseCode} + Keys().mid(8), "");
+    EXPECT_EQ(Nothing.Code, ceDone) << Nothing.Err.toStdString();
+
+    const TCliResult Sent =
+        Cli(QStringList{"send", "--profile", EnterpriseCode} + Keys() + Reports, KeyPassword.toUtf8() + '\n');
+    ASSERT_EQ(Sent.Code, ceDone) << Sent.Err.toStdString();
+    EXPECT_FALSE(FServers->Mail().Messages(QStringLiteral("vey")).isEmpty() &&
+                 FServers->Mail().Messages(EnterpriseUser).isEmpty());
+
+    // The delivery notice and receipts No. 1 and No. 2 of every report.
+    WaitForReceipts(int(Reports.size()) * 3);
+    const TCliResult Received =
+        Cli({"receive", "--profile", EnterpriseCode, "--key",
+             "stamp=" + FPaths->KeyFile(EnterpriseCode + QStringLiteral("-stamp")), "--password-fd", "3"},
+            KeyPassword.toUtf8() + '\n');
+    ASSERT_EQ(Received.Code, ceDone) << Received.Err.toStdString();
+    EXPECT_TRUE(FServers->Mail().Messages(EnterpriseUser).isEmpty());
+
+    const QJsonArray Rows = Listed();
+    ASSERT_EQ(Rows.size(), Reports.size() * 2) << "receipts No. 1 and No. 2 are kept, the notice is not";
+    QStringList Kinds;
+    for (const QJsonValue& Row : Rows) {
+        EXPECT_EQ(Row.toObject().value("agency").toString(), QStringLiteral("VEY"));
+        EXPECT_EQ(Row.toObject().value("outcome").toString(), QStringLiteral("accepted"));
+        Kinds << Row.toObject().value("kind").toString();
+    }
+    Kinds.sort();
+    EXPECT_EQ(Kinds.count(QStringLiteral("1")), Reports.size());
+
+    // A second receive finds nothing new and keeps nothing twice.
+    const TCliResult Again =
+        Cli({"receive", "--profile", EnterpriseCode, "--key",
+             "stamp=" + FPaths->KeyFile(EnterpriseCode + QStringLiteral("-stamp")), "--password-file", FPasswordFile});
+    EXPECT_EQ(Again.Code, ceDone) << Again.Err.toStdString();
+    EXPECT_EQ(Listed().size(), Rows.size());
+}
+
+TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
+{
+    // The window program as an accountant starts it, on this sandbox.
+    FWindow = std::make_unique<QProcess>();
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    FWindow->setProcessEnvironment(Environment);
+    FWindow->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    FWindow->start(QStringLiteral(KELVORA_PROGRAM), QStringList());
+    ASSERT_TRUE(FWindow->waitForStarted());
+    const QString Instance = QStringLiteral("TqorMainForm-") + GetUserName();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            QLocalSocket Socket;
+            Socket.connectToServer(Instance);
+            return Socket.waitForConnected(200);
+        },
+        60000))
+        << "the window program did not come up";
+
+    const TCliResult Received =
+        Cli({"receive", "--profile", EnterpriseCode, "--key",
+             "stamp=" + FPaths->KeyFile(EnterpriseCode + QStringLiteral("-stamp")), "--password-file", FPasswordFile});
+    EXPECT_EQ(Received.Code, ceDone) << Received.Err.toStdString();
+    const TCliResult Sent =
+        Cli(QStringList{"send", "--profile", EnterpriseCode} + Keys() + Samples(QStringLiteral("J05")).mid(0, 1),
+            KeyPassword.toUtf8() + '\n');
+    EXPECT_EQ(Sent.Code, ceDone) << Sent.Err.toStdString();
+    EXPECT_EQ(Listed().size(), 0);
+    EXPECT_EQ(FWindow->state(), QProcess::Running) << "the window program ended";
+
+    // The one-copy rule of the window program is as it was: a second copy
+    // hands over to the first and ends, the first goes on.
+    QProcess Second;
+    Second.setProcessEnvironment(Environment);
+    Second.start(QStringLiteral(KELVORA_PROGRAM), QStringList());
+    ASSERT_TRUE(Second.waitForFinished(30000));
+    EXPECT_EQ(Second.exitCode(), 0);
+    EXPECT_EQ(FWindow->state(), QProcess::Running);
+}
+
+} // namespace
