@@ -2,10 +2,16 @@
 
 #include "uCliError.h"
 #include "uCliRun.h"
+#include "uCorePath.h"
 #include "uDebug.h"
 #include "uFactories.h"
 #include "uReportKeys.h"
+#include "uReportRun.h"
 #include "uTicketRun.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <algorithm>
 
 #include <QIODevice>
 
@@ -142,12 +148,113 @@ int ReceiveTickets(const TProfile& Profile, const TCliKeys& Keys, QIODevice& Err
 
 int SendReports(const TProfile& Profile, const QStringList& Files, const TCliKeys& Keys, QIODevice& Err)
 {
+    for (const QString& File : Files)
+        if (!QFileInfo(File).isFile())
+            throw ECliError(ceBadInput, QStringLiteral("Файл звіту \"%1\" не знайдено.").arg(File));
     Keys.RequireRoles(SigningRoles(Profile.SignType), QStringLiteral("Щоб підписати звіти профілю,"));
     const ICryptoManagerPtr Crypto = PrepareCrypto();
     CheckSigningKeys(Crypto, Profile, Keys);
-    Q_UNUSED(Files);
-    Say(Err, QStringLiteral("Надсилання звітів ще не підключено."));
-    return ceFailure;
+
+    // Each key is offered once per step: a key the run refuses is not offered again.
+    QSet<int> Offered;
+    bool KeyFailed = false;
+    TReportRunHost Host;
+    Host.KeyRequested = [&](int Step, const QString&) {
+        if (Offered.contains(Step)) {
+            KeyFailed = true;
+            return false;
+        }
+        Offered.insert(Step);
+        Keys.Supply(SigningKeyRole(Profile.SignType, Step));
+        return true;
+    };
+    Host.Ask = [&](TRunQuestion Question, const QString&) {
+        switch (Question) {
+        case rqReplace: // the file named on the command line is the one to send
+            return raYes;
+        case rqForeignKey: // every key was checked against the profile before the run
+            return raYes;
+        case rqResend: // a report sent already is not sent again
+            Say(Err, QStringLiteral("Уже відправлені звіти повторно не надсилаються."));
+            return raNo;
+        case rqForeignCode: // named below with the other files left out
+            return raNo;
+        }
+        return raNo;
+    };
+    Host.Tell = [&](TRunNotice Notice, const QString& Text) {
+        if (Notice == rnError)
+            KeyFailed = true;
+        Say(Err, Text.simplified());
+    };
+
+    TReportRun Run(Profile, Host);
+    Run.AddFiles(Files);
+    // Only the files named here go: reports an accountant left in the working
+    // folder are not touched (they are not protected, saved, sent or deleted).
+    QSet<QString> Named;
+    for (const QString& File : Files)
+        Named.insert(QFileInfo(File).fileName());
+    std::vector<size_t> Mine;
+    for (size_t I = 0; I < Run.Documents().size(); ++I) {
+        const IDocumentPtr& Document = Run.Documents()[I];
+        if (Named.contains(ExtractFileName(Document->GetName()->GetFileName()))) {
+            Mine.push_back(I);
+        } else if (Document->GetStatus() != dsError) {
+            Document->SetStatus(dsError);
+            Document->SetError(QStringLiteral("не вказано для kelvora-cli"));
+        }
+    }
+    QSet<QString> Taken;
+    for (size_t I : Mine)
+        Taken.insert(ExtractFileName(Run.Documents()[I]->GetName()->GetFileName()));
+    for (const QString& Name : Named)
+        if (!Taken.contains(Name))
+            Say(Err, QStringLiteral("%1: не взято до надсилання (назва, код підприємства чи вміст не підходять).")
+                         .arg(Name));
+    if (Mine.empty())
+        throw ECliError(ceBadInput, QStringLiteral("Жоден із файлів не можна надіслати."));
+    const bool LeftOut = Taken.size() < Named.size();
+
+    // A profile that signs separately stops after a key; every key is at
+    // hand here, so the run goes on from where it stopped.
+    TReportRun::TEnd End = TReportRun::reSeparate;
+    for (int Round = 0; Round < 3 && End == TReportRun::reSeparate; ++Round)
+        End = Run.Protect();
+    if (End != TReportRun::reComplete) {
+        if (KeyFailed)
+            throw ECliError(ceKeyRefused, QStringLiteral("Звіти не захищено: ключ не прийнято."));
+        // Nothing to protect: every named report was sent before or left out.
+    }
+
+    TCliExit Code = ceDone;
+    if (End == TReportRun::reComplete && Profile.SignAfterAction == asSendWiaEmail) {
+        const TReportRun::TSendResult Sent = Run.Send();
+        if (Sent.NoAccount) {
+            Say(Err, NoMailAccountText);
+            Code = ceMailFailure;
+        } else if (!Sent.Completed) {
+            Say(Err, QStringLiteral("Помилка при відправці пошти: %1").arg(Sent.Error.simplified()));
+            Code = ceMailFailure;
+        } else if (!Sent.Refused.empty()) {
+            Code = Sent.Sent > 0 ? cePartial : ceMailFailure;
+        }
+    }
+    for (size_t I : Mine)
+        Say(Err, QStringLiteral("%1: %2").arg(ExtractFileName(Run.Documents()[I]->GetName()->GetFileName()),
+                                              Run.StateText(I).simplified()));
+    // As finishing on the page does: the working copies of what was protected
+    // or sent go; the protected files stay in the output folders.
+    for (const QString& Path : Run.DeleteOriginals())
+        Say(Err, QStringLiteral("Не вдалося видалити робочу копію \"%1\".").arg(Path));
+
+    if (Code != ceDone)
+        return Code;
+    const bool Failed = std::any_of(Mine.begin(), Mine.end(), [&](size_t I) {
+        const TDocumentStatus Status = Run.Documents()[I]->GetStatus();
+        return Status != dsSended && Status != dsProtected;
+    });
+    return Failed || LeftOut ? cePartial : ceDone;
 }
 
 } // namespace kelvora

@@ -137,6 +137,7 @@ protected:
 TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
 {
     const QStringList Reports = Samples(QStringLiteral("J05"));
+    ASSERT_EQ(Reports.size(), 1);
     ASSERT_FALSE(Reports.isEmpty());
     QDir().mkpath(FPaths->Gateway);
     FServers->StartGateway(QStringLiteral(KELVORA_GATEWAY_TOOL), 1, FPaths->Gateway + QStringLiteral("/simulator.out"));
@@ -152,7 +153,7 @@ TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
                  FServers->Mail().Messages(EnterpriseUser).isEmpty());
 
     // The delivery notice and receipts No. 1 and No. 2 of every report.
-    WaitForReceipts(int(Reports.size()) * 3);
+    WaitForReceipts(3);
     const TCliResult Received =
         Cli({"receive", "--profile", EnterpriseCode, "--key",
              "stamp=" + FPaths->KeyFile(EnterpriseCode + QStringLiteral("-stamp")), "--password-fd", "3"},
@@ -160,16 +161,17 @@ TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
     ASSERT_EQ(Received.Code, ceDone) << Received.Err.toStdString();
     EXPECT_TRUE(FServers->Mail().Messages(EnterpriseUser).isEmpty());
 
+    // Every receipt is kept: the delivery notice, No. 1 and No. 2, of the tax inspectorate.
     const QJsonArray Rows = Listed();
-    ASSERT_EQ(Rows.size(), Reports.size() * 2) << "receipts No. 1 and No. 2 are kept, the notice is not";
     QStringList Kinds;
     for (const QJsonValue& Row : Rows) {
         EXPECT_EQ(Row.toObject().value("agency").toString(), QStringLiteral("VEY"));
-        EXPECT_EQ(Row.toObject().value("outcome").toString(), QStringLiteral("accepted"));
+        EXPECT_NE(Row.toObject().value("outcome").toString(), QStringLiteral("refused"))
+            << QJsonDocument(Row.toObject()).toJson().toStdString();
         Kinds << Row.toObject().value("kind").toString();
     }
     Kinds.sort();
-    EXPECT_EQ(Kinds.count(QStringLiteral("1")), Reports.size());
+    EXPECT_EQ(Kinds, QStringList({"1", "2", "delivery"})) << Kinds.join(u' ').toStdString();
 
     // A second receive finds nothing new and keeps nothing twice.
     const TCliResult Again =
@@ -186,7 +188,8 @@ TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
     QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
     Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     FWindow->setProcessEnvironment(Environment);
-    FWindow->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    FWindow->setStandardOutputFile(QProcess::nullDevice());
+    FWindow->setStandardErrorFile(QProcess::nullDevice());
     FWindow->start(QStringLiteral(KELVORA_PROGRAM), QStringList());
     ASSERT_TRUE(FWindow->waitForStarted());
     const QString Instance = QStringLiteral("TqorMainForm-") + GetUserName();
@@ -207,6 +210,7 @@ TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
         Cli(QStringList{"send", "--profile", EnterpriseCode} + Keys() + Samples(QStringLiteral("J05")).mid(0, 1),
             KeyPassword.toUtf8() + '\n');
     EXPECT_EQ(Sent.Code, ceDone) << Sent.Err.toStdString();
+    EXPECT_EQ(FServers->Mail().Messages(QStringLiteral("vey")).size(), 1) << "nothing was sent";
     EXPECT_EQ(Listed().size(), 0);
     EXPECT_EQ(FWindow->state(), QProcess::Running) << "the window program ended";
 
@@ -214,6 +218,8 @@ TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
     // hands over to the first and ends, the first goes on.
     QProcess Second;
     Second.setProcessEnvironment(Environment);
+    Second.setStandardOutputFile(QProcess::nullDevice());
+    Second.setStandardErrorFile(QProcess::nullDevice());
     Second.start(QStringLiteral(KELVORA_PROGRAM), QStringList());
     ASSERT_TRUE(Second.waitForFinished(30000));
     EXPECT_EQ(Second.exitCode(), 0);
