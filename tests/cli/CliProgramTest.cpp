@@ -40,6 +40,7 @@ protected:
         ASSERT_TRUE(AddProfile(FProfile));
         ReleaseProcessObjects();
         qputenv("KELVORA_ROOT", QFile::encodeName(FElsewhere.path()));
+        FReport = WriteFile(QStringLiteral("report.xml"), "<DECLAR/>");
     }
 
     QStringList WithRoot(QStringList Arguments) const { return Arguments << QStringLiteral("--root") << Root(); }
@@ -53,6 +54,7 @@ protected:
 
     TProfile FProfile;
     QTemporaryDir FElsewhere;
+    QString FReport; // a file to name as a report
 };
 
 TEST_F(CliRoot, HelpAndArgumentsThatCannotBeUsedExitWithTheirCodes)
@@ -73,8 +75,11 @@ TEST_F(CliRoot, HelpAndArgumentsThatCannotBeUsedExitWithTheirCodes)
                   QStringList{"9"}),
          ceBadInput, "Дескриптор 9 не відкрито."},
         // A two-key role missing for a three-key profile is named before any key is read.
-        {WithRoot(QStringList{"send", "--profile", "12345678"} + Key("stamp", "12345678-stamp") + QStringList{"r.xml"}),
+        {WithRoot(QStringList{"send", "--profile", "12345678"} + Key("stamp", "12345678-stamp") + QStringList{FReport}),
          ceBadInput, "--key accountant=ФАЙЛ"},
+        {WithRoot(QStringList{"send", "--profile", "12345678"} + Key("stamp", "12345678-stamp") +
+                  QStringList{"/no/report.xml"}),
+         ceBadInput, "Файл звіту \"/no/report.xml\" не знайдено."},
     };
     for (const auto& Case : Cases) {
         const TCliResult Result = RunCliProgram(Case.Arguments, "password\n");
@@ -140,7 +145,7 @@ TEST_F(CliRoot, AKeyThatCannotServeIsRefusedBeforeAnyWork)
          "не прочитано"},
         {QStringList{"send", "--profile", "12345678"} + Key("accountant", "12345678-stamp") +
              QStringList{"--key", "director=" + TestPki().KeyFile("12345678-director"), "--password-file", Password,
-                         "--key", "stamp=" + TestPki().KeyFile("12345678-stamp"), "--password-file", Password, "r.xml"},
+                         "--key", "stamp=" + TestPki().KeyFile("12345678-stamp"), "--password-file", Password, FReport},
          TestPki().Password + '\n', "є ключем цифрової печатки"},
         {QStringList{"receive", "--profile", "12345678"} + Key("stamp", "1234567890-entrepreneur"),
          TestPki().Password + '\n', "не збігається з кодом профілю"},
