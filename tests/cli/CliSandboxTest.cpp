@@ -6,6 +6,7 @@
 #include "Sandbox.h"
 #include "uCliError.h"
 #include "uProcesses.h"
+#include "uReportFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -138,6 +139,14 @@ TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
 {
     const QStringList Reports = Samples(QStringLiteral("J05"));
     ASSERT_EQ(Reports.size(), 1);
+    // An accountant's report waiting in the working folder, which the window
+    // program would offer: not named, so not sent.
+    const QStringList Waiting = Samples(QStringLiteral("J01"));
+    ASSERT_EQ(Waiting.size(), 1);
+    const QString Work = ReportWorkFolder(EnterpriseCode);
+    QDir().mkpath(Work);
+    const QString Left = Work + QFileInfo(Waiting[0]).fileName();
+    ASSERT_TRUE(QFile::copy(Waiting[0], Left));
     ASSERT_FALSE(Reports.isEmpty());
     QDir().mkpath(FPaths->Gateway);
     FServers->StartGateway(QStringLiteral(KELVORA_GATEWAY_TOOL), 1, FPaths->Gateway + QStringLiteral("/simulator.out"));
@@ -149,8 +158,10 @@ TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
     const TCliResult Sent =
         Cli(QStringList{"send", "--profile", EnterpriseCode} + Keys() + Reports, KeyPassword.toUtf8() + '\n');
     ASSERT_EQ(Sent.Code, ceDone) << Sent.Err.toStdString();
-    EXPECT_FALSE(FServers->Mail().Messages(QStringLiteral("vey")).isEmpty() &&
-                 FServers->Mail().Messages(EnterpriseUser).isEmpty());
+    EXPECT_TRUE(Sent.Err.contains(QFileInfo(Reports[0]).fileName() + QStringLiteral(": Відправлений")))
+        << Sent.Err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(Left)) << "the report no one named is gone";
+    EXPECT_EQ(QDir(Work).entryList(QDir::Files), QStringList(QFileInfo(Left).fileName()));
 
     // The delivery notice and receipts No. 1 and No. 2 of every report.
     WaitForReceipts(3);
@@ -179,6 +190,16 @@ TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
              "stamp=" + FPaths->KeyFile(EnterpriseCode + QStringLiteral("-stamp")), "--password-file", FPasswordFile});
     EXPECT_EQ(Again.Code, ceDone) << Again.Err.toStdString();
     EXPECT_EQ(Listed().size(), Rows.size());
+
+    // The same report again, as a script run twice would send it: it was
+    // sent already, so it is not sent again, and that is no failure.
+    FServers->StopGateway();
+    const TCliResult Resent =
+        Cli(QStringList{"send", "--profile", EnterpriseCode} + Keys() + Reports, KeyPassword.toUtf8() + '\n');
+    EXPECT_EQ(Resent.Code, ceDone) << Resent.Err.toStdString();
+    EXPECT_TRUE(Resent.Err.contains(QStringLiteral("повторно не надсилаються"))) << Resent.Err.toStdString();
+    EXPECT_TRUE(FServers->Mail().Messages(QStringLiteral("vey")).isEmpty());
+    EXPECT_EQ(QDir(Work).entryList(QDir::Files), QStringList(QFileInfo(Left).fileName()));
 }
 
 TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
