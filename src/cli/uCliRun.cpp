@@ -84,6 +84,12 @@ int Run(const QStringList& Arguments, QIODevice& Out, QIODevice& Err, bool& Logg
     }
     UseRoot(Command.Root);
     Logging = true;
+    // A crypto library that cannot take a key without its dialog is told
+    // apart first: nothing else can help then.
+    if (Command.Kind == ccReceive || Command.Kind == ccSend) {
+        GetCryptoManager();
+        RequireKeySupply();
+    }
     // Passwords first: a descriptor that gives none fails the run before
     // anything else is touched.
     QStringList Warnings;

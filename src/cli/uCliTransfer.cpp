@@ -10,24 +10,15 @@
 #include "uTicketRun.h"
 
 #include <QFileInfo>
+#include <QIODevice>
 #include <QSet>
 #include <algorithm>
-
-#include <QIODevice>
 
 namespace kelvora {
 
 namespace {
 
 void Say(QIODevice& Err, const QString& Text) { Err.write((Text + u'\n').toUtf8()); }
-
-// Loads the crypto library and makes sure it takes keys without its dialog.
-ICryptoManagerPtr PrepareCrypto()
-{
-    ICryptoManagerPtr Crypto = GetCryptoManager();
-    RequireKeySupply();
-    return Crypto;
-}
 
 std::vector<TKeyRole> SigningRoles(TSignType SignType)
 {
@@ -38,8 +29,7 @@ std::vector<TKeyRole> SigningRoles(TSignType SignType)
     return Roles;
 }
 
-} // namespace
-
+// True when the key's enterprise code, or its personal code, is the profile's.
 bool KeyServesProfile(const QString& ProfileCode, const TCertOwnerInfo& Key)
 {
     // A person's key may carry the personal code that an entrepreneur's profile has.
@@ -47,8 +37,12 @@ bool KeyServesProfile(const QString& ProfileCode, const TCertOwnerInfo& Key)
            (!Key.ClientDRFOCode.isEmpty() && ProfileCode.compare(Key.ClientDRFOCode, Qt::CaseInsensitive) == 0);
 }
 
-TCertOwnerInfo CheckKey(const ICryptoManagerPtr& Crypto, const TCliKeys& Keys, TKeyRole Role, const QString& Caption,
-                        const QString& ProfileCode, const std::function<QString(const TCertOwnerInfo&)>& Refuse)
+// Reads the key of Role once, through the key-supply call, before any work
+// starts: a wrong password, or a key Refuse (when given) or the profile's code
+// refuses, fails the run with ECliError(ceKeyRefused) before any mail is
+// fetched or sent.
+void CheckKey(const ICryptoManagerPtr& Crypto, const TCliKeys& Keys, TKeyRole Role, const QString& Caption,
+              const QString& ProfileCode, const std::function<QString(const TCertOwnerInfo&)>& Refuse = {})
 {
     const QString File = Keys.Supply(Role);
     TCertOwnerInfo Info;
@@ -62,10 +56,7 @@ TCertOwnerInfo CheckKey(const ICryptoManagerPtr& Crypto, const TCliKeys& Keys, T
         throw ECliError(ceKeyRefused, QStringLiteral("Код ЄДРПОУ ключа \"%1\" (%2) не збігається з кодом профілю (%3).")
                                           .arg(File, Info.ClientEDRPOUCode, ProfileCode));
     TryLog(QStringLiteral("ключ прочитано: %1").arg(Info.Client), CliLog);
-    return Info;
 }
-
-namespace {
 
 // The title the receipt page's key dialog has.
 QString OpeningCaption(TSignType SignType)
@@ -92,7 +83,7 @@ int ReceiveTickets(const TProfile& Profile, const TCliKeys& Keys, QIODevice& Err
 {
     const TKeyRole Role = OpeningKeyRole(Profile.SignType);
     Keys.RequireRoles({Role}, QStringLiteral("Щоб відкрити квитанції профілю,"));
-    const ICryptoManagerPtr Crypto = PrepareCrypto();
+    const ICryptoManagerPtr Crypto = GetCryptoManager();
     CheckKey(Crypto, Keys, Role, OpeningCaption(Profile.SignType), Profile.Code);
 
     TTicketRun Run(Profile.Id);
@@ -152,7 +143,7 @@ int SendReports(const TProfile& Profile, const QStringList& Files, const TCliKey
         if (!QFileInfo(File).isFile())
             throw ECliError(ceBadInput, QStringLiteral("Файл звіту \"%1\" не знайдено.").arg(File));
     Keys.RequireRoles(SigningRoles(Profile.SignType), QStringLiteral("Щоб підписати звіти профілю,"));
-    const ICryptoManagerPtr Crypto = PrepareCrypto();
+    const ICryptoManagerPtr Crypto = GetCryptoManager();
     CheckSigningKeys(Crypto, Profile, Keys);
 
     // Each key is offered once per step: a key the run refuses is not offered again.

@@ -4,25 +4,13 @@
 // without windows, their keys taken from the command line.
 
 #include "uCliKeys.h"
-#include "uInterfaces.h"
 #include "uProfile.h"
 
 #include <QStringList>
-#include <functional>
 
 class QIODevice;
 
 namespace kelvora {
-
-// True when the key's enterprise code, or its personal code, is the profile's.
-bool KeyServesProfile(const QString& ProfileCode, const TCertOwnerInfo& Key);
-
-// Reads the key of Role once, through the key-supply call, before any work
-// starts: a wrong password, or a key Refuse (when given) or the profile's code
-// refuses, fails the run with ECliError(ceKeyRefused) before any mail is
-// fetched or sent. Returns the key's description.
-TCertOwnerInfo CheckKey(const ICryptoManagerPtr& Crypto, const TCliKeys& Keys, TKeyRole Role, const QString& Caption,
-                        const QString& ProfileCode, const std::function<QString(const TCertOwnerInfo&)>& Refuse = {});
 
 // Receives the profile's receipts from its default mail account, opens them
 // with the key of OpeningKeyRole and keeps them. Messages go to Err. The exit
@@ -31,7 +19,10 @@ TCertOwnerInfo CheckKey(const ICryptoManagerPtr& Crypto, const TCliKeys& Keys, T
 int ReceiveTickets(const TProfile& Profile, const TCliKeys& Keys, QIODevice& Err);
 
 // Protects the report files with the profile's keys, saves them and, when the
-// profile sends by mail, sends them. Exit codes as for ReceiveTickets.
+// profile sends by mail, sends them; then deletes their working copies. Only
+// the named files are touched: other reports of the working folder stay as
+// they are, and a report the profile sent already is not sent again. Exit
+// codes as for ReceiveTickets (cePartial also when a file was left out).
 int SendReports(const TProfile& Profile, const QStringList& Files, const TCliKeys& Keys, QIODevice& Err);
 
 } // namespace kelvora
