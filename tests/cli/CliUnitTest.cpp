@@ -255,26 +255,6 @@ TEST(CliKeys, EachSigningStepTakesTheKeyTheReportPageAsksFor)
     EXPECT_EQ(OpeningKeyRole(stSignThree), krStamp);
 }
 
-TEST(CliKeys, ReadsEveryPasswordAtOnceAndNamesAMissingRole)
-{
-    QTemporaryDir Folder;
-    const QString KeyFile = Folder.filePath(QStringLiteral("k.p12"));
-    QFile(KeyFile).open(QIODevice::WriteOnly);
-    TPipe Director("d\n"), Stamp("s\n");
-    QStringList Warnings;
-    const TCliKeys Keys({{krDirector, KeyFile, Director.Read, {}}, {krStamp, KeyFile, Stamp.Read, {}}}, Warnings);
-    EXPECT_TRUE(Warnings.isEmpty());
-    Keys.RequireRoles({krDirector, krStamp}, QStringLiteral("Щоб підписати звіти профілю,"));
-    EXPECT_TRUE(BadInput([&] {
-                    Keys.RequireRoles({krAccountant}, QStringLiteral("Щоб підписати звіти профілю,"));
-                }).contains(QStringLiteral("--key accountant=ФАЙЛ")));
-
-    TPipe Any("a\n");
-    EXPECT_TRUE(BadInput([&] {
-                    TCliKeys({{krAny, Folder.filePath(QStringLiteral("none.p12")), Any.Read, {}}}, Warnings);
-                }).contains(QStringLiteral("не знайдено")));
-}
-
 // ---------------------------------------------------------------- list
 
 TEST(CliList, PrintsTheReceiptsSinceADateInEitherFormat)
