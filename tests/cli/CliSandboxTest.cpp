@@ -204,16 +204,30 @@ TEST_F(CliSandbox, SendsThenReceivesThenListsTheReceipts)
 
 TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
 {
-    // The window program as an accountant starts it, on this sandbox.
-    FWindow = std::make_unique<QProcess>();
+    // The window program as an accountant starts it, on this sandbox; under a
+    // file name and with a temporary folder (where its local socket lies) of
+    // its own, so that copies other tests start are not counted with it.
+    const QString Bin = FFolder.filePath(QStringLiteral("bin"));
+    const QString Tmp = FFolder.filePath(QStringLiteral("tmp"));
+    QDir().mkpath(Bin);
+    QDir().mkpath(Tmp);
+    const QString Program = Bin + QStringLiteral("/kelvora_beside_%1").arg(QCoreApplication::applicationPid());
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KELVORA_PROGRAM), Program));
+    QFile::copy(QFileInfo(QStringLiteral(KELVORA_PROGRAM)).absolutePath() + QStringLiteral("/libPFCP2.so"),
+                Bin + QStringLiteral("/libPFCP2.so"));
     QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
     Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    FWindow->setProcessEnvironment(Environment);
-    FWindow->setStandardOutputFile(QProcess::nullDevice());
-    FWindow->setStandardErrorFile(QProcess::nullDevice());
-    FWindow->start(QStringLiteral(KELVORA_PROGRAM), QStringList());
+    Environment.insert(QStringLiteral("TMPDIR"), Tmp);
+    const auto Start = [&](QProcess& Process) {
+        Process.setProcessEnvironment(Environment);
+        Process.setStandardOutputFile(QProcess::nullDevice());
+        Process.setStandardErrorFile(QProcess::nullDevice());
+        Process.start(Program, QStringList());
+    };
+    FWindow = std::make_unique<QProcess>();
+    Start(*FWindow);
     ASSERT_TRUE(FWindow->waitForStarted());
-    const QString Instance = QStringLiteral("TqorMainForm-") + GetUserName();
+    const QString Instance = Tmp + QStringLiteral("/TqorMainForm-") + GetUserName();
     ASSERT_TRUE(WaitFor(
         [&] {
             QLocalSocket Socket;
@@ -238,10 +252,7 @@ TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
     // The one-copy rule of the window program is as it was: a second copy
     // hands over to the first and ends, the first goes on.
     QProcess Second;
-    Second.setProcessEnvironment(Environment);
-    Second.setStandardOutputFile(QProcess::nullDevice());
-    Second.setStandardErrorFile(QProcess::nullDevice());
-    Second.start(QStringLiteral(KELVORA_PROGRAM), QStringList());
+    Start(Second);
     ASSERT_TRUE(Second.waitForFinished(30000));
     EXPECT_EQ(Second.exitCode(), 0);
     EXPECT_EQ(FWindow->state(), QProcess::Running);
