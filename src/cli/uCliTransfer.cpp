@@ -7,6 +7,7 @@
 #include "uFactories.h"
 #include "uReportKeys.h"
 #include "uReportRun.h"
+#include "uReportSchemas.h"
 #include "uTicketRun.h"
 
 #include <QFileInfo>
@@ -206,6 +207,19 @@ int SendReports(const TProfile& Profile, const QStringList& Files, const TCliKey
     if (Mine.empty())
         throw ECliError(ceBadInput, QStringLiteral("Жоден із файлів не можна надіслати."));
     const bool LeftOut = Taken.size() < Named.size();
+    // A report that breaks its form's schema would be refused by the
+    // agency: with nobody to ask whether to sign it all the same, it is left
+    // out, and its working copy stays for the window program.
+    std::vector<size_t> Failing;
+    for (size_t I : ReportsFailingSchemas(Run.Documents()))
+        if (std::find(Mine.begin(), Mine.end(), I) != Mine.end())
+            Failing.push_back(I);
+    if (!Failing.empty()) {
+        Say(Err,
+            QStringLiteral("Не підписано, бо звіти не відповідають схемам своїх форм:\n") +
+                SchemaFailuresText(Run.Documents(), Failing).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        LeaveOutOfSigning(Run.Documents(), Failing);
+    }
 
     // A profile that signs separately stops after a key; every key is at
     // hand here, so the run goes on from where it stopped.

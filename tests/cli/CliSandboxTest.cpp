@@ -241,11 +241,16 @@ TEST_F(CliSandbox, RunsBesideTheOpenWindowProgram)
         Cli({"receive", "--profile", EnterpriseCode, "--key",
              "stamp=" + FPaths->KeyFile(EnterpriseCode + QStringLiteral("-stamp")), "--password-file", FPasswordFile});
     EXPECT_EQ(Received.Code, ceDone) << Received.Err.toStdString();
-    const TCliResult Sent =
-        Cli(QStringList{"send", "--profile", EnterpriseCode} + Keys() + Samples(QStringLiteral("J05")).mid(0, 1),
-            KeyPassword.toUtf8() + '\n');
-    EXPECT_EQ(Sent.Code, ceDone) << Sent.Err.toStdString();
+    // One report breaks its form's schema: it is left out, and its working
+    // copy stays for the window program; the other one goes.
+    const QString Breaking = SchemaBreakingSample();
+    const TCliResult Sent = Cli(QStringList{"send", "--profile", EnterpriseCode} + Keys() + Samples("J05") +
+                                    QStringList{FPaths->Brixdesk + QStringLiteral("/send/") + Breaking},
+                                KeyPassword.toUtf8() + '\n');
+    EXPECT_EQ(Sent.Code, cePartial) << Sent.Err.toStdString();
+    EXPECT_TRUE(Sent.Err.contains(Breaking + QStringLiteral(": Не відповідає схемі"))) << Sent.Err.toStdString();
     EXPECT_EQ(FServers->Mail().Messages(QStringLiteral("vey")).size(), 1) << "nothing was sent";
+    EXPECT_EQ(QDir(ReportWorkFolder(EnterpriseCode)).entryList(QDir::Files), QStringList(Breaking));
     EXPECT_EQ(Listed().size(), 0);
     EXPECT_EQ(FWindow->state(), QProcess::Running) << "the window program ended";
 
