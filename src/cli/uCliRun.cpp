@@ -90,8 +90,8 @@ int Run(const QStringList& Arguments, QIODevice& Out, QIODevice& Err, bool& Logg
         GetCryptoManager();
         RequireKeySupply();
     }
-    // Passwords first: a descriptor that gives none fails the run before
-    // anything else is touched.
+    // Then the passwords: a descriptor that gives none fails the run before
+    // the database or any mailbox is touched.
     QStringList Warnings;
     std::unique_ptr<TCliKeys> Keys;
     if (!Command.Keys.empty())
