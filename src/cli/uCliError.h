@@ -18,6 +18,7 @@ enum TCliExit : int {
     ceMailFailure = 4, // the mail server could not be reached, refused the login or the mail
     cePartial = 5,     // some reports or receipts were done, others were not
     ceNoKeySupply = 6, // the crypto library cannot take a key without its dialog
+    ceBusy = 7,        // another kelvora-cli run works on the same enterprise: nothing was done, try later
 };
 
 class ECliError : public Exception {

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QLockFile>
 
 namespace kelvora {
 
@@ -66,6 +67,22 @@ int List(const TCliCommand& Command, const TProfile& Profile, QIODevice& Out)
     return ceDone;
 }
 
+// Two runs on one enterprise (an hourly timer and an office script) would
+// fetch the same mails or protect and send the same reports at once; the
+// second run does nothing and says so. The lock lives in the installation's
+// own folders, so another root is not held up; a lock left by a run that died
+// is taken over (QLockFile checks its process).
+std::unique_ptr<QLockFile> LockProfile(const TProfile& Profile)
+{
+    auto Lock = std::make_unique<QLockFile>(GetDebugFolder() + QStringLiteral("kelvora-cli-%1.lock").arg(Profile.Id));
+    Lock->setStaleLockTime(0);
+    if (!Lock->tryLock(0))
+        throw ECliError(ceBusy, QStringLiteral("Інша копія kelvora-cli вже працює з підприємством \"%1\". "
+                                               "Спробуйте пізніше.")
+                                    .arg(Profile.Code));
+    return Lock;
+}
+
 QString CommandName(TCliCommandKind Kind)
 {
     return Kind == ccReceive ? QStringLiteral("receive")
@@ -103,6 +120,9 @@ int Run(const QStringList& Arguments, QIODevice& Out, QIODevice& Err, bool& Logg
     const TProfile Profile = FindProfile(Command.Profile);
     TryLog(QStringLiteral("----kelvora-cli %1. профіль: %2").arg(CommandName(Command.Kind), ProfileToString(Profile)),
            CliLog);
+    std::unique_ptr<QLockFile> Lock;
+    if (Command.Kind == ccReceive || Command.Kind == ccSend)
+        Lock = LockProfile(Profile);
     switch (Command.Kind) {
     case ccList:
         return List(Command, Profile, Out);

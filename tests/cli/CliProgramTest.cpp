@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -161,6 +162,17 @@ TEST_F(CliRoot, AKeyThatCannotServeIsRefusedBeforeAnyWork)
         EXPECT_FALSE(Text.contains("wrong password")) << Log.toStdString();
         EXPECT_FALSE(Text.contains(TestPki().Password)) << Log.toStdString();
     }
+}
+
+TEST_F(CliRoot, ARunOnAnEnterpriseAnotherRunHoldsDoesNothing)
+{
+    QLockFile Held(Root() + QStringLiteral("debug/kelvora-cli-%1.lock").arg(FProfile.Id));
+    ASSERT_TRUE(Held.tryLock(0));
+    const TCliResult Result =
+        RunCliProgram(WithRoot(QStringList{"receive", "--profile", "12345678"} + Key("stamp", "12345678-stamp")),
+                      TestPki().Password + '\n');
+    EXPECT_EQ(Result.Code, ceBusy) << Result.Err.toStdString();
+    EXPECT_TRUE(Result.Err.contains(QStringLiteral("Інша копія kelvora-cli"))) << Result.Err.toStdString();
 }
 
 TEST_F(CliRoot, ACryptoLibraryWithoutKeySupplyHasItsOwnCode)

@@ -125,7 +125,7 @@ TEST(CliArguments, HelpNamesEveryCommandOptionAndExitCode)
          {"receive", "send", "list", "--profile", "--root", "--key", "--password-fd", "--password-file", "--since",
           "--format", "entrepreneur", "director", "accountant", "stamp", "KELVORA_ROOT", "Коди завершення"})
         EXPECT_TRUE(Help.contains(QString::fromUtf8(Word))) << Word;
-    for (int Code = ceDone; Code <= ceNoKeySupply; ++Code)
+    for (int Code = ceDone; Code <= ceBusy; ++Code)
         EXPECT_TRUE(Help.contains(QStringLiteral("\n  %1  ").arg(Code))) << Code;
 }
 
