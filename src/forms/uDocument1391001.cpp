@@ -1,6 +1,5 @@
 #include "uDocument1391001.h"
 
-#include "uDebug.h"
 #include "uFactories.h"
 #include "uUtils.h"
 
@@ -70,44 +69,16 @@ TData1391001 Initial1391001(const TProfile& Profile, bool IndividualPerson)
 
 TContractCheck Check1391001(const TData1391001& Data)
 {
-    const QString QemOrig = Data.C_QEM_ORIG.trimmed();
-    const QString Tin = Data.HTIN.trimmed();
-    const QString TinQem = Data.HTINQEM.trimmed();
-    if (Data.HQEM.trimmed().isEmpty())
-        return {QStringLiteral("HQEM"), QStringLiteral("Не вказано орган податкової служби.")};
-    if (QemOrig.isEmpty())
-        return {QStringLiteral("C_QEM_ORIG"), QStringLiteral("Не вказано код Ostrevi, в яку подається договір.")};
-    if (QemOrig.size() < 4)
-        return {QStringLiteral("C_QEM_ORIG"), QStringLiteral("Код Ostrevi повинен складатись з 4 цифр.")};
-    if (Tin.isEmpty())
-        return {QStringLiteral("HTIN"), QStringLiteral("Не вказано код ЄДРПО / ДРФО платника податків.")};
-    if (!IsTaxpayerCode(Tin))
-        return {QStringLiteral("HTIN"), kTaxpayerCodeMessage};
-    if (Data.HBOS.trimmed().isEmpty())
-        return {QStringLiteral("HBOS"), QStringLiteral("Не вказано особу платника податків.")};
-    if (Data.HNAME.trimmed().isEmpty())
-        return {QStringLiteral("HNAME"), QStringLiteral("Не вказано назву організації платника податків.")};
-    if (TinQem.isEmpty())
-        return {QStringLiteral("HTINQEM"), QStringLiteral("Не вказано код ЄДРПО органу Ostrevi.")};
-    if (!IsTaxpayerCode(TinQem))
-        return {QStringLiteral("HTINQEM"), kTaxpayerCodeMessage};
-    if (Data.HLOC.trimmed().isEmpty())
-        return {QStringLiteral("HLOC"), QStringLiteral("Не вказано місцезнаходження платника податків.")};
-    return {};
+    return FirstFailed(
+        {TaxOffice(Data.HQEM, Data.C_QEM_ORIG),
+         TaxpayerCode("HTIN", Data.HTIN, QStringLiteral("Не вказано код ЄДРПО / ДРФО платника податків.")),
+         Required("HBOS", Data.HBOS, QStringLiteral("Не вказано особу платника податків.")),
+         Required("HNAME", Data.HNAME, QStringLiteral("Не вказано назву організації платника податків.")),
+         TaxpayerCode("HTINQEM", Data.HTINQEM, QStringLiteral("Не вказано код ЄДРПО органу Ostrevi.")),
+         Required("HLOC", Data.HLOC, QStringLiteral("Не вказано місцезнаходження платника податків."))});
 }
 
 namespace {
-
-TContractHead Head(const TData1391001& Data, bool IndividualPerson)
-{
-    TContractHead Head;
-    Head.FormCode = FormCode1391001(IndividualPerson);
-    Head.QemOrig = Data.C_QEM_ORIG;
-    Head.Tin = Data.HTIN;
-    Head.Number = Data.HNUM;
-    Head.Date = Data.HFILL;
-    return Head;
-}
 
 QString Ddmmyyyy(TDateTime Value) { return QDateTimeFromDateTime(Value).toString(QStringLiteral("ddMMyyyy")); }
 
@@ -115,12 +86,12 @@ QString Ddmmyyyy(TDateTime Value) { return QDateTimeFromDateTime(Value).toString
 
 QString FileName1391001(const TData1391001& Data, bool IndividualPerson)
 {
-    return ContractFileName(Head(Data, IndividualPerson));
+    return ContractFileName(ContractHeadOf(FormCode1391001(IndividualPerson), Data));
 }
 
 QByteArray Document1391001(const TData1391001& Data, bool IndividualPerson)
 {
-    TContractHead Header = Head(Data, IndividualPerson);
+    TContractHead Header = ContractHeadOf(FormCode1391001(IndividualPerson), Data);
     Header.Software = ContractSoftware();
     TContractXml Xml(Header);
     xmlNode* Body = Xml.Body();
@@ -167,12 +138,10 @@ QStringList SharedItems1391001(const TData1391001& Data)
 QString Save1391001(const TProfile& Profile, bool IndividualPerson, const TData1391001& Data)
 {
     const QString FormCode = FormCode1391001(IndividualPerson);
-    const QString Path = ContractFolder(Profile, kCategory1391001) + FileName1391001(Data, IndividualPerson);
-    WriteContractFile(Path, Document1391001(Data, IndividualPerson));
-    const QStringList Items = ProfileItems1391001(Data);
-    WriteRemembered(FormCode + u':' + Profile.Code, Items);
+    const QString Path = SaveContract(Profile, kCategory1391001, FileName1391001(Data, IndividualPerson),
+                                      Document1391001(Data, IndividualPerson), FormCode, ProfileItems1391001(Data));
+    // The tax office side is proposed to every profile.
     WriteRemembered(FormCode, SharedItems1391001(Data));
-    TryLog(QStringLiteral("дані: ") + Items.join(QStringLiteral("\r\n")), kCategory1391001);
     return Path;
 }
 
