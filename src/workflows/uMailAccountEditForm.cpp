@@ -96,6 +96,28 @@ QGroupBox* ServerGroup(const char* Name, const QString& Caption, QLineEdit*& Hos
     return Group;
 }
 
+// Tests the connection of Transport to the server the fields give. When it
+// fails, the session is logged and Message tells the failure under Kind
+// ("POP", "SMTP"); a test the user cancelled leaves Message empty.
+bool TestServer(IMailTransport& Transport, const QLineEdit* Host, const QComboBox* Port, const QLineEdit* User,
+                const QLineEdit* Password, const QComboBox* Secure, const char* Kind, QString& Message)
+{
+    Transport.SetHost(Host->text());
+    Transport.SetPort(Port->currentText());
+    Transport.SetUserLogin(User->text());
+    Transport.SetPassword(Password->text());
+    Transport.SetSecure(SecureOf(Secure));
+    Transport.SetTimeOut(30);
+    Transport.TestConnection();
+    if (Transport.GetErrorCode() == 0)
+        return true;
+    TryLog(Transport.GetSession(), QStringLiteral("connection_test"));
+    const QString Text = Transport.GetErrorText();
+    if (!Text.isEmpty())
+        Message = QStringLiteral("Помилка при перевірці %1 налаштувань: \r\n\r\n%2").arg(QLatin1String(Kind), Text);
+    return false;
+}
+
 } // namespace
 
 TMailAccountEditForm::TMailAccountEditForm(QWidget* Owner) : QDialog(Owner), FBusy(this)
@@ -254,16 +276,8 @@ bool TMailAccountEditForm::FindPreset(TMailServerConfiguration& Preset) const
         return false;
     Preset.Name = Domain;
     Assistant->GetWarning(Domain, Preset.Warning);
-    TMailServer Pop;
-    Assistant->GetPOPServer(Domain, Pop);
-    TMailServer Smtp;
-    Assistant->GetSMTPServer(Domain, Smtp);
-    Preset.POPHost = Pop.Host;
-    Preset.POPPort = Pop.Port;
-    Preset.POPSecure = Pop.Secure;
-    Preset.SMTPHost = Smtp.Host;
-    Preset.SMTPPort = Smtp.Port;
-    Preset.SMTPSecure = Smtp.Secure;
+    Assistant->GetPOPServer(Domain, Preset.POP);
+    Assistant->GetSMTPServer(Domain, Preset.SMTP);
     return true;
 }
 
@@ -275,13 +289,13 @@ void TMailAccountEditForm::EmailChanged()
         LabelServerWarning->setVisible(!Preset.Warning.isEmpty());
         const QString Address = EditEmail->text();
         EditPOPUser->setText(Address);
-        EditPOPHost->setText(Preset.POPHost);
-        EditPOPPort->setEditText(Preset.POPPort);
-        ComboBoxPOPSecure->setCurrentIndex(SecureIndex(Preset.POPSecure));
+        EditPOPHost->setText(Preset.POP.Host);
+        EditPOPPort->setEditText(Preset.POP.Port);
+        ComboBoxPOPSecure->setCurrentIndex(SecureIndex(Preset.POP.Secure));
         EditSMTPUser->setText(Address);
-        EditSMTPHost->setText(Preset.SMTPHost);
-        EditSMTPPort->setEditText(Preset.SMTPPort);
-        ComboBoxSMTPSecure->setCurrentIndex(SecureIndex(Preset.SMTPSecure));
+        EditSMTPHost->setText(Preset.SMTP.Host);
+        EditSMTPPort->setEditText(Preset.SMTP.Port);
+        ComboBoxSMTPSecure->setCurrentIndex(SecureIndex(Preset.SMTP.Secure));
     } else {
         LabelServerWarning->hide();
     }
@@ -298,8 +312,7 @@ void TMailAccountEditForm::SecurityChanged(bool Pop)
 {
     TMailServerConfiguration Preset;
     const bool Found = FindPreset(Preset);
-    const TMailServer Server = Pop ? TMailServer{Preset.POPHost, Preset.POPPort, Preset.POPSecure}
-                                   : TMailServer{Preset.SMTPHost, Preset.SMTPPort, Preset.SMTPSecure};
+    const TMailServer& Server = Pop ? Preset.POP : Preset.SMTP;
     QComboBox* Port = Pop ? EditPOPPort : EditSMTPPort;
     Port->setEditText(
         SecurityPort(Pop, SecureOf(Pop ? ComboBoxPOPSecure : ComboBoxSMTPSecure), Found ? &Server : nullptr));
@@ -453,36 +466,12 @@ void TMailAccountEditForm::ButtonCheckClick()
         // with an empty text; a fresh one reports the next test's failure.
         if (!FMailReceive || FMailReceive->GetTerminatedByUser())
             FMailReceive = CreateMailReceive();
-        FMailReceive->SetHost(EditPOPHost->text());
-        FMailReceive->SetPort(EditPOPPort->currentText());
-        FMailReceive->SetUserLogin(EditPOPUser->text());
-        FMailReceive->SetPassword(EditPOPPassword->text());
-        FMailReceive->SetSecure(SecureOf(ComboBoxPOPSecure));
-        FMailReceive->SetTimeOut(30);
-        FMailReceive->TestConnection();
-        if (FMailReceive->GetErrorCode() != 0) {
-            TryLog(FMailReceive->GetSession(), QStringLiteral("connection_test"));
-            const QString Text = FMailReceive->GetErrorText();
-            if (!Text.isEmpty())
-                Message = QStringLiteral("Помилка при перевірці POP налаштувань: \r\n\r\n%1").arg(Text);
-        } else {
+        if (TestServer(*FMailReceive, EditPOPHost, EditPOPPort, EditPOPUser, EditPOPPassword, ComboBoxPOPSecure, "POP",
+                       Message)) {
             if (!FMailSend || FMailSend->GetTerminatedByUser())
                 FMailSend = CreateMailSend();
-            FMailSend->SetHost(EditSMTPHost->text());
-            FMailSend->SetPort(EditSMTPPort->currentText());
-            FMailSend->SetUserLogin(EditSMTPUser->text());
-            FMailSend->SetPassword(EditSMTPPassword->text());
-            FMailSend->SetSecure(SecureOf(ComboBoxSMTPSecure));
-            FMailSend->SetTimeOut(30);
-            FMailSend->TestConnection();
-            if (FMailSend->GetErrorCode() == 0) {
-                Passed = true;
-            } else {
-                TryLog(FMailSend->GetSession(), QStringLiteral("connection_test"));
-                const QString Text = FMailSend->GetErrorText();
-                if (!Text.isEmpty())
-                    Message = QStringLiteral("Помилка при перевірці SMTP налаштувань: \r\n\r\n%1").arg(Text);
-            }
+            Passed = TestServer(*FMailSend, EditSMTPHost, EditSMTPPort, EditSMTPUser, EditSMTPPassword,
+                                ComboBoxSMTPSecure, "SMTP", Message);
         }
     }
     ButtonCheck->setFocus();
