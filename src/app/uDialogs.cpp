@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -144,6 +146,19 @@ QString StartPath(const QString& StartFolder, const QString& Name)
 }
 
 } // namespace
+
+QDialogButtonBox* OkCancelButtons(QDialog* Dialog)
+{
+    auto* Buttons = new QDialogButtonBox;
+    auto* ButtonOK = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
+    ButtonOK->setDefault(true);
+    auto* ButtonCancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
+    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+    QObject::connect(Buttons, &QDialogButtonBox::accepted, Dialog, &QDialog::accept);
+    QObject::connect(Buttons, &QDialogButtonBox::rejected, Dialog, &QDialog::reject);
+    return Buttons;
+}
 
 QWidget* ApplicationMainWindow()
 {
