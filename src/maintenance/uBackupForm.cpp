@@ -113,7 +113,7 @@ void TCommentEdit::mousePressEvent(QMouseEvent* Event)
 
 // ---------------------------------------------------------------- dialog
 
-TFormBackup::TFormBackup(QWidget* Owner) : QDialog(Owner ? Owner : ApplicationMainWindow()), FBusy(this)
+TFormBackup::TFormBackup(QWidget* Owner) : THelpDialog(Owner, kBackupHelpContext), FBusy(this)
 {
     setObjectName(QStringLiteral("TFormBackup"));
     setWindowTitle(QStringLiteral("Збереження резервної копії даних"));
@@ -224,29 +224,6 @@ void TFormBackup::ActionBackupExecute()
     } else {
         ShowError(QStringLiteral("Помилка при створенні резервної копії: \r\n%1").arg(Error), this);
     }
-}
-
-void TFormBackup::reject()
-{
-    if (!FBusy.Busy())
-        QDialog::reject();
-}
-
-void TFormBackup::closeEvent(QCloseEvent* Event)
-{
-    if (FBusy.Busy())
-        Event->ignore();
-    else
-        QDialog::closeEvent(Event);
-}
-
-void TFormBackup::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_F1) {
-        ShowHelp(kBackupHelpContext);
-        return;
-    }
-    QDialog::keyPressEvent(Event);
 }
 
 void ShowBackupForm(QWidget* Owner)

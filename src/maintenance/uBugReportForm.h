@@ -6,6 +6,8 @@
 #include "uBugReport.h"
 #include "uInterfaces.h"
 
+#include "uHelpDialog.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -22,7 +24,7 @@ class TBusyAnimation;
 
 namespace kelvora {
 
-class TBugReportForm : public QDialog {
+class TBugReportForm : public THelpDialog {
 public:
     // NotError: the dialog tells of something that is not an error (an
     // information picture and the product's caption instead of "Помилка").
@@ -48,11 +50,8 @@ public:
     // The mailbox link: the user's own mail program, with subject and text.
     void ActionMailExecute();
 
-    void reject() override;
-
 protected:
-    void closeEvent(QCloseEvent* Event) override;
-    void keyPressEvent(QKeyEvent* Event) override;
+    bool Held() const override { return FBlocked; }
 
 private:
     IZipArchivePtr DebugPack();
