@@ -351,6 +351,8 @@ QString SaveContract(const TProfile& Profile, const QString& Category, const QSt
     return Path;
 }
 
+QString ContractDate(TDateTime Value) { return QDateTimeFromDateTime(Value).toString(QStringLiteral("ddMMyyyy")); }
+
 QString ContractSoftware()
 {
     IConfigurationPtr Configuration = GetConfiguration();

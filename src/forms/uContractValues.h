@@ -97,6 +97,13 @@ template <class TData> TContractHead ContractHeadOf(const QString& FormCode, con
     return Head;
 }
 
+// As ContractHeadOf, with the software text (see ContractSoftware): the head
+// written into the document itself.
+template <class TData> TContractHead ContractDocumentHead(const QString& FormCode, const TData& Data);
+
+// A date as the documents' fields write it: "ddMMyyyy".
+QString ContractDate(TDateTime Value);
+
 // The report name of the tax inspectorate for the document: office code,
 // code padded to 10, document code, sub-type, version "01", state "1",
 // correction "00", number padded to 7, period type "1", month and year,
@@ -149,5 +156,12 @@ QString SaveContract(const TProfile& Profile, const QString& Category, const QSt
 // The software text of the documents: parameters software_name and
 // software_version joined by a blank.
 QString ContractSoftware();
+
+template <class TData> TContractHead ContractDocumentHead(const QString& FormCode, const TData& Data)
+{
+    TContractHead Head = ContractHeadOf(FormCode, Data);
+    Head.Software = ContractSoftware();
+    return Head;
+}
 
 } // namespace kelvora

@@ -78,12 +78,6 @@ TContractCheck Check1391001(const TData1391001& Data)
          Required("HLOC", Data.HLOC, QStringLiteral("Не вказано місцезнаходження платника податків."))});
 }
 
-namespace {
-
-QString Ddmmyyyy(TDateTime Value) { return QDateTimeFromDateTime(Value).toString(QStringLiteral("ddMMyyyy")); }
-
-} // namespace
-
 QString FileName1391001(const TData1391001& Data, bool IndividualPerson)
 {
     return ContractFileName(ContractHeadOf(FormCode1391001(IndividualPerson), Data));
@@ -91,12 +85,10 @@ QString FileName1391001(const TData1391001& Data, bool IndividualPerson)
 
 QByteArray Document1391001(const TData1391001& Data, bool IndividualPerson)
 {
-    TContractHead Header = ContractHeadOf(FormCode1391001(IndividualPerson), Data);
-    Header.Software = ContractSoftware();
-    TContractXml Xml(Header);
+    TContractXml Xml(ContractDocumentHead(FormCode1391001(IndividualPerson), Data));
     xmlNode* Body = Xml.Body();
     Xml.AddText(Body, "HNUM", Data.HNUM);
-    Xml.AddText(Body, "HFILL", Ddmmyyyy(Data.HFILL));
+    Xml.AddText(Body, "HFILL", ContractDate(Data.HFILL));
     Xml.AddText(Body, "HQEM", Data.HQEM);
     Xml.AddText(Body, "HBOSQEM", Data.HBOSQEM);
     Xml.AddText(Body, "HTIN", Data.HTIN);
@@ -104,10 +96,10 @@ QByteArray Document1391001(const TData1391001& Data, bool IndividualPerson)
     Xml.AddText(Body, "H01G1S", Data.H01G1S);
     Xml.AddText(Body, "HTINQEM", Data.HTINQEM);
     Xml.AddText(Body, "HLOCQEM", Data.HLOCQEM);
-    Xml.AddText(Body, "HFILL1", Ddmmyyyy(Data.HFILL1));
+    Xml.AddText(Body, "HFILL1", ContractDate(Data.HFILL1));
     Xml.AddText(Body, "HNAME", Data.HNAME);
     Xml.AddText(Body, "HLOC", Data.HLOC);
-    Xml.AddText(Body, "HFILL2", Ddmmyyyy(Data.HFILL2));
+    Xml.AddText(Body, "HFILL2", ContractDate(Data.HFILL2));
     return Xml.Save();
 }
 

@@ -118,11 +118,9 @@ QString FileName1391101(const TData1391101& Data, bool IndividualPerson)
 
 QByteArray Document1391101(const TData1391101& Data, bool IndividualPerson)
 {
-    TContractHead Header = ContractHeadOf(FormCode1391101(IndividualPerson), Data);
-    Header.Software = ContractSoftware();
-    TContractXml Xml(Header);
+    TContractXml Xml(ContractDocumentHead(FormCode1391101(IndividualPerson), Data));
     xmlNode* Body = Xml.Body();
-    Xml.AddText(Body, "HFILL", QDateTimeFromDateTime(Data.HFILL).toString(QStringLiteral("ddMMyyyy")));
+    Xml.AddText(Body, "HFILL", ContractDate(Data.HFILL));
     Xml.AddText(Body, "HNUM", Data.HNUM);
     Xml.AddText(Body, "HQEM", Data.HQEM);
     Xml.AddText(Body, "HNAME", Data.HNAME);

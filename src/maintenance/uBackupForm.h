@@ -32,8 +32,8 @@ protected:
     void mousePressEvent(QMouseEvent* Event) override;
 
 private:
-    void ShowPlaceholder();
-    void HidePlaceholder();
+    // The grey italic prompt, or an empty box in the usual look.
+    void SetPlaceholderShown(bool Shown);
     bool FPlaceholderShown = false;
 };
 
