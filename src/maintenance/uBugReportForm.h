@@ -4,11 +4,9 @@
 // debug.zip, sent to the developers by mail or saved to a file.
 
 #include "uBugReport.h"
+#include "uHelpDialog.h"
 #include "uInterfaces.h"
 
-#include "uHelpDialog.h"
-
-#include <QDialog>
 #include <QString>
 
 #include <exception>

@@ -96,6 +96,22 @@ QGroupBox* ServerGroup(const char* Name, const QString& Caption, QLineEdit*& Hos
     return Group;
 }
 
+// Lays Panel out as a grid without margins: Caption, at least LabelWidth
+// wide, and beside it Edit, which takes the rest of the width. The grid,
+// for more rows.
+QGridLayout* CaptionedEdit(QWidget* Panel, const QString& Caption, int LabelWidth, QLineEdit* Edit)
+{
+    auto* Layout = new QGridLayout(Panel);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    auto* Label = new QLabel(Caption);
+    Label->setMinimumWidth(LabelWidth);
+    Label->setBuddy(Edit);
+    Layout->addWidget(Label, 0, 0);
+    Layout->addWidget(Edit, 0, 1);
+    Layout->setColumnStretch(1, 1);
+    return Layout;
+}
+
 // Tests the connection of Transport to the server the fields give. When it
 // fails, the session is logged and Message tells the failure under Kind
 // ("POP", "SMTP"); a test the user cancelled leaves Message empty.
@@ -141,13 +157,8 @@ void TMailAccountEditForm::BuildControls()
     const int LabelWidth = fontMetrics().horizontalAdvance(EmailCaption) + 8;
 
     PanelEmail = Named(new QWidget, "PanelEmail");
-    auto* EmailLayout = new QGridLayout(PanelEmail);
-    EmailLayout->setContentsMargins(0, 0, 0, 0);
-    auto* LabelEmail = new QLabel(EmailCaption);
-    LabelEmail->setMinimumWidth(LabelWidth);
     EditEmail = Named(new QLineEdit, "EditEmail");
     EditEmail->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
-    LabelEmail->setBuddy(EditEmail);
     LabelServerWarning = Named(new QLabel, "LabelServerWarning");
     LabelServerWarning->setWordWrap(true);
     QFont Underlined = LabelServerWarning->font();
@@ -157,20 +168,12 @@ void TMailAccountEditForm::BuildControls()
     LabelServerWarning->setStyleSheet(QStringLiteral("color: #a05a00;"));
     LabelServerWarning->installEventFilter(this);
     LabelServerWarning->hide();
-    EmailLayout->addWidget(LabelEmail, 0, 0);
-    EmailLayout->addWidget(EditEmail, 0, 1);
-    EmailLayout->addWidget(LabelServerWarning, 1, 1);
-    EmailLayout->setColumnStretch(1, 1);
+    CaptionedEdit(PanelEmail, EmailCaption, LabelWidth, EditEmail)->addWidget(LabelServerWarning, 1, 1);
     MainLayout->addWidget(PanelEmail);
 
     PanelPassword = Named(new QWidget, "PanelPassword");
-    auto* PasswordLayout = new QGridLayout(PanelPassword);
-    PasswordLayout->setContentsMargins(0, 0, 0, 0);
-    auto* LabelPassword = new QLabel(QStringLiteral("Пароль:"));
-    LabelPassword->setMinimumWidth(LabelWidth);
     EditPassword = Named(new QLineEdit, "EditPassword");
     MaskPassword(EditPassword);
-    LabelPassword->setBuddy(EditPassword);
     QAction* ShowPassword = EditPassword->addAction(EditorIcon(eiShowPassword), QLineEdit::TrailingPosition);
     ShowPassword->setObjectName(QStringLiteral("ButtonShowPassword"));
     ShowPassword->setToolTip(QStringLiteral("Показати / приховати пароль"));
@@ -178,9 +181,7 @@ void TMailAccountEditForm::BuildControls()
         EditPassword->setEchoMode(EditPassword->echoMode() == QLineEdit::Password ? QLineEdit::Normal
                                                                                   : QLineEdit::Password);
     });
-    PasswordLayout->addWidget(LabelPassword, 0, 0);
-    PasswordLayout->addWidget(EditPassword, 0, 1);
-    PasswordLayout->setColumnStretch(1, 1);
+    CaptionedEdit(PanelPassword, QStringLiteral("Пароль:"), LabelWidth, EditPassword);
     MainLayout->addWidget(PanelPassword);
 
     PanelServers = Named(new QWidget, "PanelServers");
