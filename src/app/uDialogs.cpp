@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -144,6 +146,22 @@ QString StartPath(const QString& StartFolder, const QString& Name)
 }
 
 } // namespace
+
+QDialogButtonBox* OkCancelButtons(QDialog* Dialog)
+{
+    // Inside the dialog before OK is made default: a dialog keeps a default it
+    // knows as its own, and gives it back after another button (a busy
+    // indicator's Cancel) held the focus for a while.
+    auto* Buttons = new QDialogButtonBox(Dialog);
+    auto* ButtonOK = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
+    ButtonOK->setDefault(true);
+    auto* ButtonCancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
+    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+    QObject::connect(Buttons, &QDialogButtonBox::accepted, Dialog, &QDialog::accept);
+    QObject::connect(Buttons, &QDialogButtonBox::rejected, Dialog, &QDialog::reject);
+    return Buttons;
+}
 
 QWidget* ApplicationMainWindow()
 {

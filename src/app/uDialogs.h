@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
+class QDialogButtonBox;
 class QUrl;
 
 class QWidget;
@@ -25,6 +27,10 @@ enum TDialogResult { drYes, drNo, drCancel, drOK };
 // The program's main window (the top-level window named "TqorMainForm"), or
 // null before it exists.
 QWidget* ApplicationMainWindow();
+
+// The row "OK" (ButtonOK, the default) and "Скасувати" (ButtonCancel) of
+// Dialog, bound to its accept and reject.
+QDialogButtonBox* OkCancelButtons(QDialog* Dialog);
 
 void ShowInfo(const QString& Text, QWidget* Owner = nullptr);
 void ShowError(const QString& Text, QWidget* Owner = nullptr);

@@ -78,6 +78,16 @@ ICryptoManagerPtr CryptoManager(QWidget* Owner)
     }
 }
 
+// Opens an address of the program's parameters; Missing is warned of when
+// the parameters give none.
+void OpenConfiguredUrl(const QUrl& Url, const QString& Missing, QWidget* Owner)
+{
+    if (Url.isEmpty())
+        ShowWarning(Missing, Owner);
+    else
+        OpenUrl(Url);
+}
+
 } // namespace
 
 TqorMainForm::TqorMainForm(QWidget* Parent) : QMainWindow(Parent), FBusy(this)
@@ -861,22 +871,13 @@ void TqorMainForm::ActionRunPresentationExecute() { RunPresentation(); }
 
 void TqorMainForm::ActionFeedbackExecute()
 {
-    const QUrl Url = FeedbackMailUrl();
-    if (Url.isEmpty()) {
-        ShowWarning(QStringLiteral("Адресу для відгуків не вказано в параметрах програми."), this);
-        return;
-    }
-    OpenUrl(Url);
+    OpenConfiguredUrl(FeedbackMailUrl(), QStringLiteral("Адресу для відгуків не вказано в параметрах програми."), this);
 }
 
 void TqorMainForm::ActionSearchSertificateExecute()
 {
-    const QUrl Url = CertificateSearchUrl();
-    if (Url.isEmpty()) {
-        ShowWarning(QStringLiteral("Адресу сайту центру сертифікації не вказано в параметрах програми."), this);
-        return;
-    }
-    OpenUrl(Url);
+    OpenConfiguredUrl(CertificateSearchUrl(),
+                      QStringLiteral("Адресу сайту центру сертифікації не вказано в параметрах програми."), this);
 }
 
 // ---------------------------------------------------------------- data

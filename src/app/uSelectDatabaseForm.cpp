@@ -151,12 +151,6 @@ TFormDatabaseSelect::TFormDatabaseSelect(QWidget* Owner) : QDialog(Owner)
     ServerText->setWordWrap(true);
     ServerText->setContentsMargins(12, 0, 0, 0);
 
-    auto* Buttons = new QDialogButtonBox;
-    auto* ButtonOK = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
-    auto* ButtonCancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
-    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
-
     auto* Layout = new QVBoxLayout(this);
     Layout->addWidget(Heading(QStringLiteral("Поточна база даних")));
     Layout->addLayout(Current);
@@ -168,16 +162,11 @@ TFormDatabaseSelect::TFormDatabaseSelect(QWidget* Owner) : QDialog(Owner)
     Layout->addWidget(ServerText);
     Layout->addLayout(Server);
     Layout->addStretch(1);
-    Layout->addWidget(Buttons);
-    // Made default once it is inside the dialog, so that the dialog keeps it
-    // as its own when another button has the focus for a while.
-    ButtonOK->setDefault(true);
+    Layout->addWidget(OkCancelButtons(this));
 
     connect(ButtonChange, &QPushButton::clicked, this, [this] { ButtonChangeClick(); });
     connect(ButtonCheck, &QPushButton::clicked, this, [this] { ButtonCheckClick(); });
     connect(ButtonMove, &QPushButton::clicked, this, [this] { ButtonMoveClick(); });
-    connect(Buttons, &QDialogButtonBox::accepted, this, &TFormDatabaseSelect::accept);
-    connect(Buttons, &QDialogButtonBox::rejected, this, &TFormDatabaseSelect::reject);
 
     FDatabasePath = GetDatabasePath();
     // A current database that cannot be read must not keep the user from

@@ -50,26 +50,15 @@ TFormInputFolder::TFormInputFolder(QWidget* Owner) : QDialog(Owner)
     Note->setObjectName(QStringLiteral("LabelNote"));
     Note->setWordWrap(true);
 
-    auto* Buttons = new QDialogButtonBox;
-    auto* ButtonOK = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
-    auto* ButtonCancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
-    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
-
     auto* Layout = new QVBoxLayout(this);
     Layout->addWidget(Prompt);
     Layout->addLayout(FolderRow);
     Layout->addWidget(CheckBoxDeleteReports);
     Layout->addWidget(Note);
     Layout->addStretch(1);
-    Layout->addWidget(Buttons);
-    // Made default once it is inside the dialog, so that the dialog keeps it
-    // as its own when another button has the focus for a while.
-    ButtonOK->setDefault(true);
+    Layout->addWidget(OkCancelButtons(this));
 
     connect(ButtonChangeFolder, &QToolButton::clicked, this, [this] { ButtonChangeFolderClick(); });
-    connect(Buttons, &QDialogButtonBox::accepted, this, &TFormInputFolder::accept);
-    connect(Buttons, &QDialogButtonBox::rejected, this, &TFormInputFolder::reject);
 
     const IConfigurationPtr Configuration = GetConfiguration();
     FInputFolder = Configuration->ReadSetting(QStringLiteral("brix_folder"));

@@ -33,6 +33,17 @@ std::vector<std::function<void()>>& Releasers()
 IConfigurationPtr gConfiguration;
 IMailServerAssistantPtr gMailServerAssistant;
 
+// The process object Instance, made on first use; released with the other
+// process objects, after which the next use makes a new one.
+template <class TImpl, class TPtr> TPtr ProcessObject(TPtr& Instance)
+{
+    if (!Instance) {
+        Instance = std::make_shared<TImpl>();
+        RegisterProcessObject([&Instance] { Instance.reset(); });
+    }
+    return Instance;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- core
@@ -66,11 +77,7 @@ IDocumentPtr CreateDocument(const QString& FileName) { return TDocument::Create(
 ICryptoManagerPtr GetCryptoManager()
 {
     static ICryptoManagerPtr Instance;
-    if (!Instance) {
-        Instance = std::make_shared<TCryptoManager>();
-        RegisterProcessObject([] { Instance.reset(); });
-    }
-    return Instance;
+    return ProcessObject<TCryptoManager>(Instance);
 }
 
 // ---------------------------------------------------------------- storage
@@ -111,32 +118,14 @@ IBackupPtr CreateBackup() { return std::make_shared<TDatabaseBackup>(); }
 IUpdaterPtr GetUpdater()
 {
     static IUpdaterPtr Updater;
-    if (!Updater) {
-        Updater = std::make_shared<TUpdater>();
-        RegisterProcessObject([] { Updater.reset(); });
-    }
-    return Updater;
+    return ProcessObject<TUpdater>(Updater);
 }
 
 // ---------------------------------------------------------------- process-wide
 
-IConfigurationPtr GetConfiguration()
-{
-    if (!gConfiguration) {
-        gConfiguration = std::make_shared<TConfiguration>();
-        RegisterProcessObject([] { gConfiguration.reset(); });
-    }
-    return gConfiguration;
-}
+IConfigurationPtr GetConfiguration() { return ProcessObject<TConfiguration>(gConfiguration); }
 
-IMailServerAssistantPtr GetMailServerAssistant()
-{
-    if (!gMailServerAssistant) {
-        gMailServerAssistant = std::make_shared<TMailServerAssistant>();
-        RegisterProcessObject([] { gMailServerAssistant.reset(); });
-    }
-    return gMailServerAssistant;
-}
+IMailServerAssistantPtr GetMailServerAssistant() { return ProcessObject<TMailServerAssistant>(gMailServerAssistant); }
 
 void RegisterProcessObject(std::function<void()> Release) { Releasers().push_back(std::move(Release)); }
 

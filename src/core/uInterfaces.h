@@ -416,12 +416,8 @@ struct TMailServer {
 struct TMailServerConfiguration {
     QString Name;
     QString Warning;
-    QString POPHost;
-    QString POPPort;
-    TSecureOptions POPSecure = SECURE_NONE;
-    QString SMTPHost;
-    QString SMTPPort;
-    TSecureOptions SMTPSecure = SECURE_NONE;
+    TMailServer POP;
+    TMailServer SMTP;
 };
 
 // Presets of well-known mail providers, looked up by mail domain (trimmed,

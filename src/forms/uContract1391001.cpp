@@ -10,7 +10,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -206,32 +205,7 @@ TFormReport1391001::TFormReport1391001(QWidget* Owner)
     for (size_t I = 1; I < std::size(TabOrder); ++I)
         setTabOrder(TabOrder[I - 1], TabOrder[I]);
 
-    auto* Buttons = new QDialogButtonBox(this);
-    auto* Save = Buttons->addButton(QStringLiteral("Зберегти"), QDialogButtonBox::AcceptRole);
-    Save->setObjectName(QStringLiteral("ButtonSave"));
-    Save->setDefault(true);
-    auto* Cancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
-    Cancel->setObjectName(QStringLiteral("ButtonCancel"));
-    connect(Save, &QPushButton::clicked, this, &TFormReport1391001::ActionSaveExecute);
-    connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
-    Main->addWidget(Buttons);
-}
-
-QLineEdit* TFormReport1391001::AddEdit(const char* Name, const QString& Hint)
-{
-    auto* Edit = new QLineEdit(this);
-    Edit->setObjectName(QString::fromLatin1(Name));
-    Edit->setToolTip(Hint);
-    return Edit;
-}
-
-QDateEdit* TFormReport1391001::AddDate(const char* Name)
-{
-    auto* Edit = new QDateEdit(this);
-    Edit->setObjectName(QString::fromLatin1(Name));
-    Edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-    Edit->setCalendarPopup(true);
-    return Edit;
+    Main->addWidget(AddSaveCancel());
 }
 
 void TFormReport1391001::FillInitial() { Fill(Initial1391001(FProfile, FIndividualPerson)); }

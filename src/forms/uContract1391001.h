@@ -26,10 +26,8 @@ protected:
     void FillInitial() override;
 
 private:
-    void ActionSaveExecute();
+    void ActionSaveExecute() override;
     void Fill(const TData1391001& Data);
-    QLineEdit* AddEdit(const char* Name, const QString& Hint = QString());
-    QDateEdit* AddDate(const char* Name);
 
     QLineEdit* EditHNUM;
     QDateEdit* DateTimePicker1;

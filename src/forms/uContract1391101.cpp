@@ -11,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace kelvora {
@@ -31,10 +30,7 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner)
 {
     setObjectName(QStringLiteral("TFormReport1391101"));
 
-    DateTimePickerHFILL = new QDateEdit(this);
-    DateTimePickerHFILL->setObjectName(QStringLiteral("DateTimePickerHFILL"));
-    DateTimePickerHFILL->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-    DateTimePickerHFILL->setCalendarPopup(true);
+    DateTimePickerHFILL = AddDate(QStringLiteral("DateTimePickerHFILL"));
     DateTimePickerHFILL->setAccessibleName(QStringLiteral("Дата заповнення"));
     EditHNUM = AddEdit(QStringLiteral("EditHNUM"));
     DigitsOnly(EditHNUM, 7); // more digits would not fit the report's name
@@ -154,23 +150,8 @@ TFormReport1391101::TFormReport1391101(QWidget* Owner)
     Main->addLayout(Signers);
     Main->addStretch();
 
-    auto* Buttons = new QDialogButtonBox(this);
-    auto* Save = Buttons->addButton(QStringLiteral("Зберегти"), QDialogButtonBox::AcceptRole);
-    Save->setObjectName(QStringLiteral("ButtonSave"));
-    Save->setDefault(true);
-    auto* Cancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
-    Cancel->setObjectName(QStringLiteral("ButtonCancel"));
-    connect(Save, &QPushButton::clicked, this, &TFormReport1391101::ActionSaveExecute);
-    connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
-    Main->addWidget(Buttons);
+    Main->addWidget(AddSaveCancel());
     resize(900, sizeHint().height() + 24);
-}
-
-QLineEdit* TFormReport1391101::AddEdit(const QString& Name)
-{
-    auto* Edit = new QLineEdit(this);
-    Edit->setObjectName(Name);
-    return Edit;
 }
 
 void TFormReport1391101::FillInitial() { Fill(Initial1391101(FProfile, FIndividualPerson)); }

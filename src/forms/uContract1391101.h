@@ -34,9 +34,8 @@ private:
         QComboBox* Type;
     };
 
-    void ActionSaveExecute();
+    void ActionSaveExecute() override;
     void Fill(const TData1391101& Data);
-    QLineEdit* AddEdit(const QString& Name);
 
     QDateEdit* DateTimePickerHFILL;
     QLineEdit* EditHNUM;

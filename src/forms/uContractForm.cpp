@@ -1,7 +1,10 @@
 #include "uContractForm.h"
 
+#include <QDateEdit>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 
 namespace kelvora {
@@ -55,6 +58,36 @@ void TContractForm::SaveChecked(const TContractCheck& Check, std::span<const TFi
         return;
     }
     accept();
+}
+
+QLineEdit* TContractForm::AddEdit(const QString& Name, const QString& Hint)
+{
+    auto* Edit = new QLineEdit(this);
+    Edit->setObjectName(Name);
+    Edit->setToolTip(Hint);
+    return Edit;
+}
+
+QDateEdit* TContractForm::AddDate(const QString& Name)
+{
+    auto* Edit = new QDateEdit(this);
+    Edit->setObjectName(Name);
+    Edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    Edit->setCalendarPopup(true);
+    return Edit;
+}
+
+QDialogButtonBox* TContractForm::AddSaveCancel()
+{
+    auto* Buttons = new QDialogButtonBox(this);
+    auto* Save = Buttons->addButton(QStringLiteral("Зберегти"), QDialogButtonBox::AcceptRole);
+    Save->setObjectName(QStringLiteral("ButtonSave"));
+    Save->setDefault(true);
+    auto* Cancel = Buttons->addButton(QStringLiteral("Скасувати"), QDialogButtonBox::RejectRole);
+    Cancel->setObjectName(QStringLiteral("ButtonCancel"));
+    connect(Save, &QPushButton::clicked, this, [this] { ActionSaveExecute(); });
+    connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
+    return Buttons;
 }
 
 } // namespace kelvora

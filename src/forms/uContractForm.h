@@ -15,6 +15,8 @@
 #include <functional>
 #include <span>
 
+class QDateEdit;
+class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
 
@@ -55,6 +57,16 @@ protected:
     // shown, and the dialog stays open with its fields as typed.
     void SaveChecked(const TContractCheck& Check, std::span<const TFieldControl> Controls,
                      const std::function<QString()>& Write);
+    // "Зберегти": checks the fields and saves them (through SaveChecked).
+    virtual void ActionSaveExecute() = 0;
+
+    // A line edit of the dialog named Name, with Hint as its tool tip.
+    QLineEdit* AddEdit(const QString& Name, const QString& Hint = QString());
+    // A date picker of the dialog named Name, with a calendar.
+    QDateEdit* AddDate(const QString& Name);
+    // The buttons "Зберегти" (ButtonSave, the default: ActionSaveExecute) and
+    // "Скасувати" (ButtonCancel: rejects the dialog).
+    QDialogButtonBox* AddSaveCancel();
     void showEvent(QShowEvent* Event) override;
 
     TProfile FProfile;

@@ -214,6 +214,45 @@ bool IsTaxpayerCode(const QString& Text)
 
 // ---------------------------------------------------------------- names and folders
 
+namespace {
+
+TContractCheck FailsWhen(bool Failed, const char* Field, const QString& Message)
+{
+    if (Failed)
+        return {QString::fromLatin1(Field), Message};
+    return {};
+}
+
+} // namespace
+
+TContractCheck Required(const char* Field, const QString& Value, const QString& Message)
+{
+    return FailsWhen(Value.trimmed().isEmpty(), Field, Message);
+}
+
+TContractCheck TaxpayerCode(const char* Field, const QString& Code, const QString& EmptyMessage)
+{
+    return FirstFailed(
+        {Required(Field, Code, EmptyMessage), FailsWhen(!IsTaxpayerCode(Code.trimmed()), Field, kTaxpayerCodeMessage)});
+}
+
+TContractCheck TaxOffice(const QString& Name, const QString& Code)
+{
+    return FirstFailed(
+        {Required("HQEM", Name, QStringLiteral("Не вказано орган податкової служби.")),
+         Required("C_QEM_ORIG", Code, QStringLiteral("Не вказано код Ostrevi, в яку подається договір.")),
+         FailsWhen(Code.trimmed().size() < 4, "C_QEM_ORIG",
+                   QStringLiteral("Код Ostrevi повинен складатись з 4 цифр."))});
+}
+
+TContractCheck FirstFailed(std::initializer_list<TContractCheck> Checks)
+{
+    for (const TContractCheck& Check : Checks)
+        if (!Check.Passed())
+            return Check;
+    return {};
+}
+
 QString PadZeros(const QString& Text, int Width) { return Text.rightJustified(Width, u'0'); }
 
 QString ContractFileName(const TContractHead& Head)
@@ -301,6 +340,18 @@ void WriteContractFile(const QString& Path, const QByteArray& Content)
         throw EInOutError(QStringLiteral("Не вдалося записати файл \"%1\": %2")
                               .arg(QDir::toNativeSeparators(Path), File.errorString()));
 }
+
+QString SaveContract(const TProfile& Profile, const QString& Category, const QString& FileName,
+                     const QByteArray& Document, const QString& FormCode, const QStringList& Items)
+{
+    const QString Path = ContractFolder(Profile, Category) + FileName;
+    WriteContractFile(Path, Document);
+    WriteRemembered(FormCode + u':' + Profile.Code, Items);
+    TryLog(QStringLiteral("дані: ") + Items.join(QStringLiteral("\r\n")), Category);
+    return Path;
+}
+
+QString ContractDate(TDateTime Value) { return QDateTimeFromDateTime(Value).toString(QStringLiteral("ddMMyyyy")); }
 
 QString ContractSoftware()
 {

@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <initializer_list>
 #include <libxml/tree.h>
 
 namespace kelvora {
@@ -57,6 +59,17 @@ struct TContractCheck {
 bool IsTaxpayerCode(const QString& Text);
 extern const QString kTaxpayerCodeMessage;
 
+// Field fails with Message when Value is blank.
+TContractCheck Required(const char* Field, const QString& Value, const QString& Message);
+// Field fails with EmptyMessage when Code is blank, with kTaxpayerCodeMessage
+// when the trimmed Code is no taxpayer code.
+TContractCheck TaxpayerCode(const char* Field, const QString& Code, const QString& EmptyMessage);
+// The receiving tax office of both forms: its name (HQEM), then its code
+// (C_QEM_ORIG), which must have 4 characters.
+TContractCheck TaxOffice(const QString& Name, const QString& Code);
+// The first of Checks that failed; passed when none did.
+TContractCheck FirstFailed(std::initializer_list<TContractCheck> Checks);
+
 // ---- names and folders
 
 // Text padded on the left with "0" to Width; a longer text is kept whole.
@@ -70,6 +83,26 @@ struct TContractHead {
     TDateTime Date = 0; // the document's date
     QString Software;   // "<software_name> <software_version>"
 };
+
+// The head of either form's document: its form code and the data's office
+// code, taxpayer code, number and date.
+template <class TData> TContractHead ContractHeadOf(const QString& FormCode, const TData& Data)
+{
+    TContractHead Head;
+    Head.FormCode = FormCode;
+    Head.QemOrig = Data.C_QEM_ORIG;
+    Head.Tin = Data.HTIN;
+    Head.Number = Data.HNUM;
+    Head.Date = Data.HFILL;
+    return Head;
+}
+
+// As ContractHeadOf, with the software text (see ContractSoftware): the head
+// written into the document itself.
+template <class TData> TContractHead ContractDocumentHead(const QString& FormCode, const TData& Data);
+
+// A date as the documents' fields write it: "ddMMyyyy".
+QString ContractDate(TDateTime Value);
 
 // The report name of the tax inspectorate for the document: office code,
 // code padded to 10, document code, sub-type, version "01", state "1",
@@ -113,8 +146,22 @@ private:
 // the whole content is written; EInOutError with a Ukrainian text otherwise.
 void WriteContractFile(const QString& Path, const QByteArray& Content);
 
+// Writes Document as FileName into the report page's working folder of the
+// profile (see ContractFolder), remembers Items under "<FormCode>:<profile
+// code>" and logs them under Category; the document's path. Failures raise
+// with a message for the user, before anything is remembered.
+QString SaveContract(const TProfile& Profile, const QString& Category, const QString& FileName,
+                     const QByteArray& Document, const QString& FormCode, const QStringList& Items);
+
 // The software text of the documents: parameters software_name and
 // software_version joined by a blank.
 QString ContractSoftware();
+
+template <class TData> TContractHead ContractDocumentHead(const QString& FormCode, const TData& Data)
+{
+    TContractHead Head = ContractHeadOf(FormCode, Data);
+    Head.Software = ContractSoftware();
+    return Head;
+}
 
 } // namespace kelvora

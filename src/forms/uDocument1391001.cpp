@@ -1,6 +1,5 @@
 #include "uDocument1391001.h"
 
-#include "uDebug.h"
 #include "uFactories.h"
 #include "uUtils.h"
 
@@ -70,62 +69,26 @@ TData1391001 Initial1391001(const TProfile& Profile, bool IndividualPerson)
 
 TContractCheck Check1391001(const TData1391001& Data)
 {
-    const QString QemOrig = Data.C_QEM_ORIG.trimmed();
-    const QString Tin = Data.HTIN.trimmed();
-    const QString TinQem = Data.HTINQEM.trimmed();
-    if (Data.HQEM.trimmed().isEmpty())
-        return {QStringLiteral("HQEM"), QStringLiteral("Не вказано орган податкової служби.")};
-    if (QemOrig.isEmpty())
-        return {QStringLiteral("C_QEM_ORIG"), QStringLiteral("Не вказано код Ostrevi, в яку подається договір.")};
-    if (QemOrig.size() < 4)
-        return {QStringLiteral("C_QEM_ORIG"), QStringLiteral("Код Ostrevi повинен складатись з 4 цифр.")};
-    if (Tin.isEmpty())
-        return {QStringLiteral("HTIN"), QStringLiteral("Не вказано код ЄДРПО / ДРФО платника податків.")};
-    if (!IsTaxpayerCode(Tin))
-        return {QStringLiteral("HTIN"), kTaxpayerCodeMessage};
-    if (Data.HBOS.trimmed().isEmpty())
-        return {QStringLiteral("HBOS"), QStringLiteral("Не вказано особу платника податків.")};
-    if (Data.HNAME.trimmed().isEmpty())
-        return {QStringLiteral("HNAME"), QStringLiteral("Не вказано назву організації платника податків.")};
-    if (TinQem.isEmpty())
-        return {QStringLiteral("HTINQEM"), QStringLiteral("Не вказано код ЄДРПО органу Ostrevi.")};
-    if (!IsTaxpayerCode(TinQem))
-        return {QStringLiteral("HTINQEM"), kTaxpayerCodeMessage};
-    if (Data.HLOC.trimmed().isEmpty())
-        return {QStringLiteral("HLOC"), QStringLiteral("Не вказано місцезнаходження платника податків.")};
-    return {};
+    return FirstFailed(
+        {TaxOffice(Data.HQEM, Data.C_QEM_ORIG),
+         TaxpayerCode("HTIN", Data.HTIN, QStringLiteral("Не вказано код ЄДРПО / ДРФО платника податків.")),
+         Required("HBOS", Data.HBOS, QStringLiteral("Не вказано особу платника податків.")),
+         Required("HNAME", Data.HNAME, QStringLiteral("Не вказано назву організації платника податків.")),
+         TaxpayerCode("HTINQEM", Data.HTINQEM, QStringLiteral("Не вказано код ЄДРПО органу Ostrevi.")),
+         Required("HLOC", Data.HLOC, QStringLiteral("Не вказано місцезнаходження платника податків."))});
 }
-
-namespace {
-
-TContractHead Head(const TData1391001& Data, bool IndividualPerson)
-{
-    TContractHead Head;
-    Head.FormCode = FormCode1391001(IndividualPerson);
-    Head.QemOrig = Data.C_QEM_ORIG;
-    Head.Tin = Data.HTIN;
-    Head.Number = Data.HNUM;
-    Head.Date = Data.HFILL;
-    return Head;
-}
-
-QString Ddmmyyyy(TDateTime Value) { return QDateTimeFromDateTime(Value).toString(QStringLiteral("ddMMyyyy")); }
-
-} // namespace
 
 QString FileName1391001(const TData1391001& Data, bool IndividualPerson)
 {
-    return ContractFileName(Head(Data, IndividualPerson));
+    return ContractFileName(ContractHeadOf(FormCode1391001(IndividualPerson), Data));
 }
 
 QByteArray Document1391001(const TData1391001& Data, bool IndividualPerson)
 {
-    TContractHead Header = Head(Data, IndividualPerson);
-    Header.Software = ContractSoftware();
-    TContractXml Xml(Header);
+    TContractXml Xml(ContractDocumentHead(FormCode1391001(IndividualPerson), Data));
     xmlNode* Body = Xml.Body();
     Xml.AddText(Body, "HNUM", Data.HNUM);
-    Xml.AddText(Body, "HFILL", Ddmmyyyy(Data.HFILL));
+    Xml.AddText(Body, "HFILL", ContractDate(Data.HFILL));
     Xml.AddText(Body, "HQEM", Data.HQEM);
     Xml.AddText(Body, "HBOSQEM", Data.HBOSQEM);
     Xml.AddText(Body, "HTIN", Data.HTIN);
@@ -133,10 +96,10 @@ QByteArray Document1391001(const TData1391001& Data, bool IndividualPerson)
     Xml.AddText(Body, "H01G1S", Data.H01G1S);
     Xml.AddText(Body, "HTINQEM", Data.HTINQEM);
     Xml.AddText(Body, "HLOCQEM", Data.HLOCQEM);
-    Xml.AddText(Body, "HFILL1", Ddmmyyyy(Data.HFILL1));
+    Xml.AddText(Body, "HFILL1", ContractDate(Data.HFILL1));
     Xml.AddText(Body, "HNAME", Data.HNAME);
     Xml.AddText(Body, "HLOC", Data.HLOC);
-    Xml.AddText(Body, "HFILL2", Ddmmyyyy(Data.HFILL2));
+    Xml.AddText(Body, "HFILL2", ContractDate(Data.HFILL2));
     return Xml.Save();
 }
 
@@ -167,12 +130,10 @@ QStringList SharedItems1391001(const TData1391001& Data)
 QString Save1391001(const TProfile& Profile, bool IndividualPerson, const TData1391001& Data)
 {
     const QString FormCode = FormCode1391001(IndividualPerson);
-    const QString Path = ContractFolder(Profile, kCategory1391001) + FileName1391001(Data, IndividualPerson);
-    WriteContractFile(Path, Document1391001(Data, IndividualPerson));
-    const QStringList Items = ProfileItems1391001(Data);
-    WriteRemembered(FormCode + u':' + Profile.Code, Items);
+    const QString Path = SaveContract(Profile, kCategory1391001, FileName1391001(Data, IndividualPerson),
+                                      Document1391001(Data, IndividualPerson), FormCode, ProfileItems1391001(Data));
+    // The tax office side is proposed to every profile.
     WriteRemembered(FormCode, SharedItems1391001(Data));
-    TryLog(QStringLiteral("дані: ") + Items.join(QStringLiteral("\r\n")), kCategory1391001);
     return Path;
 }
 

@@ -1,6 +1,5 @@
 #include "uDocument1391101.h"
 
-#include "uDebug.h"
 #include "uUtils.h"
 
 namespace kelvora {
@@ -104,54 +103,24 @@ TData1391101 Initial1391101(const TProfile& Profile, bool IndividualPerson)
 
 TContractCheck Check1391101(const TData1391101& Data)
 {
-    const QString QemOrig = Data.C_QEM_ORIG.trimmed();
-    const QString Tin = Data.HTIN.trimmed();
-    if (Data.HQEM.trimmed().isEmpty())
-        return {QStringLiteral("HQEM"), QStringLiteral("Не вказано орган податкової служби.")};
-    if (QemOrig.isEmpty())
-        return {QStringLiteral("C_QEM_ORIG"), QStringLiteral("Не вказано код Ostrevi, в яку подається договір.")};
-    if (QemOrig.size() < 4)
-        return {QStringLiteral("C_QEM_ORIG"), QStringLiteral("Код Ostrevi повинен складатись з 4 цифр.")};
-    if (Data.HNAME.trimmed().isEmpty())
-        return {QStringLiteral("HNAME"), QStringLiteral("Не вказано найменування платника податків.")};
-    if (Tin.isEmpty())
-        return {QStringLiteral("HTIN"), QStringLiteral("Не вказано код ЄДРПО / ДРФО платника податків.")};
-    if (!IsTaxpayerCode(Tin))
-        return {QStringLiteral("HTIN"), kTaxpayerCodeMessage};
-    if (Data.HBOS.trimmed().isEmpty())
-        return {QStringLiteral("HBOS"), QStringLiteral("Не вказано ініціали та прізвище керівника.")};
-    if (Data.HTEL.trimmed().isEmpty())
-        return {QStringLiteral("HTEL"), QStringLiteral("Не вказано контактний телефон.")};
-    return {};
+    return FirstFailed(
+        {TaxOffice(Data.HQEM, Data.C_QEM_ORIG),
+         Required("HNAME", Data.HNAME, QStringLiteral("Не вказано найменування платника податків.")),
+         TaxpayerCode("HTIN", Data.HTIN, QStringLiteral("Не вказано код ЄДРПО / ДРФО платника податків.")),
+         Required("HBOS", Data.HBOS, QStringLiteral("Не вказано ініціали та прізвище керівника.")),
+         Required("HTEL", Data.HTEL, QStringLiteral("Не вказано контактний телефон."))});
 }
-
-namespace {
-
-TContractHead Head(const TData1391101& Data, bool IndividualPerson)
-{
-    TContractHead Head;
-    Head.FormCode = FormCode1391101(IndividualPerson);
-    Head.QemOrig = Data.C_QEM_ORIG;
-    Head.Tin = Data.HTIN;
-    Head.Number = Data.HNUM;
-    Head.Date = Data.HFILL;
-    return Head;
-}
-
-} // namespace
 
 QString FileName1391101(const TData1391101& Data, bool IndividualPerson)
 {
-    return ContractFileName(Head(Data, IndividualPerson));
+    return ContractFileName(ContractHeadOf(FormCode1391101(IndividualPerson), Data));
 }
 
 QByteArray Document1391101(const TData1391101& Data, bool IndividualPerson)
 {
-    TContractHead Header = Head(Data, IndividualPerson);
-    Header.Software = ContractSoftware();
-    TContractXml Xml(Header);
+    TContractXml Xml(ContractDocumentHead(FormCode1391101(IndividualPerson), Data));
     xmlNode* Body = Xml.Body();
-    Xml.AddText(Body, "HFILL", QDateTimeFromDateTime(Data.HFILL).toString(QStringLiteral("ddMMyyyy")));
+    Xml.AddText(Body, "HFILL", ContractDate(Data.HFILL));
     Xml.AddText(Body, "HNUM", Data.HNUM);
     Xml.AddText(Body, "HQEM", Data.HQEM);
     Xml.AddText(Body, "HNAME", Data.HNAME);
@@ -195,12 +164,9 @@ QStringList ProfileItems1391101(const TData1391101& Data)
 
 QString Save1391101(const TProfile& Profile, bool IndividualPerson, const TData1391101& Data)
 {
-    const QString Path = ContractFolder(Profile, kCategory1391101) + FileName1391101(Data, IndividualPerson);
-    WriteContractFile(Path, Document1391101(Data, IndividualPerson));
-    const QStringList Items = ProfileItems1391101(Data);
-    WriteRemembered(FormCode1391101(IndividualPerson) + u':' + Profile.Code, Items);
-    TryLog(QStringLiteral("дані: ") + Items.join(QStringLiteral("\r\n")), kCategory1391101);
-    return Path;
+    return SaveContract(Profile, kCategory1391101, FileName1391101(Data, IndividualPerson),
+                        Document1391101(Data, IndividualPerson), FormCode1391101(IndividualPerson),
+                        ProfileItems1391101(Data));
 }
 
 } // namespace kelvora

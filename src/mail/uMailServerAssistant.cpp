@@ -25,13 +25,22 @@ const xmlNode* ChildElement(const xmlNode* Parent, const char* Name)
     return nullptr;
 }
 
-void ReadServer(const xmlNode* Node, QString& Host, QString& Port, TSecureOptions& Secure)
+// The server an element describes; none when there is no element.
+TMailServer ReadServer(const xmlNode* Node)
 {
     if (!Node)
-        return;
-    Host = XmlAttribute(Node, "host");
-    Port = XmlAttribute(Node, "port");
-    Secure = SecureOf(XmlAttribute(Node, "secure"));
+        return {};
+    return {XmlAttribute(Node, "host"), XmlAttribute(Node, "port"), SecureOf(XmlAttribute(Node, "secure"))};
+}
+
+// The server Which of Entry, when there is an entry.
+bool PickServer(const TMailServerConfiguration* Entry, TMailServer TMailServerConfiguration::*Which,
+                TMailServer& Server)
+{
+    if (!Entry)
+        return false;
+    Server = Entry->*Which;
+    return true;
 }
 
 QList<TMailServerConfiguration> LoadServers(const QString& FileName)
@@ -45,8 +54,8 @@ QList<TMailServerConfiguration> LoadServers(const QString& FileName)
         TMailServerConfiguration Entry;
         Entry.Name = XmlAttribute(Node, "name");
         Entry.Warning = XmlAttribute(Node, "warning");
-        ReadServer(ChildElement(Node, "pop"), Entry.POPHost, Entry.POPPort, Entry.POPSecure);
-        ReadServer(ChildElement(Node, "smtp"), Entry.SMTPHost, Entry.SMTPPort, Entry.SMTPSecure);
+        Entry.POP = ReadServer(ChildElement(Node, "pop"));
+        Entry.SMTP = ReadServer(ChildElement(Node, "smtp"));
         Result.append(Entry);
     }
     return Result;
@@ -65,24 +74,14 @@ TMailServerAssistant::TMailServerAssistant()
 
 QList<TMailServerConfiguration> TMailServerAssistant::BuiltInServers()
 {
-    TMailServerConfiguration Gmail;
-    Gmail.Name = QStringLiteral("gmail.com");
-    Gmail.POPHost = QStringLiteral("pop.gmail.com");
-    Gmail.POPPort = QStringLiteral("995");
-    Gmail.POPSecure = SECURE_SSLTLS;
-    Gmail.SMTPHost = QStringLiteral("smtp.gmail.com");
-    Gmail.SMTPPort = QStringLiteral("465");
-    Gmail.SMTPSecure = SECURE_SSLTLS;
-
-    TMailServerConfiguration Ukrnet;
-    Ukrnet.Name = QStringLiteral("ukr.net");
-    Ukrnet.POPHost = QStringLiteral("pop.ukr.net");
-    Ukrnet.POPPort = QStringLiteral("110");
-    Ukrnet.POPSecure = SECURE_NONE;
-    Ukrnet.SMTPHost = QStringLiteral("smtp.ukr.net");
-    Ukrnet.SMTPPort = QStringLiteral("25");
-    Ukrnet.SMTPSecure = SECURE_NONE;
-    return {Gmail, Ukrnet};
+    return {{QStringLiteral("gmail.com"),
+             QString(),
+             {QStringLiteral("pop.gmail.com"), QStringLiteral("995"), SECURE_SSLTLS},
+             {QStringLiteral("smtp.gmail.com"), QStringLiteral("465"), SECURE_SSLTLS}},
+            {QStringLiteral("ukr.net"),
+             QString(),
+             {QStringLiteral("pop.ukr.net"), QStringLiteral("110"), SECURE_NONE},
+             {QStringLiteral("smtp.ukr.net"), QStringLiteral("25"), SECURE_NONE}}};
 }
 
 const TMailServerConfiguration* TMailServerAssistant::Find(const QString& Domain) const
@@ -104,20 +103,12 @@ void TMailServerAssistant::GetWarning(const QString& Domain, QString& Warning)
 
 bool TMailServerAssistant::GetPOPServer(const QString& Domain, TMailServer& Server)
 {
-    const TMailServerConfiguration* Entry = Find(Domain);
-    if (!Entry)
-        return false;
-    Server = {Entry->POPHost, Entry->POPPort, Entry->POPSecure};
-    return true;
+    return PickServer(Find(Domain), &TMailServerConfiguration::POP, Server);
 }
 
 bool TMailServerAssistant::GetSMTPServer(const QString& Domain, TMailServer& Server)
 {
-    const TMailServerConfiguration* Entry = Find(Domain);
-    if (!Entry)
-        return false;
-    Server = {Entry->SMTPHost, Entry->SMTPPort, Entry->SMTPSecure};
-    return true;
+    return PickServer(Find(Domain), &TMailServerConfiguration::SMTP, Server);
 }
 
 } // namespace kelvora

@@ -55,7 +55,7 @@ QString MakerSiteUrl()
     return Url.isEmpty() ? QStringLiteral("https://www.example.com/") : Url;
 }
 
-TAboutForm::TAboutForm(QWidget* Owner) : QDialog(Owner ? Owner : ApplicationMainWindow())
+TAboutForm::TAboutForm(QWidget* Owner) : THelpDialog(Owner, kAboutHelpContext)
 {
     setObjectName(QStringLiteral("TAboutForm"));
     setWindowTitle(QStringLiteral("Про програму"));
@@ -141,15 +141,6 @@ TAboutForm::TAboutForm(QWidget* Owner) : QDialog(Owner ? Owner : ApplicationMain
     setFixedWidth(400);
     adjustSize();
     setFixedHeight(height());
-}
-
-void TAboutForm::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_F1) {
-        ShowHelp(kAboutHelpContext);
-        return;
-    }
-    QDialog::keyPressEvent(Event);
 }
 
 bool ShowAboutForm(QWidget* Owner)

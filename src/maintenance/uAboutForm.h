@@ -3,6 +3,8 @@
 // The about box: the program's version, the maker's site, and what the last
 // update check found.
 
+#include "uHelpDialog.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -11,7 +13,7 @@ class QWidget;
 
 namespace kelvora {
 
-class TAboutForm : public QDialog {
+class TAboutForm : public THelpDialog {
 public:
     explicit TAboutForm(QWidget* Owner);
 
@@ -21,9 +23,6 @@ public:
     QLabel* LinkInstall() const { return FLinkInstall; }
     QLabel* LinkSite() const { return FLinkSite; }
     QPushButton* ButtonOK() const { return FButtonOK; }
-
-protected:
-    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
     QWidget* FUpdatePanel = nullptr;

@@ -47,10 +47,10 @@ TCommentEdit::TCommentEdit(QWidget* Parent) : QPlainTextEdit(Parent)
     setObjectName(QStringLiteral("MemoComment"));
     setAccessibleName(QStringLiteral("Коментар"));
     setTabChangesFocus(true);
-    ShowPlaceholder();
+    SetPlaceholderShown(true);
     QObject::connect(this, &QPlainTextEdit::textChanged, this, [this] {
         if (!FPlaceholderShown && !hasFocus() && toPlainText().isEmpty())
-            ShowPlaceholder();
+            SetPlaceholderShown(true);
     });
 }
 
@@ -64,36 +64,26 @@ QString TCommentEdit::Comment() const
     return QString(Text).replace(u'\n', QStringLiteral("\r\n"));
 }
 
-void TCommentEdit::ShowPlaceholder()
+void TCommentEdit::SetPlaceholderShown(bool Shown)
 {
-    FPlaceholderShown = true;
+    FPlaceholderShown = Shown;
     QFont Font = font();
-    Font.setItalic(true);
+    Font.setItalic(Shown);
     setFont(Font);
     QPalette Palette = palette();
-    Palette.setColor(QPalette::Text, Qt::gray);
+    Palette.setColor(QPalette::Text, Shown ? Qt::gray : Qt::black);
     setPalette(Palette);
     const QSignalBlocker Quiet(this);
-    setPlainText(Placeholder());
-}
-
-void TCommentEdit::HidePlaceholder()
-{
-    FPlaceholderShown = false;
-    QFont Font = font();
-    Font.setItalic(false);
-    setFont(Font);
-    QPalette Palette = palette();
-    Palette.setColor(QPalette::Text, Qt::black);
-    setPalette(Palette);
-    const QSignalBlocker Quiet(this);
-    clear();
+    if (Shown)
+        setPlainText(Placeholder());
+    else
+        clear();
 }
 
 void TCommentEdit::focusInEvent(QFocusEvent* Event)
 {
     if (FPlaceholderShown)
-        HidePlaceholder();
+        SetPlaceholderShown(false);
     QPlainTextEdit::focusInEvent(Event);
 }
 
@@ -101,19 +91,19 @@ void TCommentEdit::focusOutEvent(QFocusEvent* Event)
 {
     QPlainTextEdit::focusOutEvent(Event);
     if (!FPlaceholderShown && toPlainText().isEmpty())
-        ShowPlaceholder();
+        SetPlaceholderShown(true);
 }
 
 void TCommentEdit::mousePressEvent(QMouseEvent* Event)
 {
     if (FPlaceholderShown)
-        HidePlaceholder();
+        SetPlaceholderShown(false);
     QPlainTextEdit::mousePressEvent(Event);
 }
 
 // ---------------------------------------------------------------- dialog
 
-TFormBackup::TFormBackup(QWidget* Owner) : QDialog(Owner ? Owner : ApplicationMainWindow()), FBusy(this)
+TFormBackup::TFormBackup(QWidget* Owner) : THelpDialog(Owner, kBackupHelpContext), FBusy(this)
 {
     setObjectName(QStringLiteral("TFormBackup"));
     setWindowTitle(QStringLiteral("Збереження резервної копії даних"));
@@ -224,29 +214,6 @@ void TFormBackup::ActionBackupExecute()
     } else {
         ShowError(QStringLiteral("Помилка при створенні резервної копії: \r\n%1").arg(Error), this);
     }
-}
-
-void TFormBackup::reject()
-{
-    if (!FBusy.Busy())
-        QDialog::reject();
-}
-
-void TFormBackup::closeEvent(QCloseEvent* Event)
-{
-    if (FBusy.Busy())
-        Event->ignore();
-    else
-        QDialog::closeEvent(Event);
-}
-
-void TFormBackup::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_F1) {
-        ShowHelp(kBackupHelpContext);
-        return;
-    }
-    QDialog::keyPressEvent(Event);
 }
 
 void ShowBackupForm(QWidget* Owner)

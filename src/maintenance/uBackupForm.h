@@ -4,6 +4,7 @@
 // go with it, a comment, and the save itself.
 
 #include "uBusyGuard.h"
+#include "uHelpDialog.h"
 
 #include <QDialog>
 #include <QPlainTextEdit>
@@ -31,12 +32,12 @@ protected:
     void mousePressEvent(QMouseEvent* Event) override;
 
 private:
-    void ShowPlaceholder();
-    void HidePlaceholder();
+    // The grey italic prompt, or an empty box in the usual look.
+    void SetPlaceholderShown(bool Shown);
     bool FPlaceholderShown = false;
 };
 
-class TFormBackup : public QDialog {
+class TFormBackup : public THelpDialog {
 public:
     explicit TFormBackup(QWidget* Owner);
 
@@ -49,11 +50,8 @@ public:
     // "Створити копію...": asks for the file and writes the backup.
     void ActionBackupExecute();
 
-    void reject() override;
-
 protected:
-    void closeEvent(QCloseEvent* Event) override;
-    void keyPressEvent(QKeyEvent* Event) override;
+    bool Held() const override { return FBusy.Busy(); }
 
 private:
     TBusyCounter FBusy;

@@ -71,7 +71,7 @@ void InstallDisplayInfoHook()
 // ---------------------------------------------------------------- dialog
 
 TBugReportForm::TBugReportForm(const QString& Message, bool NotError, QWidget* Owner)
-    : QDialog(Owner ? Owner : ApplicationMainWindow()), FNotError(NotError)
+    : THelpDialog(Owner, kBugReportHelpContext), FNotError(NotError)
 {
     setObjectName(QStringLiteral("TBugReportForm"));
     setWindowTitle(NotError ? QStringLiteral("Kelvora") : QStringLiteral("Помилка"));
@@ -263,29 +263,6 @@ void TBugReportForm::ActionSendExecute()
 void TBugReportForm::ActionMailExecute()
 {
     OpenUrl(QUrl(BugReportMailto(InformationMail(), BugReportSubject(), ReportText()), QUrl::TolerantMode));
-}
-
-void TBugReportForm::reject()
-{
-    if (!FBlocked)
-        QDialog::reject();
-}
-
-void TBugReportForm::closeEvent(QCloseEvent* Event)
-{
-    if (FBlocked)
-        Event->ignore();
-    else
-        QDialog::closeEvent(Event);
-}
-
-void TBugReportForm::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_F1) {
-        ShowHelp(kBugReportHelpContext);
-        return;
-    }
-    QDialog::keyPressEvent(Event);
 }
 
 // ---------------------------------------------------------------- entry points

@@ -4,9 +4,9 @@
 // debug.zip, sent to the developers by mail or saved to a file.
 
 #include "uBugReport.h"
+#include "uHelpDialog.h"
 #include "uInterfaces.h"
 
-#include <QDialog>
 #include <QString>
 
 #include <exception>
@@ -22,7 +22,7 @@ class TBusyAnimation;
 
 namespace kelvora {
 
-class TBugReportForm : public QDialog {
+class TBugReportForm : public THelpDialog {
 public:
     // NotError: the dialog tells of something that is not an error (an
     // information picture and the product's caption instead of "Помилка").
@@ -48,11 +48,8 @@ public:
     // The mailbox link: the user's own mail program, with subject and text.
     void ActionMailExecute();
 
-    void reject() override;
-
 protected:
-    void closeEvent(QCloseEvent* Event) override;
-    void keyPressEvent(QKeyEvent* Event) override;
+    bool Held() const override { return FBlocked; }
 
 private:
     IZipArchivePtr DebugPack();

@@ -49,7 +49,7 @@ int32_t BackupReportCount(const TBackupInfo& Info)
 }
 
 TFormRestore::TFormRestore(const QString& FileName, QWidget* Owner)
-    : QDialog(Owner ? Owner : ApplicationMainWindow()), FFileName(FileName), FBusy(this)
+    : THelpDialog(Owner, kRestoreHelpContext), FFileName(FileName), FBusy(this)
 {
     setObjectName(QStringLiteral("TFormRestore"));
     setWindowTitle(QStringLiteral("Відновлення резервної копії даних"));
@@ -183,29 +183,6 @@ void TFormRestore::ActionRestoreExecute()
     else
         ShowError(QStringLiteral("Помилка при відновленні з резервної копії:\r\n%1").arg(Error), this);
     accept();
-}
-
-void TFormRestore::reject()
-{
-    if (!FBusy.Busy())
-        QDialog::reject();
-}
-
-void TFormRestore::closeEvent(QCloseEvent* Event)
-{
-    if (FBusy.Busy())
-        Event->ignore();
-    else
-        QDialog::closeEvent(Event);
-}
-
-void TFormRestore::keyPressEvent(QKeyEvent* Event)
-{
-    if (Event->key() == Qt::Key_F1) {
-        ShowHelp(kRestoreHelpContext);
-        return;
-    }
-    QDialog::keyPressEvent(Event);
 }
 
 bool ShowRestoreForm(const QString& FileName, QWidget* Owner)

@@ -4,6 +4,7 @@
 // restore itself.
 
 #include "uBusyGuard.h"
+#include "uHelpDialog.h"
 #include "uInterfaces.h"
 
 #include <QDialog>
@@ -16,7 +17,7 @@ class QWidget;
 
 namespace kelvora {
 
-class TFormRestore : public QDialog {
+class TFormRestore : public THelpDialog {
 public:
     // Reads the backup's description and checks where it would write; the
     // errors of reading the description (not a ZIP archive, an old backup
@@ -34,11 +35,8 @@ public:
     // "Відновити дані": restores, tells the outcome and closes with OK.
     void ActionRestoreExecute();
 
-    void reject() override;
-
 protected:
-    void closeEvent(QCloseEvent* Event) override;
-    void keyPressEvent(QKeyEvent* Event) override;
+    bool Held() const override { return FBusy.Busy(); }
 
 private:
     QString FFileName;

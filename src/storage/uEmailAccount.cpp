@@ -68,11 +68,7 @@ bool GetEmailAccounts(TEmailAccounts& Accounts)
 {
     Accounts.clear();
     const IQueryResultsPtr Rows = CreateQuery(QString())->Select(QStringLiteral("select * from EMAIL_ACCOUNT"));
-    if (!Rows)
-        return false;
-    for (; !Rows->Eof(); Rows->Next())
-        Accounts.push_back(ReadAccount(Rows));
-    return true;
+    return AppendRows(Rows, Accounts, ReadAccount);
 }
 
 bool AddEmailAccount(TEmailAccount& Account)

@@ -92,11 +92,7 @@ bool GetProfiles(TProfiles& Profiles)
     Profiles.clear();
     const IQueryResultsPtr Rows =
         CreateQuery(QString())->Select(QStringLiteral("select * from PROFILE order by NAME desc"));
-    if (!Rows)
-        return false;
-    for (; !Rows->Eof(); Rows->Next())
-        Profiles.push_back(ReadProfile(Rows));
-    return true;
+    return AppendRows(Rows, Profiles, ReadProfile);
 }
 
 bool AddProfile(TProfile& Profile)

@@ -80,6 +80,17 @@ private:
 // A server location (a connection URI) runs it on the server instead.
 void RunInTransaction(const QString& DatabasePath, const std::function<void(IQuery& Query)>& Work);
 
+// Appends Read(Rows) for every row of Rows to List; false when the query
+// gave no rows (Rows is null) and List is left as it was.
+template <class TList, class TRead> bool AppendRows(const IQueryResultsPtr& Rows, TList& List, TRead Read)
+{
+    if (!Rows)
+        return false;
+    for (; !Rows->Eof(); Rows->Next())
+        List.push_back(Read(Rows));
+    return true;
+}
+
 // The CREATE TABLE statement of one of the program's four tables (Name in
 // lower case), as SQLite gets it; the server's layer translates it.
 QString OwnTableStatement(const char* Name);

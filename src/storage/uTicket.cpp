@@ -46,11 +46,7 @@ bool GetTickets(int32_t ProfileId, TTickets& Tickets)
 {
     const IQueryResultsPtr Rows =
         CreateQuery(QString())->Select(QStringLiteral("select * from TICKET where ID_PROFILE=:1"), {ProfileId});
-    if (!Rows)
-        return false;
-    for (; !Rows->Eof(); Rows->Next())
-        Tickets.push_back(ReadTicket(*Rows));
-    return true;
+    return AppendRows(Rows, Tickets, [](const IQueryResultsPtr& Row) { return ReadTicket(*Row); });
 }
 
 bool GetTicket(int32_t Id, TTicket& Ticket)

@@ -96,6 +96,44 @@ QGroupBox* ServerGroup(const char* Name, const QString& Caption, QLineEdit*& Hos
     return Group;
 }
 
+// Lays Panel out as a grid without margins: Caption, at least LabelWidth
+// wide, and beside it Edit, which takes the rest of the width. The grid,
+// for more rows.
+QGridLayout* CaptionedEdit(QWidget* Panel, const QString& Caption, int LabelWidth, QLineEdit* Edit)
+{
+    auto* Layout = new QGridLayout(Panel);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    auto* Label = new QLabel(Caption);
+    Label->setMinimumWidth(LabelWidth);
+    Label->setBuddy(Edit);
+    Layout->addWidget(Label, 0, 0);
+    Layout->addWidget(Edit, 0, 1);
+    Layout->setColumnStretch(1, 1);
+    return Layout;
+}
+
+// Tests the connection of Transport to the server the fields give. When it
+// fails, the session is logged and Message tells the failure under Kind
+// ("POP", "SMTP"); a test the user cancelled leaves Message empty.
+bool TestServer(IMailTransport& Transport, const QLineEdit* Host, const QComboBox* Port, const QLineEdit* User,
+                const QLineEdit* Password, const QComboBox* Secure, const char* Kind, QString& Message)
+{
+    Transport.SetHost(Host->text());
+    Transport.SetPort(Port->currentText());
+    Transport.SetUserLogin(User->text());
+    Transport.SetPassword(Password->text());
+    Transport.SetSecure(SecureOf(Secure));
+    Transport.SetTimeOut(30);
+    Transport.TestConnection();
+    if (Transport.GetErrorCode() == 0)
+        return true;
+    TryLog(Transport.GetSession(), QStringLiteral("connection_test"));
+    const QString Text = Transport.GetErrorText();
+    if (!Text.isEmpty())
+        Message = QStringLiteral("Помилка при перевірці %1 налаштувань: \r\n\r\n%2").arg(QLatin1String(Kind), Text);
+    return false;
+}
+
 } // namespace
 
 TMailAccountEditForm::TMailAccountEditForm(QWidget* Owner) : QDialog(Owner), FBusy(this)
@@ -119,13 +157,8 @@ void TMailAccountEditForm::BuildControls()
     const int LabelWidth = fontMetrics().horizontalAdvance(EmailCaption) + 8;
 
     PanelEmail = Named(new QWidget, "PanelEmail");
-    auto* EmailLayout = new QGridLayout(PanelEmail);
-    EmailLayout->setContentsMargins(0, 0, 0, 0);
-    auto* LabelEmail = new QLabel(EmailCaption);
-    LabelEmail->setMinimumWidth(LabelWidth);
     EditEmail = Named(new QLineEdit, "EditEmail");
     EditEmail->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
-    LabelEmail->setBuddy(EditEmail);
     LabelServerWarning = Named(new QLabel, "LabelServerWarning");
     LabelServerWarning->setWordWrap(true);
     QFont Underlined = LabelServerWarning->font();
@@ -135,20 +168,12 @@ void TMailAccountEditForm::BuildControls()
     LabelServerWarning->setStyleSheet(QStringLiteral("color: #a05a00;"));
     LabelServerWarning->installEventFilter(this);
     LabelServerWarning->hide();
-    EmailLayout->addWidget(LabelEmail, 0, 0);
-    EmailLayout->addWidget(EditEmail, 0, 1);
-    EmailLayout->addWidget(LabelServerWarning, 1, 1);
-    EmailLayout->setColumnStretch(1, 1);
+    CaptionedEdit(PanelEmail, EmailCaption, LabelWidth, EditEmail)->addWidget(LabelServerWarning, 1, 1);
     MainLayout->addWidget(PanelEmail);
 
     PanelPassword = Named(new QWidget, "PanelPassword");
-    auto* PasswordLayout = new QGridLayout(PanelPassword);
-    PasswordLayout->setContentsMargins(0, 0, 0, 0);
-    auto* LabelPassword = new QLabel(QStringLiteral("Пароль:"));
-    LabelPassword->setMinimumWidth(LabelWidth);
     EditPassword = Named(new QLineEdit, "EditPassword");
     MaskPassword(EditPassword);
-    LabelPassword->setBuddy(EditPassword);
     QAction* ShowPassword = EditPassword->addAction(EditorIcon(eiShowPassword), QLineEdit::TrailingPosition);
     ShowPassword->setObjectName(QStringLiteral("ButtonShowPassword"));
     ShowPassword->setToolTip(QStringLiteral("Показати / приховати пароль"));
@@ -156,9 +181,7 @@ void TMailAccountEditForm::BuildControls()
         EditPassword->setEchoMode(EditPassword->echoMode() == QLineEdit::Password ? QLineEdit::Normal
                                                                                   : QLineEdit::Password);
     });
-    PasswordLayout->addWidget(LabelPassword, 0, 0);
-    PasswordLayout->addWidget(EditPassword, 0, 1);
-    PasswordLayout->setColumnStretch(1, 1);
+    CaptionedEdit(PanelPassword, QStringLiteral("Пароль:"), LabelWidth, EditPassword);
     MainLayout->addWidget(PanelPassword);
 
     PanelServers = Named(new QWidget, "PanelServers");
@@ -257,16 +280,8 @@ bool TMailAccountEditForm::FindPreset(TMailServerConfiguration& Preset) const
         return false;
     Preset.Name = Domain;
     Assistant->GetWarning(Domain, Preset.Warning);
-    TMailServer Pop;
-    Assistant->GetPOPServer(Domain, Pop);
-    TMailServer Smtp;
-    Assistant->GetSMTPServer(Domain, Smtp);
-    Preset.POPHost = Pop.Host;
-    Preset.POPPort = Pop.Port;
-    Preset.POPSecure = Pop.Secure;
-    Preset.SMTPHost = Smtp.Host;
-    Preset.SMTPPort = Smtp.Port;
-    Preset.SMTPSecure = Smtp.Secure;
+    Assistant->GetPOPServer(Domain, Preset.POP);
+    Assistant->GetSMTPServer(Domain, Preset.SMTP);
     return true;
 }
 
@@ -278,13 +293,13 @@ void TMailAccountEditForm::EmailChanged()
         LabelServerWarning->setVisible(!Preset.Warning.isEmpty());
         const QString Address = EditEmail->text();
         EditPOPUser->setText(Address);
-        EditPOPHost->setText(Preset.POPHost);
-        EditPOPPort->setEditText(Preset.POPPort);
-        ComboBoxPOPSecure->setCurrentIndex(SecureIndex(Preset.POPSecure));
+        EditPOPHost->setText(Preset.POP.Host);
+        EditPOPPort->setEditText(Preset.POP.Port);
+        ComboBoxPOPSecure->setCurrentIndex(SecureIndex(Preset.POP.Secure));
         EditSMTPUser->setText(Address);
-        EditSMTPHost->setText(Preset.SMTPHost);
-        EditSMTPPort->setEditText(Preset.SMTPPort);
-        ComboBoxSMTPSecure->setCurrentIndex(SecureIndex(Preset.SMTPSecure));
+        EditSMTPHost->setText(Preset.SMTP.Host);
+        EditSMTPPort->setEditText(Preset.SMTP.Port);
+        ComboBoxSMTPSecure->setCurrentIndex(SecureIndex(Preset.SMTP.Secure));
     } else {
         LabelServerWarning->hide();
     }
@@ -301,8 +316,7 @@ void TMailAccountEditForm::SecurityChanged(bool Pop)
 {
     TMailServerConfiguration Preset;
     const bool Found = FindPreset(Preset);
-    const TMailServer Server = Pop ? TMailServer{Preset.POPHost, Preset.POPPort, Preset.POPSecure}
-                                   : TMailServer{Preset.SMTPHost, Preset.SMTPPort, Preset.SMTPSecure};
+    const TMailServer& Server = Pop ? Preset.POP : Preset.SMTP;
     QComboBox* Port = Pop ? EditPOPPort : EditSMTPPort;
     Port->setEditText(
         SecurityPort(Pop, SecureOf(Pop ? ComboBoxPOPSecure : ComboBoxSMTPSecure), Found ? &Server : nullptr));
@@ -456,36 +470,12 @@ void TMailAccountEditForm::ButtonCheckClick()
         // with an empty text; a fresh one reports the next test's failure.
         if (!FMailReceive || FMailReceive->GetTerminatedByUser())
             FMailReceive = CreateMailReceive();
-        FMailReceive->SetHost(EditPOPHost->text());
-        FMailReceive->SetPort(EditPOPPort->currentText());
-        FMailReceive->SetUserLogin(EditPOPUser->text());
-        FMailReceive->SetPassword(EditPOPPassword->text());
-        FMailReceive->SetSecure(SecureOf(ComboBoxPOPSecure));
-        FMailReceive->SetTimeOut(30);
-        FMailReceive->TestConnection();
-        if (FMailReceive->GetErrorCode() != 0) {
-            TryLog(FMailReceive->GetSession(), QStringLiteral("connection_test"));
-            const QString Text = FMailReceive->GetErrorText();
-            if (!Text.isEmpty())
-                Message = QStringLiteral("Помилка при перевірці POP налаштувань: \r\n\r\n%1").arg(Text);
-        } else {
+        if (TestServer(*FMailReceive, EditPOPHost, EditPOPPort, EditPOPUser, EditPOPPassword, ComboBoxPOPSecure, "POP",
+                       Message)) {
             if (!FMailSend || FMailSend->GetTerminatedByUser())
                 FMailSend = CreateMailSend();
-            FMailSend->SetHost(EditSMTPHost->text());
-            FMailSend->SetPort(EditSMTPPort->currentText());
-            FMailSend->SetUserLogin(EditSMTPUser->text());
-            FMailSend->SetPassword(EditSMTPPassword->text());
-            FMailSend->SetSecure(SecureOf(ComboBoxSMTPSecure));
-            FMailSend->SetTimeOut(30);
-            FMailSend->TestConnection();
-            if (FMailSend->GetErrorCode() == 0) {
-                Passed = true;
-            } else {
-                TryLog(FMailSend->GetSession(), QStringLiteral("connection_test"));
-                const QString Text = FMailSend->GetErrorText();
-                if (!Text.isEmpty())
-                    Message = QStringLiteral("Помилка при перевірці SMTP налаштувань: \r\n\r\n%1").arg(Text);
-            }
+            Passed = TestServer(*FMailSend, EditSMTPHost, EditSMTPPort, EditSMTPUser, EditSMTPPassword,
+                                ComboBoxSMTPSecure, "SMTP", Message);
         }
     }
     ButtonCheck->setFocus();

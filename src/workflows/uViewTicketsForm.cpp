@@ -23,6 +23,24 @@ namespace kelvora {
 
 namespace {
 
+// A read-only list of the page over Model whose column headings sort it.
+QTreeView* SortedList(QWidget* Parent, const char* Name, QAbstractItemModel* Model,
+                      QAbstractItemView::SelectionMode Mode, QAbstractItemView::SelectionBehavior Behavior)
+{
+    auto* List = new QTreeView(Parent);
+    List->setObjectName(QString::fromLatin1(Name));
+    List->setModel(Model);
+    List->setRootIsDecorated(false);
+    List->setUniformRowHeights(true);
+    List->setSelectionMode(Mode);
+    List->setSelectionBehavior(Behavior);
+    List->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List->setSortingEnabled(false);
+    List->header()->setSectionsClickable(true);
+    List->header()->setSortIndicatorShown(true);
+    return List;
+}
+
 // The period label opens its menu on a click, or from the keyboard (it is in
 // the Tab order) on Enter, Space or Down.
 class TPeriodClick : public QObject {
@@ -93,54 +111,35 @@ TFrameSavedTickets::TFrameSavedTickets(int ProfileId, QWidget* Parent) : TWorkPa
     Layout->addLayout(Views);
 
     FModel = new TSavedTicketsModel(this);
-    FList = new QTreeView(this);
-    FList->setObjectName(QStringLiteral("ListTickets"));
-    FList->setModel(FModel);
-    FList->setRootIsDecorated(false);
-    FList->setUniformRowHeights(true);
-    FList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    FList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A click on a heading sorts the list by that column.
+    auto SortOnClick = [this](QTreeView* List, auto* Model) {
+        connect(List->header(), &QHeaderView::sectionClicked, this, [this, Model](int Column) {
+            RunPageAction(this, &FBusy, [&] {
+                Model->ClickColumn(Column);
+                UpdateSortIndicator();
+            });
+        });
+    };
+    FList =
+        SortedList(this, "ListTickets", FModel, QAbstractItemView::ExtendedSelection, QAbstractItemView::SelectRows);
     FList->setContextMenuPolicy(Qt::CustomContextMenu);
-    FList->setSortingEnabled(false);
-    FList->header()->setSectionsClickable(true);
-    FList->header()->setSortIndicatorShown(true);
     FList->header()->resizeSection(0, 380);
     FList->header()->resizeSection(1, 130);
-    connect(FList->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        RunPageAction(this, &FBusy, [&] {
-            FModel->ClickColumn(Column);
-            UpdateSortIndicator();
-        });
-    });
+    SortOnClick(FList, FModel);
     connect(FList, &QWidget::customContextMenuRequested, this, &TFrameSavedTickets::ShowListMenu);
     // A row opens with a double click or, from the keyboard, Enter.
     connect(FList, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewRow);
     Layout->addWidget(FList, 1);
 
     FJournalModel = new TReportJournalModel(this);
-    FJournal = new QTreeView(this);
-    FJournal->setObjectName(QStringLiteral("ListJournal"));
-    FJournal->setModel(FJournalModel);
-    FJournal->setRootIsDecorated(false);
-    FJournal->setUniformRowHeights(true);
-    FJournal->setSelectionMode(QAbstractItemView::SingleSelection);
-    FJournal->setSelectionBehavior(QAbstractItemView::SelectItems);
-    FJournal->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FJournal->setSortingEnabled(false);
-    FJournal->header()->setSectionsClickable(true);
-    FJournal->header()->setSortIndicatorShown(true);
+    FJournal = SortedList(this, "ListJournal", FJournalModel, QAbstractItemView::SingleSelection,
+                          QAbstractItemView::SelectItems);
     FJournal->header()->setStretchLastSection(false);
     // Room for "09.12.26 доставлено" beside its picture, in a window of the main window's size.
     static const int Widths[TReportJournalModel::ColumnCount] = {72, 78, 84, 112, 160, 150, 150};
     for (int Column = 0; Column < TReportJournalModel::ColumnCount; ++Column)
         FJournal->header()->resizeSection(Column, Widths[Column]);
-    connect(FJournal->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        RunPageAction(this, &FBusy, [&] {
-            FJournalModel->ClickColumn(Column);
-            UpdateSortIndicator();
-        });
-    });
+    SortOnClick(FJournal, FJournalModel);
     connect(FJournal, &QAbstractItemView::activated, this, &TFrameSavedTickets::ViewJournalCell);
     FJournal->setVisible(false);
     Layout->addWidget(FJournal, 1);

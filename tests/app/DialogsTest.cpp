@@ -2,12 +2,15 @@
 
 #include "GuiTest.h"
 #include "uBusyGuard.h"
+#include "uHelpDialog.h"
 #include "uSplashForm.h"
 
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTest>
+#include <QUrl>
 
 using namespace kelvora;
 using namespace kelvora::test;
@@ -15,6 +18,48 @@ using namespace kelvora::test;
 namespace {
 
 class DialogsTest : public GuiTest {};
+
+class THeldDialog : public THelpDialog {
+public:
+    THeldDialog() : THelpDialog(nullptr, 1040) {}
+    bool Holding = false;
+
+protected:
+    bool Held() const override { return Holding; }
+};
+
+// A held dialog outlives every way of closing it; once let go, its OK and
+// Скасувати close it as such, and F1 opens its help page either way.
+TEST_F(DialogsTest, HelpDialogsStayOpenWhileHeldAndShowTheirPage)
+{
+    THeldDialog Dialog;
+    OkCancelButtons(&Dialog)->setParent(&Dialog);
+    auto Click = [&](const char* Name) {
+        auto* Button = Dialog.findChild<QPushButton*>(QString::fromLatin1(Name));
+        ASSERT_NE(Button, nullptr) << Name;
+        Button->click();
+    };
+    Dialog.show();
+    Dialog.Holding = true;
+    QTest::keyClick(&Dialog, Qt::Key_Escape);
+    Click("ButtonCancel");
+    EXPECT_FALSE(Dialog.close());
+    QTest::keyClick(&Dialog, Qt::Key_F1);
+    EXPECT_TRUE(Dialog.isVisible());
+    const auto Shown = TDialogScript::Shown();
+    ASSERT_EQ(Shown.size(), 1);
+    EXPECT_EQ(Shown[0].Kind, QStringLiteral("url"));
+    EXPECT_EQ(QUrl(Shown[0].Text).toLocalFile(), HelpFile(1040));
+
+    Dialog.Holding = false;
+    Click("ButtonCancel");
+    EXPECT_FALSE(Dialog.isVisible());
+    EXPECT_EQ(Dialog.result(), QDialog::Rejected);
+    Dialog.show();
+    Click("ButtonOK");
+    EXPECT_FALSE(Dialog.isVisible());
+    EXPECT_EQ(Dialog.result(), QDialog::Accepted);
+}
 
 TEST_F(DialogsTest, ScriptAnswersInOrderAndCancelsWhenEmpty)
 {
