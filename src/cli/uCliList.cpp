@@ -1,5 +1,7 @@
 #include "uCliList.h"
 
+#include "uProfile.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,47 +10,15 @@ namespace kelvora {
 
 namespace {
 
-QString AgencyText(TDocumentAgency Agency)
+// The words a script reads; an unknown value (a receipt not understood, a
+// value from a newer program) is an empty field.
+template <size_t N> QString Word(const char* const (&Words)[N], int Value)
 {
-    switch (Agency) {
-    case daPFU:
-        return QStringLiteral("PFU");
-    case daVEY:
-        return QStringLiteral("VEY");
-    case daDKS:
-        return QStringLiteral("DKS");
-    default:
-        return QString();
-    }
+    return Value > 0 && Value < int(N) ? QString::fromLatin1(Words[Value]) : QString();
 }
 
-QString KindText(TTicketKind Kind)
-{
-    switch (Kind) {
-    case tkDelivery:
-        return QStringLiteral("delivery");
-    case tkFirst:
-        return QStringLiteral("1");
-    case tkSecond:
-        return QStringLiteral("2");
-    default:
-        return QString();
-    }
-}
-
-QString OutcomeText(TTicketOutcome Outcome)
-{
-    switch (Outcome) {
-    case toDelivered:
-        return QStringLiteral("delivered");
-    case toAccepted:
-        return QStringLiteral("accepted");
-    case toRefused:
-        return QStringLiteral("refused");
-    default:
-        return QString();
-    }
-}
+const char* const KindWords[] = {"", "delivery", "1", "2"};
+const char* const OutcomeWords[] = {"", "delivered", "accepted", "refused"};
 
 const char* const Columns[] = {"id", "received", "agency", "kind", "outcome", "result", "error", "file"};
 
@@ -57,9 +27,9 @@ QStringList Fields(const TTicketItem& Ticket)
     const QDateTime Received = QDateTimeFromDateTime(Ticket.Received);
     return {QString::number(Ticket.Id),
             Ticket.Received > 0 ? Received.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) : QString(),
-            AgencyText(Ticket.Agency),
-            KindText(Ticket.Result.Kind),
-            OutcomeText(Ticket.Result.Outcome),
+            AgencyCode(Ticket.Agency),
+            Word(KindWords, Ticket.Result.Kind),
+            Word(OutcomeWords, Ticket.Result.Outcome),
             Ticket.Result.Text,
             Ticket.Result.FirstError,
             Ticket.FileName};

@@ -145,6 +145,12 @@ QString AgencyCatalog(const TProfile& Profile, TDocumentAgency Agency)
     return QString();
 }
 
+QString AgencyCode(TDocumentAgency Agency)
+{
+    static const QString Codes[] = {QString(), QStringLiteral("PFU"), QStringLiteral("VEY"), QStringLiteral("DKS")};
+    return Agency >= daPFU && Agency <= daDKS ? Codes[Agency] : QString();
+}
+
 QString ProfileToString(const TProfile& Profile)
 {
     // Built by concatenation, so that a "%1" in a name stays as typed.

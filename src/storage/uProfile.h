@@ -50,6 +50,10 @@ bool DeleteProfile(int32_t Id);
 // for an unknown agency.
 QString AgencyCatalog(const TProfile& Profile, TDocumentAgency Agency);
 
+// The agency's code as lists and exports show it ("PFU", "VEY", "DKS");
+// empty for an unknown agency.
+QString AgencyCode(TDocumentAgency Agency);
+
 // "[Id=..; Name=..; ...]" for the activity logs.
 QString ProfileToString(const TProfile& Profile);
 

@@ -1,6 +1,7 @@
 #include "uReportJournal.h"
 
 #include "uFactories.h"
+#include "uProfile.h"
 #include "uTicketText.h"
 
 #include <QDateTime>
@@ -12,20 +13,6 @@ namespace kelvora {
 namespace {
 
 constexpr int PfuNameLength = 39;
-
-QString AgencyText(TDocumentAgency Agency)
-{
-    switch (Agency) {
-    case daPFU:
-        return QStringLiteral("PFU");
-    case daVEY:
-        return QStringLiteral("VEY");
-    case daDKS:
-        return QStringLiteral("DKS");
-    default:
-        return QStringLiteral("-");
-    }
-}
 
 QString PeriodText(const TJournalRow& Row)
 {
@@ -278,8 +265,10 @@ int TReportJournalModel::columnCount(const QModelIndex& Parent) const { return P
 QString TReportJournalModel::Text(const TJournalRow& Row, int Column) const
 {
     switch (Column) {
-    case 0:
-        return AgencyText(Row.Agency);
+    case 0: {
+        const QString Code = AgencyCode(Row.Agency);
+        return Code.isEmpty() ? QStringLiteral("-") : Code;
+    }
     case 1:
         return Row.FormCode;
     case 2:
