@@ -16,22 +16,6 @@
 
 namespace kelvora {
 
-namespace {
-
-// The database check reads the configuration first; a params.xml that cannot
-// be read is named as such rather than by the parser's words alone.
-void CheckDatabase()
-{
-    try {
-        GetConfiguration();
-    } catch (const std::exception& E) {
-        throw Exception(QStringLiteral("не вдалося прочитати параметри програми: ") + ExceptionText(E));
-    }
-    VerifyDatabase();
-}
-
-} // namespace
-
 TPreloaderForm::TPreloaderForm(QWidget* Parent) : QWidget(Parent, Qt::FramelessWindowHint | Qt::SplashScreen)
 {
     InitResources();
@@ -116,7 +100,7 @@ void TPreloaderForm::TimerTick()
 
     ShowProgress(QStringLiteral("Перевірка цілісності даних..."));
     try {
-        CheckDatabase();
+        VerifyInstallation();
     } catch (const std::exception& E) {
         ShowError(QStringLiteral("Помилка перевірки цілісності даних: %1").arg(ExceptionText(E)), this);
     }

@@ -38,17 +38,6 @@ void UseRoot(const QString& Root)
     qputenv("KELVORA_ROOT", QFile::encodeName(Folder.absoluteFilePath()));
 }
 
-// What the window program checks before its main window opens.
-void CheckInstallation()
-{
-    try {
-        GetConfiguration();
-    } catch (const std::exception& E) {
-        throw Exception(QStringLiteral("не вдалося прочитати параметри програми: ") + ExceptionText(E));
-    }
-    VerifyDatabase();
-}
-
 TProfile FindProfile(const QString& Code)
 {
     TProfiles Profiles;
@@ -116,7 +105,7 @@ int Run(const QStringList& Arguments, QIODevice& Out, QIODevice& Err, bool& Logg
     for (const QString& Warning : Warnings)
         Say(Err, Warning);
 
-    CheckInstallation();
+    VerifyInstallation();
     const TProfile Profile = FindProfile(Command.Profile);
     TryLog(QStringLiteral("----kelvora-cli %1. профіль: %2").arg(CommandName(Command.Kind), ProfileToString(Profile)),
            CliLog);

@@ -83,6 +83,16 @@ void SetDatabaseRevision(int Revision)
 
 void VerifyDatabase() { VerifyDatabase(ProgramConversionSteps()); }
 
+void VerifyInstallation()
+{
+    try {
+        GetConfiguration();
+    } catch (const std::exception& E) {
+        throw Exception(QStringLiteral("не вдалося прочитати параметри програми: ") + ExceptionText(E));
+    }
+    VerifyDatabase();
+}
+
 void VerifyDatabase(const TConversionSteps& Steps)
 {
     const int ProgramRevision = ParseRevision(GetConfiguration()->GetParam(QStringLiteral("software_revision"), {}));

@@ -32,6 +32,11 @@ void VerifyDatabase();
 // transaction: a failed step leaves the database exactly as it was.
 void VerifyDatabase(const TConversionSteps& Steps);
 
+// What a program checks before it works: the configuration can be read (a
+// params.xml that cannot is named as such, not by the parser's words alone),
+// then VerifyDatabase.
+void VerifyInstallation();
+
 // The recorded revision, or -1 when there is none or it is not a number.
 int GetDatabaseRevision();
 void SetDatabaseRevision(int Revision);
